@@ -1,0 +1,29 @@
+# Front door of the project.  `make test` and `make demo` work on a fresh
+# Debian 12 machine: they install what they need, build, then test or demo.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test demo clean format
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure
+
+demo: build
+	scripts/demo
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)
