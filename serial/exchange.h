@@ -1,0 +1,97 @@
+// The key buffer exchanges with the device, shared by the window and the CLI.
+//
+// Read:  send 0x05, then 4096 reads of 2 bytes; the device's answer is 8192
+//        hex characters, decoded into the 4096-byte key buffer.
+// Write: send 0x06, pause, drain the input, then the 4096 bytes one per
+//        write, in blocks of Blocksize bytes with a pause after each block,
+//        then drain the input again.
+//
+// Both run on the caller's thread against the port that OpenExchangePort
+// opened, and report through hooks: progress, the pause length, event
+// processing and a cancel check.  After every event processing the
+// exchange asks `cancelled` and, if true, returns Cancelled at once without
+// touching the port again (the window may have closed it).
+//
+// Every read waits at most DeviceAnswerTimeoutMs for its first byte, and the
+// read exchange stops at the first read that brings nothing or fails, so a
+// silent or unplugged device ends a Read within that bound.  Every write is
+// examined: a write that fails, or sends nothing before its time-out, stops
+// the write exchange at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "serial/settings.h"
+
+namespace vantri {
+
+inline constexpr std::uint8_t ReadRequest = 0x05;
+inline constexpr std::uint8_t WriteRequest = 0x06;
+
+// Line settings of both exchanges: 115200 baud, 8N1, 100 ms between two
+// bytes of a read, 1 ms per byte + 1000 ms for a write.
+inline constexpr std::int32_t LineBaudRate = 115200;
+inline constexpr std::uint32_t ReadIntervalTimeoutMs = 100;
+inline constexpr std::uint32_t WriteMultiplierMs = 1;
+inline constexpr std::uint32_t WriteConstantMs = 1000;
+// The longest a read waits for the device's first byte.  Passed as the read
+// total time-out (with no per-byte multiplier), so every platform bounds the
+// wait the same way.
+inline constexpr std::uint32_t DeviceAnswerTimeoutMs = 2000;
+
+inline constexpr int ResponseLength = 8192;  // hex characters of a read answer
+
+// Opens the port of `port` with the exchange's line settings (OpenComPort's
+// result code: 0 opened, 1 to 5 the failed step).
+std::int32_t OpenExchangePort(const PortSetting& port);
+
+enum class ExchangeStatus {
+    Done,         // read: 8192 hex characters received and decoded; write: every block sent
+    Incomplete,   // read: fewer than 8192 characters (`error` set if a read failed)
+    Invalid,      // read: 8192 characters, but one is not a hex digit
+    WriteFailed,  // write: a write failed or timed out (`error`, `position`)
+    DeviceLost,   // write: the device went away (`error`)
+    Cancelled,    // the cancel check said stop
+};
+
+struct ExchangeHooks {
+    std::function<void(int k)> afterRead;   // after read k (1..4096) of the read exchange
+    std::function<void(int p)> afterBlock;  // after the block starting at byte p (from 1) is sent
+    // Asked at every pause for the current Delay; nullopt keeps the last good value.
+    std::function<std::optional<std::uint32_t>()> delay;
+    std::function<void()> processEvents;           // after each read, and after each block's pause
+    std::function<bool()> cancelled;               // checked after each processEvents
+    std::function<void(std::uint32_t)> readFailed;  // a read failed at the platform, with its error
+};
+
+struct ReadOutcome {
+    ExchangeStatus status = ExchangeStatus::Incomplete;
+    std::string response;   // the characters received, at most 8192
+    std::string keyBuffer;  // the 4096 decoded bytes, when Done
+    std::size_t badPosition = std::string::npos;  // Invalid: first non-hex character, from 0
+    std::uint32_t error = 0;                       // platform error number of a failed read
+};
+
+// The port must be open (OpenExchangePort).
+ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks);
+
+struct WriteOutcome {
+    ExchangeStatus status = ExchangeStatus::Done;
+    int bytesSent = 0;
+    int blocks = 0;           // blocks completely sent
+    int position = 0;         // WriteFailed / DeviceLost: the byte (from 1) whose write failed
+    std::uint32_t error = 0;  // platform error number, 0 for a write that timed out
+};
+
+// Sends `keyBuffer` (4096 bytes) in blocks of `blockSize` (1..32767, taken
+// once), pausing `delayMs` after 0x06 and after each block unless
+// hooks.delay gives a new value.  The port must be open.
+WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
+                            const ExchangeHooks& hooks);
+
+}  // namespace vantri

@@ -1,0 +1,103 @@
+// The platform layer under the serial link: one small API, one backend per OS
+// (platform_posix.cpp over termios and poll(), platform_win32.cpp over the
+// Win32 communications API).  Each call mirrors one Win32 call, so that the
+// link above reads the same on every platform:
+//
+//   OpenDevice          CreateFileA (read/write, exclusive, synchronous)
+//   GetLineSettings     GetCommState
+//   SetLineSettings     SetCommState
+//   SetTimeouts         SetCommTimeouts
+//   SetQueueSizes       SetupComm
+//   Write / Read        WriteFile / ReadFile
+//   ClearErrorAndCount  ClearCommError, giving COMSTAT.cbInQue
+//   Close               CloseHandle
+//   LastError           GetLastError (errno on POSIX)
+//
+// Time-outs follow the Win32 COMMTIMEOUTS rules on every backend: the total
+// read time-out (multiplier x bytes + constant) starts with the call, the
+// interval time-out starts at the first byte and restarts at each byte, and
+// a time-out is not an error but a short (or empty) result.  Writes that time
+// out succeed with fewer bytes written.  A device that is gone (hang-up,
+// unplugged adapter) makes Read and Write fail at once with LastError set.
+//
+// Calls return false on failure, like the Win32 calls return zero, and set
+// the thread's LastError.  Nothing throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantri::port {
+
+// A port handle; InvalidHandle (-1) means none, as INVALID_HANDLE_VALUE.
+using Handle = std::intptr_t;
+inline constexpr Handle InvalidHandle = -1;
+
+// Win32 codings of the line settings, used on every backend.
+inline constexpr std::uint8_t NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3,
+                              SpaceParity = 4;
+inline constexpr std::uint8_t OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2;
+
+// The line settings of an open port.  GetLineSettings fills the four fields
+// and keeps the port's complete native record (DCB or termios) in `native`;
+// SetLineSettings writes that record back with only the four fields changed,
+// so flow control and modem-line handling keep the port's own values.
+struct LineSettings {
+    std::uint32_t BaudRate = 0;
+    std::uint8_t ByteSize = 8;
+    std::uint8_t Parity = NoParity;
+    std::uint8_t StopBits = OneStopBit;
+    alignas(8) unsigned char native[128] = {};
+};
+
+// COMMTIMEOUTS, in milliseconds.  MAXDWORD (0xFFFFFFFF) has the documented
+// Win32 special meanings.
+struct Timeouts {
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+inline constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
+
+// Opens a serial device by its platform name for exclusive use; another
+// holder of the port (another program or another handle of ours) makes it
+// fail.  The input and output queues start empty.
+Handle OpenDevice(const std::string& name);
+bool GetLineSettings(Handle h, LineSettings& settings);
+bool SetLineSettings(Handle h, const LineSettings& settings);
+bool SetTimeouts(Handle h, const Timeouts& timeouts);
+bool SetQueueSizes(Handle h, std::uint32_t inQueue, std::uint32_t outQueue);
+bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& written);
+bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got);
+// Clears line errors (their bits go to `errors`) and reports the bytes waiting
+// in the input queue.
+bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue);
+bool Close(Handle h);
+std::uint32_t LastError();
+
+// The platform's device name for "COM" + number, or "" where that number
+// names no device: "\\.\COM12" on Windows, "/dev/ttyS<n-1>" for n >= 1 on
+// POSIX.
+std::string ComPortDevice(std::int16_t number);
+
+// Readable text for an error number of LastError.
+std::string ErrorText(std::uint32_t error);
+
+// Error numbers the layers above need to recognise.
+bool IsDeviceLostError(std::uint32_t error);    // hang-up, unplugged, no such device
+bool IsAccessDeniedError(std::uint32_t error);  // no permission for the device
+bool IsBusyError(std::uint32_t error);          // held by another program or handle
+bool IsNoSuchDeviceError(std::uint32_t error);  // the device does not exist
+
+struct PortInfo {
+    std::string name;         // what to pass as the port: "COM3", "/dev/ttyUSB0"
+    std::string description;  // driver or adapter, where known
+};
+// The serial ports of this machine, as well as the platform can tell.
+std::vector<PortInfo> ListPorts();
+
+}  // namespace vantri::port

@@ -1,0 +1,91 @@
+// A simulated key buffer device on a pseudo-terminal.
+//
+// The simulator owns the master side of a pty and serves the device's
+// protocol on it; clients open the port side (PortPath()) like any serial
+// port.  It plays the device in tests (in-process, on its own thread),
+// benchmarks and the demo (the vantri-devsim program).
+//
+// Protocol, as the device honours it:
+//   0x05  answer with the buffer as 8192 upper-case hex characters, byte 0
+//         first;
+//   0x06  the next 4096 bytes are the new buffer; once all have arrived it
+//         replaces the buffer (and is saved to Options::saveFile);
+//   any other byte outside an exchange is ignored.
+//
+// Fault modes bend that behaviour the way real devices and cables fail.
+// The simulator survives the port side being opened and closed any number
+// of times.  POSIX only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantri::sim {
+
+struct Fault {
+    enum class Kind {
+        Silent,   // never answers 0x05
+        Short,    // sends only the first n characters of a response, then nothing
+        Stall,    // pauses ms after the first n characters of a response, then the rest
+        Garbage,  // sends 'G' in place of response character n (from 0)
+        Extra,    // sends n more hex characters after the 8192
+        Hangup,   // closes its side after n bytes crossed the line, either way
+        Chatter,  // sends one byte back for every 16 received during a write
+    };
+    Kind kind = Kind::Silent;
+    std::uint32_t n = 0;
+    std::uint32_t ms = 0;
+};
+
+// "silent", "short:N", "stall:N:MS", "garbage:N", "extra:N", "hangup:N",
+// "chatter".  nullopt with `error` set for anything else.
+std::optional<Fault> ParseFault(std::string_view text, std::string& error);
+
+// Byte i = (i * 7 + 3) mod 256.
+std::string DefaultBuffer();
+
+struct Options {
+    std::string link;                  // make this path a symlink to the port side
+    std::string buffer;                // 4096 bytes to start with; empty: DefaultBuffer()
+    std::filesystem::path saveFile;    // write each completed buffer here
+    std::uint32_t lineRate = 0;        // pace output at 10 bits a byte; 0: as fast as it goes
+    std::filesystem::path logFile;     // a line per byte received and per event
+    std::vector<Fault> faults;
+};
+
+// One byte the device received, and when (since the simulator started).
+struct Received {
+    std::chrono::microseconds at;
+    std::uint8_t byte;
+};
+
+class Simulator {
+public:
+    // Creates the pty and starts serving on a thread of its own.  nullptr with
+    // `error` set when it cannot (no pty, link path taken, unusable option).
+    static std::unique_ptr<Simulator> Start(const Options& options, std::string& error);
+    ~Simulator();  // stops serving, removes the link
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    const std::string& PortPath() const;  // the port side, "/dev/pts/N"
+    std::string Buffer() const;           // the current 4096-byte buffer
+    int WritesCompleted() const;          // write exchanges fully received
+    int ReadsAnswered() const;            // 0x05 requests answered (or begun)
+    std::vector<Received> ReceivedBytes() const;  // every byte received, in order
+    bool HungUp() const;                  // the hangup fault has closed the line
+    void Stop();
+
+private:
+    struct Impl;
+    explicit Simulator(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vantri::sim
