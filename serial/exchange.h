@@ -64,17 +64,19 @@ struct ExchangeHooks {
     std::function<void(int p)> afterBlock;  // after the block starting at byte p (from 1) is sent
     // Asked at every pause for the current Delay; nullopt keeps the last good value.
     std::function<std::optional<std::uint32_t>()> delay;
-    std::function<void()> processEvents;           // after each read, and after each block's pause
-    std::function<bool()> cancelled;               // checked after each processEvents
+    std::function<void()> processEvents;            // after each read, and after each block's pause
+    std::function<bool()> cancelled;                // checked after each processEvents
     std::function<void(std::uint32_t)> readFailed;  // a read failed at the platform, with its error
 };
 
 struct ReadOutcome {
     ExchangeStatus status = ExchangeStatus::Incomplete;
-    std::string response;   // the characters received, at most 8192
-    std::string keyBuffer;  // the 4096 decoded bytes, when Done
+    std::string response;                         // the characters received, at most 8192
+    std::string keyBuffer;                        // the 4096 decoded bytes, when Done
     std::size_t badPosition = std::string::npos;  // Invalid: first non-hex character, from 0
-    std::uint32_t error = 0;                       // platform error number of a failed read
+    // Platform error number of the failed read, or of the failed send of the
+    // read request (the exchange then stops at once; readFailed is told too).
+    std::uint32_t error = 0;
 };
 
 // The port must be open (OpenExchangePort).
@@ -83,14 +85,17 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks);
 struct WriteOutcome {
     ExchangeStatus status = ExchangeStatus::Done;
     int bytesSent = 0;
-    int blocks = 0;           // blocks completely sent
-    int position = 0;         // WriteFailed / DeviceLost: the byte (from 1) whose write failed
+    int blocks = 0;  // blocks completely sent
+    // WriteFailed / DeviceLost: the byte (from 1) whose write failed; 0 when
+    // the request byte 0x06 or a drain failed.
+    int position = 0;
     std::uint32_t error = 0;  // platform error number, 0 for a write that timed out
 };
 
 // Sends `keyBuffer` (4096 bytes) in blocks of `blockSize` (1..32767, taken
 // once), pausing `delayMs` after 0x06 and after each block unless
-// hooks.delay gives a new value.  The port must be open.
+// hooks.delay gives a new value.  The port must be open.  A buffer of any
+// other size is refused with WriteFailed before anything is sent.
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
                             const ExchangeHooks& hooks);
 

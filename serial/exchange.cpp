@@ -1,0 +1,195 @@
+#include "serial/exchange.h"
+
+#include <algorithm>
+
+#include "image/hexfileHandle.h"
+#include "serial/pause.h"
+#include "serial/platform.h"
+#include "serial/zrkCommModule.h"
+
+namespace vantri {
+namespace {
+
+// The hooks' "process events, then should we stop?" step.  True means the
+// exchange must return Cancelled without another port call.
+bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
+    if (hooks.processEvents) {
+        hooks.processEvents();
+    }
+    return hooks.cancelled && hooks.cancelled();
+}
+
+// Sends one byte as its own write and says whether it went out.  A failed
+// write gives its error; a write that timed out with nothing sent gives 0.
+bool SendByte(char byte, std::uint32_t& error) {
+    std::uint32_t written = 0;
+    error = 0;
+    if (SendString(std::string_view(&byte, 1), &written, &error) == 0) {
+        return false;
+    }
+    return written == 1;
+}
+
+// Reads and discards what the device sent meanwhile.  Only a lost device
+// matters here; other read trouble leaves nothing worth keeping anyway.
+bool Drain(std::uint32_t& error) {
+    error = 0;
+    if (InQueueCount() <= 0) {
+        return true;
+    }
+    std::uint32_t readError = 0;
+    ReadBytes(InQueueCount(), &readError);
+    if (readError != 0 && port::IsDeviceLostError(readError)) {
+        error = readError;
+        return false;
+    }
+    return true;
+}
+
+// The status of a write exchange that a failed or empty write stopped.
+ExchangeStatus WriteFailureStatus(std::uint32_t error) {
+    return error != 0 && port::IsDeviceLostError(error) ? ExchangeStatus::DeviceLost
+                                                        : ExchangeStatus::WriteFailed;
+}
+
+}  // namespace
+
+std::int32_t OpenExchangePort(const PortSetting& port) {
+    // The first byte of every read waits at most DeviceAnswerTimeoutMs: a
+    // total time-out with no per-byte part, the same bound on every platform.
+    if (port.numbered) {
+        return OpenComPort(port.number, LineBaudRate, port::NoParity, port::OneStopBit,
+                           ReadIntervalTimeoutMs, 0, DeviceAnswerTimeoutMs, WriteMultiplierMs,
+                           WriteConstantMs);
+    }
+    return OpenComPort(port.device, LineBaudRate, port::NoParity, port::OneStopBit,
+                       ReadIntervalTimeoutMs, 0, DeviceAnswerTimeoutMs, WriteMultiplierMs,
+                       WriteConstantMs);
+}
+
+ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
+    ReadOutcome outcome;
+    outcome.status = ExchangeStatus::Incomplete;
+
+    std::uint32_t error = 0;
+    if (!SendByte(static_cast<char>(ReadRequest), error)) {
+        // The device was never asked, so no answer can come: waiting for one
+        // would only hold the caller for the answer time-out.
+        outcome.error = error;
+        if (error != 0 && hooks.readFailed) {
+            hooks.readFailed(error);
+        }
+        return outcome;
+    }
+
+    outcome.response.reserve(ResponseLength);
+    for (int k = 1; k <= KeyBufferSize; ++k) {
+        std::uint32_t readError = 0;
+        const std::string got = ReadBytes(2, &readError);
+        if (readError != 0) {
+            // Reported once: every later read would fail the same way.
+            outcome.error = readError;
+            if (hooks.readFailed) {
+                hooks.readFailed(readError);
+            }
+            return outcome;
+        }
+        if (got.empty()) {
+            // Nothing within the answer time-out: the response can no longer
+            // be complete, and waiting out the remaining reads changes nothing.
+            return outcome;
+        }
+        outcome.response += got;
+        if (hooks.afterRead) {
+            hooks.afterRead(k);
+        }
+        if (ProcessEventsAndCheckCancel(hooks)) {
+            outcome.status = ExchangeStatus::Cancelled;
+            return outcome;
+        }
+    }
+
+    if (static_cast<int>(outcome.response.size()) != ResponseLength) {
+        return outcome;
+    }
+    // HexToBin reads a non-digit as 0; a key buffer made up that way must not
+    // be saved as if the device had sent it.
+    outcome.badPosition = FindNonHexDigit(outcome.response);
+    if (outcome.badPosition != std::string::npos) {
+        outcome.status = ExchangeStatus::Invalid;
+        return outcome;
+    }
+    outcome.keyBuffer = HexToBin(outcome.response);
+    outcome.status = ExchangeStatus::Done;
+    return outcome;
+}
+
+WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
+                            const ExchangeHooks& hooks) {
+    WriteOutcome outcome;
+    if (keyBuffer.size() != static_cast<std::size_t>(KeyBufferSize)) {
+        // A partial or oversized buffer would leave the device with a mix of
+        // old and new keys; nothing is sent.
+        outcome.status = ExchangeStatus::WriteFailed;
+        return outcome;
+    }
+    // Taken once: the block starts and the block lengths must agree, or
+    // blocks would overlap or leave gaps.
+    const int step = std::clamp(blockSize, 1, 32767);
+
+    PrecisePauses precise;
+    std::uint32_t delay = delayMs;
+    const auto pause = [&] {
+        if (hooks.delay) {
+            if (const auto asked = hooks.delay()) {
+                delay = *asked;
+            }
+        }
+        PauseMs(delay);
+    };
+
+    std::uint32_t error = 0;
+    if (!SendByte(static_cast<char>(WriteRequest), error)) {
+        outcome.status = WriteFailureStatus(error);
+        outcome.error = error;
+        return outcome;
+    }
+    pause();
+    if (!Drain(error)) {
+        outcome.status = ExchangeStatus::DeviceLost;
+        outcome.error = error;
+        return outcome;
+    }
+
+    for (int p = 1; p <= KeyBufferSize; p += step) {
+        const int last = std::min(p + step - 1, KeyBufferSize);
+        for (int i = p; i <= last; ++i) {
+            if (!SendByte(keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
+                outcome.status = WriteFailureStatus(error);
+                outcome.position = i;
+                outcome.error = error;
+                return outcome;
+            }
+            ++outcome.bytesSent;
+        }
+        ++outcome.blocks;
+        if (hooks.afterBlock) {
+            hooks.afterBlock(p);
+        }
+        pause();
+        if (ProcessEventsAndCheckCancel(hooks)) {
+            outcome.status = ExchangeStatus::Cancelled;
+            return outcome;
+        }
+    }
+
+    if (!Drain(error)) {
+        outcome.status = ExchangeStatus::DeviceLost;
+        outcome.error = error;
+        return outcome;
+    }
+    outcome.status = ExchangeStatus::Done;
+    return outcome;
+}
+
+}  // namespace vantri
