@@ -1,0 +1,187 @@
+#include "cli/arguments.h"
+
+#include <set>
+#include <string_view>
+
+namespace vantri::cli {
+namespace {
+
+std::optional<Command> CommandFromName(std::string_view name) {
+    if (name == "read") {
+        return Command::Read;
+    }
+    if (name == "write") {
+        return Command::Write;
+    }
+    if (name == "verify") {
+        return Command::Verify;
+    }
+    if (name == "ports") {
+        return Command::Ports;
+    }
+    return std::nullopt;
+}
+
+bool TakesValue(std::string_view name) {
+    return name == "port" || name == "out" || name == "blocksize" || name == "delay";
+}
+
+// Which value options each command accepts.
+bool Accepts(Command command, std::string_view name) {
+    switch (command) {
+        case Command::Read:
+            return name == "port" || name == "out";
+        case Command::Write:
+            return name == "port" || name == "blocksize" || name == "delay";
+        case Command::Verify:
+            return name == "port";
+        case Command::Ports:
+        case Command::None:
+            break;
+    }
+    return false;
+}
+
+// Checks the parts of the line against what `inv.command` needs.
+bool CheckShape(const Invocation& inv, const std::set<std::string>& given,
+                const std::vector<std::string>& operands, std::string& error) {
+    if (inv.command == Command::None) {
+        error = "no command given; use read, write, verify or ports (see vantri-key --help).";
+        return false;
+    }
+    const std::string name = CommandName(inv.command);
+    for (const auto& option : given) {
+        if (!Accepts(inv.command, option)) {
+            error = "--" + option + " is not an option of " + name + " (see vantri-key " + name +
+                    " --help).";
+            return false;
+        }
+    }
+    const bool needsFile = inv.command == Command::Write || inv.command == Command::Verify;
+    if (needsFile && operands.empty()) {
+        error = name + " needs the key buffer file (see vantri-key " + name + " --help).";
+        return false;
+    }
+    const std::size_t allowed = needsFile ? 1 : 0;
+    if (operands.size() > allowed) {
+        error =
+            "unexpected argument '" + operands[allowed] + "' (see vantri-key " + name + " --help).";
+        return false;
+    }
+    if (inv.command != Command::Ports && !inv.port) {
+        error = name + " needs --port PORT (list the ports with vantri-key ports).";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::Read:
+            return "read";
+        case Command::Write:
+            return "write";
+        case Command::Verify:
+            return "verify";
+        case Command::Ports:
+            return "ports";
+        case Command::None:
+            break;
+    }
+    return "";
+}
+
+std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error) {
+    Invocation inv;
+    std::set<std::string> given;
+    std::vector<std::string> operands;
+    std::string firstError;
+    const auto fail = [&](std::string text) {
+        if (firstError.empty()) {
+            firstError = std::move(text);
+        }
+    };
+
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool looksLikeOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (!looksLikeOption) {
+            if (inv.command == Command::None && operands.empty()) {
+                if (const auto command = CommandFromName(arg)) {
+                    inv.command = *command;
+                } else {
+                    fail("unknown command '" + arg + "'; use read, write, verify or ports.");
+                }
+            } else {
+                operands.push_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "-h" || arg == "--help") {
+            inv.help = true;
+            continue;
+        }
+        if (arg == "-q" || arg == "--quiet") {
+            inv.quiet = true;
+            continue;
+        }
+        if (arg == "--version") {
+            inv.version = true;
+            continue;
+        }
+        std::string name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        if (arg.rfind("--", 0) != 0 || !TakesValue(name)) {
+            fail("unknown option '" + arg + "' (see vantri-key --help).");
+            continue;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                fail("--" + name + " needs a value.");
+                continue;
+            }
+            value = args[++i];
+        }
+        if (!given.insert(name).second) {
+            fail("--" + name + " is given twice.");
+            continue;
+        }
+        if (name == "port") {
+            inv.port = *value;
+        } else if (name == "out") {
+            inv.out = *value;
+        } else if (name == "blocksize") {
+            inv.blocksize = *value;
+        } else {
+            inv.delay = *value;
+        }
+    }
+
+    if (inv.help || inv.version) {
+        return inv;
+    }
+    if (!firstError.empty()) {
+        error = firstError;
+        return std::nullopt;
+    }
+    if (!CheckShape(inv, given, operands, error)) {
+        return std::nullopt;
+    }
+    if (!operands.empty()) {
+        inv.file = operands.front();
+    }
+    return inv;
+}
+
+}  // namespace vantri::cli

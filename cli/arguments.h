@@ -1,0 +1,42 @@
+// The command line of vantri-key, taken apart.
+//
+//   vantri-key read   --port PORT [--out FILE]
+//   vantri-key write  --port PORT [--blocksize N] [--delay MS] FILE
+//   vantri-key verify --port PORT FILE
+//   vantri-key ports
+//   vantri-key --help | --version      (each command takes --help too)
+//
+// Options may come before or after the command, as "--name VALUE" or
+// "--name=VALUE"; "--" ends the options.  Only the shape of the line is
+// checked here; the values are checked by the settings rules when a command
+// runs, so the CLI and the window refuse the same texts.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantri::cli {
+
+enum class Command { None, Read, Write, Verify, Ports };
+
+struct Invocation {
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    std::optional<std::string> port;
+    std::string out = "Ram.Bin";
+    std::string blocksize = "16";
+    std::string delay = "10";
+    std::string file;  // the key buffer file of write and verify
+};
+
+// nullopt with `error` set (one sentence, for the user) when the line does
+// not fit any command.  A line asking for help or the version is always
+// accepted, whatever else it holds.
+std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error);
+
+const char* CommandName(Command command);
+
+}  // namespace vantri::cli

@@ -1,0 +1,119 @@
+#include "cli/help.h"
+
+namespace vantri::cli {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kPortHelp = "  --port PORT       the serial port: COM3, or just 3\n";
+#else
+constexpr const char* kPortHelp =
+    "  --port PORT       the serial port: a device such as /dev/ttyUSB0, or a\n"
+    "                    number N (or COMN) for /dev/ttyS<N-1>\n";
+#endif
+
+constexpr const char* kQuietHelp =
+    "  --quiet, -q       print errors only: no progress bar, no summary line\n"
+    "  --help, -h        show this help\n";
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0    done\n"
+    "  2    usage error or unusable setting\n"
+    "  3    the port cannot be opened\n"
+    "  4    key buffer file missing, unreadable or not 4096 bytes\n"
+    "  5    device response incomplete or invalid\n"
+    "  6    device lost, or a write to it failed\n"
+    "  7    output file cannot be written (an existing file is left untouched)\n"
+    "  8    verify found differences\n"
+    "  130  interrupted (Ctrl-C)\n";
+
+constexpr const char* kLine =
+    "The line runs at 115200 baud, 8 data bits, no parity, 1 stop bit.  A device\n"
+    "that does not answer within 2 s ends a read.  The progress bar is drawn on\n"
+    "standard error only when it is a terminal.\n";
+
+}  // namespace
+
+std::string HelpText(Command command) {
+    std::string text;
+    switch (command) {
+        case Command::Read:
+            text =
+                "Usage: vantri-key read --port PORT [--out FILE]\n"
+                "\n"
+                "Reads the device's 4096-byte key buffer and saves it in FILE (default\n"
+                "Ram.Bin), replacing FILE in one step: a failed save leaves an existing\n"
+                "FILE as it was, and an interrupted read saves nothing.\n"
+                "\n"
+                "Options:\n";
+            text += kPortHelp;
+            text += "  --out FILE        the file to save, used as given (default Ram.Bin)\n";
+            text += kQuietHelp;
+            break;
+        case Command::Write:
+            text =
+                "Usage: vantri-key write --port PORT [--blocksize N] [--delay MS] FILE\n"
+                "\n"
+                "Sends FILE, which must hold exactly 4096 bytes, to the device: the write\n"
+                "request 0x06, then the bytes in blocks of N with a pause of MS\n"
+                "milliseconds after each block.  FILE is checked before the port is opened.\n"
+                "\n"
+                "Options:\n";
+            text += kPortHelp;
+            text +=
+                "  --blocksize N     bytes per block, 1 to 32767 (default 16)\n"
+                "  --delay MS        pause after each block in ms, 0 to 2147483647 (default 10)\n";
+            text += kQuietHelp;
+            break;
+        case Command::Verify:
+            text =
+                "Usage: vantri-key verify --port PORT FILE\n"
+                "\n"
+                "Reads the device's key buffer and compares it with FILE (4096 bytes).\n"
+                "Names the first differing offset and how many bytes differ.\n"
+                "\n"
+                "Options:\n";
+            text += kPortHelp;
+            text += kQuietHelp;
+            break;
+        case Command::Ports:
+            text =
+                "Usage: vantri-key ports\n"
+                "\n"
+                "Lists the serial ports of this machine, one a line, with the adapter\n"
+                "where it is known.\n"
+                "\n"
+                "Options:\n"
+                "  --help, -h        show this help\n";
+            return text;
+        case Command::None:
+            text =
+                "Usage: vantri-key COMMAND [OPTIONS]\n"
+                "\n"
+                "Moves a 4096-byte key buffer between a file and a device on a serial port.\n"
+                "\n"
+                "Commands:\n"
+                "  read   --port PORT [--out FILE]                     device -> FILE (Ram.Bin)\n"
+                "  write  --port PORT [--blocksize N] [--delay MS] FILE   FILE -> device\n"
+                "                                                      (defaults 16 and 10)\n"
+                "  verify --port PORT FILE                             compare device and FILE\n"
+                "  ports                                               list serial ports\n"
+                "\n"
+                "Options:\n"
+                "  --quiet, -q       print errors only\n"
+                "  --help, -h        show help (vantri-key COMMAND --help for a command)\n"
+                "  --version         show the version\n";
+            break;
+    }
+    text += "\n";
+    text += kLine;
+    text += "\n";
+    text += kExitCodes;
+    return text;
+}
+
+std::string VersionText() {
+    return std::string("vantri-key ") + VANTRI_VERSION + "\n";
+}
+
+}  // namespace vantri::cli

@@ -1,0 +1,41 @@
+// vantri-key: reads, writes and verifies a device's key buffer from the
+// command line, with the exchanges and settings rules of the window.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/help.h"
+#include "cli/messages.h"
+
+int main(int argc, char** argv) {
+    using namespace vantri::cli;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto inv = ParseArguments(args, error);
+    if (!inv) {
+        return Report(ExitUsage, error);
+    }
+    if (inv->help) {
+        std::fputs(HelpText(inv->command).c_str(), stdout);
+        return ExitDone;
+    }
+    if (inv->version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return ExitDone;
+    }
+    switch (inv->command) {
+        case Command::Read:
+            return RunRead(*inv);
+        case Command::Write:
+            return RunWrite(*inv);
+        case Command::Verify:
+            return RunVerify(*inv);
+        case Command::Ports:
+            return RunPorts(*inv);
+        case Command::None:
+            break;
+    }
+    return Report(ExitUsage, "no command given; see vantri-key --help.");
+}

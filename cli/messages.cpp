@@ -1,0 +1,173 @@
+#include "cli/messages.h"
+
+#include <cstdio>
+
+#include "image/hexfileHandle.h"
+#include "serial/platform.h"
+#include "serial/zrkCommModule.h"
+
+namespace vantri::cli {
+namespace {
+
+constexpr const char* kListPorts = "try vantri-key ports to list the serial ports";
+
+std::string Characters(const ReadOutcome& outcome) {
+    return std::to_string(outcome.response.size()) + " of " + std::to_string(ResponseLength) +
+           " characters";
+}
+
+// Where in a write the trouble struck, and what it left on the device.
+std::string WriteWhere(const WriteOutcome& outcome) {
+    if (outcome.position > 0) {
+        return "at byte " + std::to_string(outcome.position) + " of " +
+               std::to_string(KeyBufferSize);
+    }
+    if (outcome.bytesSent == 0) {
+        return "at the write request";
+    }
+    return "after " + std::to_string(outcome.bytesSent) + " bytes";
+}
+
+std::string WriteAdvice(const WriteOutcome& outcome) {
+    return outcome.bytesSent > 0 ? "the device may hold a partly written key buffer; write it again"
+                                 : "nothing was written; check the device and write again";
+}
+
+}  // namespace
+
+int Report(const Failure& failure) {
+    std::fprintf(stderr, "vantri-key: %s\n", failure.text.c_str());
+    std::fflush(stderr);
+    return failure.code;
+}
+
+int Report(ExitCode code, const std::string& text) {
+    return Report(Failure{code, text});
+}
+
+std::string PortLabel(const PortSetting& port) {
+    if (!port.numbered) {
+        return port.device;
+    }
+    const std::string name = port.Name();
+    const std::string device = port::ComPortDevice(port.number);
+    if (device.empty() || device.find(name) != std::string::npos) {
+        return name;
+    }
+    return name + " (" + device + ")";
+}
+
+Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
+    const std::string label = PortLabel(port);
+    const std::string because = error != 0 ? " (" + port::ErrorText(error) + ")" : "";
+    if (result != 1) {
+        std::string what;
+        switch (result) {
+            case 2:
+                what = "its line settings cannot be read";
+                break;
+            case 3:
+                what = "it refused 115200 baud, 8 data bits, no parity, 1 stop bit";
+                break;
+            case 4:
+                what = "it refused the read and write time-outs";
+                break;
+            default:
+                what = "it refused the queue sizes";
+                break;
+        }
+        return {ExitPortOpen, label + " opened, but " + what + because + "; is it a serial port? " +
+                                  kListPorts + "."};
+    }
+    if (port.numbered && port::ComPortDevice(port.number).empty()) {
+        return {ExitPortOpen, "cannot open " + label + ": no such port; " + kListPorts + "."};
+    }
+    if (port::IsBusyError(error)) {
+        return {ExitPortOpen, "cannot open " + label +
+                                  ": the port is busy, another program holds it; close that "
+                                  "program and try again."};
+    }
+    if (port::IsAccessDeniedError(error)) {
+#ifdef _WIN32
+        return {ExitPortOpen, "cannot open " + label +
+                                  ": access denied; another program may hold the port, close it "
+                                  "and try again."};
+#else
+        return {ExitPortOpen, "cannot open " + label +
+                                  ": permission denied; add your user to the dialout group "
+                                  "(sudo usermod -aG dialout $USER), log in again and retry."};
+#endif
+    }
+    if (port::IsNoSuchDeviceError(error)) {
+        return {ExitPortOpen, "cannot open " + label + ": no such port; " + kListPorts + "."};
+    }
+    return {ExitPortOpen,
+            "cannot open " + label + because + "; check the port name, " + kListPorts + "."};
+}
+
+Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
+    const std::string label = PortLabel(port);
+    switch (outcome.status) {
+        case ExchangeStatus::Cancelled:
+            return {ExitInterrupted, "interrupted."};
+        case ExchangeStatus::Invalid: {
+            const std::size_t at = outcome.badPosition;
+            const unsigned value = at < outcome.response.size()
+                                       ? static_cast<unsigned char>(outcome.response[at])
+                                       : 0u;
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02X", value);
+            return {ExitResponse, "invalid response from " + label + ": the character at offset " +
+                                      std::to_string(at) + " (" + code +
+                                      ") is not a hex digit; check the cable and read again."};
+        }
+        case ExchangeStatus::Incomplete:
+            break;
+        default:
+            return {ExitResponse, "the read from " + label + " did not complete."};
+    }
+    if (outcome.error != 0 && port::IsDeviceLostError(outcome.error)) {
+        return {ExitDeviceLost, "device lost on " + label + " after " + Characters(outcome) + " (" +
+                                    port::ErrorText(outcome.error) +
+                                    "); reconnect it and read again."};
+    }
+    if (outcome.error != 0) {
+        return {ExitResponse, "reading from " + label + " failed after " + Characters(outcome) +
+                                  " (" + port::ErrorText(outcome.error) +
+                                  "); check the cable and read again."};
+    }
+    if (outcome.response.empty()) {
+        return {ExitResponse,
+                "the device on " + label + " did not answer within " +
+                    std::to_string(DeviceAnswerTimeoutMs / 1000) +
+                    " s; check that it is connected and switched on, and that this is its port."};
+    }
+    return {ExitResponse, "incomplete response from " + label + ": " + Characters(outcome) +
+                              "; check the cable and read again."};
+}
+
+Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome) {
+    const std::string label = PortLabel(port);
+    const std::string because =
+        outcome.error != 0 ? " (" + port::ErrorText(outcome.error) + ")" : "";
+    switch (outcome.status) {
+        case ExchangeStatus::Cancelled:
+            return {ExitInterrupted, "interrupted after " + std::to_string(outcome.bytesSent) +
+                                         " of " + std::to_string(KeyBufferSize) + " bytes."};
+        case ExchangeStatus::DeviceLost:
+            return {ExitDeviceLost, "device lost on " + label + " " + WriteWhere(outcome) +
+                                        because + "; reconnect it: " + WriteAdvice(outcome) + "."};
+        case ExchangeStatus::WriteFailed:
+            if (outcome.error == 0) {
+                return {ExitDeviceLost, "a write to " + label + " timed out " +
+                                            WriteWhere(outcome) + ": the device takes no data; " +
+                                            WriteAdvice(outcome) + "."};
+            }
+            return {ExitDeviceLost, "a write to " + label + " failed " + WriteWhere(outcome) +
+                                        because + "; " + WriteAdvice(outcome) + "."};
+        default:
+            return {ExitDeviceLost, "the write to " + label + " did not complete."};
+    }
+}
+
+}  // namespace vantri::cli

@@ -1,0 +1,50 @@
+// Exit codes and the one-line messages of vantri-key.
+//
+// Every failure is one line on standard error, "vantri-key: " + what failed
+// + what to do, and one exit code per class of failure, so scripts can tell
+// a missing file from a silent device without reading the text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/exchange.h"
+#include "serial/settings.h"
+
+namespace vantri::cli {
+
+enum ExitCode : int {
+    ExitDone = 0,
+    ExitUsage = 2,          // usage error or unusable setting
+    ExitPortOpen = 3,       // the port cannot be opened
+    ExitKeyFile = 4,        // key buffer file missing, unreadable or not 4096 bytes
+    ExitResponse = 5,       // device response incomplete or invalid
+    ExitDeviceLost = 6,     // device lost, or a write failed
+    ExitOutputFile = 7,     // output file cannot be written
+    ExitDifferences = 8,    // verify found differences
+    ExitInterrupted = 130,  // Ctrl-C
+};
+
+struct Failure {
+    ExitCode code = ExitDone;
+    std::string text;
+};
+
+// Prints "vantri-key: <text>" on standard error and gives the exit code.
+int Report(const Failure& failure);
+int Report(ExitCode code, const std::string& text);
+
+// The port for messages: "/dev/ttyUSB0", or "COM3 (/dev/ttyS2)" where a
+// numbered port maps to a device of another name.
+std::string PortLabel(const PortSetting& port);
+
+// Why OpenExchangePort failed (its result and the platform error after it).
+Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error);
+
+// Why a read exchange that did not end Done failed.
+Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome);
+
+// Why a write exchange that did not end Done failed.
+Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome);
+
+}  // namespace vantri::cli
