@@ -1,5 +1,6 @@
 // Hex text of bytes and records, and hex text back to bytes.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "image/hexfileHandle.h"
@@ -15,18 +16,32 @@ void AppendByteHex(std::string& out, std::uint8_t value) {
     out.push_back(kDigits[value & 0x0F]);
 }
 
-// Value of a hex digit of either case, or -1.
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+// Per character: its digit value, or one of two marks.
+constexpr std::int8_t kNotDigit = -1;
+constexpr std::int8_t kSkipped = -2;  // blank, tab, line feed
+
+constexpr std::array<std::int8_t, 256> MakeClassTable() {
+    std::array<std::int8_t, 256> table{};
+    for (auto& entry : table) {
+        entry = kNotDigit;
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
+    for (int i = 0; i < 10; ++i) {
+        table['0' + i] = static_cast<std::int8_t>(i);
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+    for (int i = 0; i < 6; ++i) {
+        table['A' + i] = static_cast<std::int8_t>(10 + i);
+        table['a' + i] = static_cast<std::int8_t>(10 + i);
     }
-    return -1;
+    table[' '] = kSkipped;
+    table['\t'] = kSkipped;
+    table['\n'] = kSkipped;
+    return table;
+}
+
+constexpr std::array<std::int8_t, 256> kClass = MakeClassTable();
+
+int ClassOf(char c) {
+    return kClass[static_cast<unsigned char>(c)];
 }
 
 // One group of hextobin: blanks, tabs and line feeds are skipped, digits are
@@ -34,11 +49,11 @@ int DigitValue(char c) {
 std::uint8_t GroupValue(std::string_view group) {
     unsigned value = 0;
     for (char c : group) {
-        if (c == ' ' || c == '\t' || c == '\n') {
+        const int digit = ClassOf(c);
+        if (digit == kSkipped) {
             continue;
         }
-        const int digit = DigitValue(c);
-        if (digit < 0) {
+        if (digit == kNotDigit) {
             break;
         }
         value = value * 16 + static_cast<unsigned>(digit);
@@ -78,30 +93,41 @@ std::string GetHexBlock(const ByteImage& records, std::int32_t start, std::int16
     const std::int64_t first = match - records.begin();
     const std::int64_t size = static_cast<std::int64_t>(records.size());
     const std::int64_t step = stride;
-    std::string text;
-    text.reserve(2 * static_cast<std::size_t>(count));
-    for (std::int64_t k = 0; k < count; ++k) {
-        const std::int64_t index = first + step * k;
-        if (index < 0 || index >= size) {
-            break;
-        }
-        AppendByteHex(text, records[static_cast<std::size_t>(index)].Value);
+    std::int64_t taken = count;
+    if (step > 0) {
+        taken = std::min(taken, (size - 1 - first) / step + 1);
+    } else if (step < 0) {
+        taken = std::min(taken, first / -step + 1);
+    }
+    std::string text(2 * static_cast<std::size_t>(taken), '\0');
+    char* out = text.data();
+    for (std::int64_t k = 0; k < taken; ++k) {
+        const std::uint8_t value = records[static_cast<std::size_t>(first + step * k)].Value;
+        *out++ = kDigits[value >> 4];
+        *out++ = kDigits[value & 0x0F];
     }
     return text;
 }
 
 std::string HexToBin(std::string_view inp) {
-    std::string bytes;
-    bytes.reserve((inp.size() + 1) / 2);
-    for (std::size_t i = 0; i < inp.size(); i += 2) {
-        bytes.push_back(static_cast<char>(GroupValue(inp.substr(i, 2))));
+    std::string bytes((inp.size() + 1) / 2, '\0');
+    char* out = bytes.data();
+    std::size_t i = 0;
+    for (; i + 1 < inp.size(); i += 2) {
+        const int high = ClassOf(inp[i]);
+        const int low = ClassOf(inp[i + 1]);
+        // Two digits is the common case and needs no rule.
+        *out++ = static_cast<char>(high >= 0 && low >= 0 ? (high << 4) | low
+                                                         : GroupValue(inp.substr(i, 2)));
+    }
+    if (i < inp.size()) {
+        *out = static_cast<char>(GroupValue(inp.substr(i)));
     }
     return bytes;
 }
 
 std::size_t FindNonHexDigit(std::string_view text) {
-    const auto bad =
-        std::find_if(text.begin(), text.end(), [](char c) { return DigitValue(c) < 0; });
+    const auto bad = std::find_if(text.begin(), text.end(), [](char c) { return ClassOf(c) < 0; });
     return bad == text.end() ? std::string_view::npos
                              : static_cast<std::size_t>(bad - text.begin());
 }
