@@ -51,13 +51,21 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error);
 std::string DefaultBuffer();
 
 struct Options {
-    std::string link;                  // make this path a symlink to the port side
-    std::string buffer;                // 4096 bytes to start with; empty: DefaultBuffer()
-    std::filesystem::path saveFile;    // write each completed buffer here
-    std::uint32_t lineRate = 0;        // pace output at 10 bits a byte; 0: as fast as it goes
-    std::filesystem::path logFile;     // a line per byte received and per event
+    std::string link;                // make this path a symlink to the port side
+    std::string buffer;              // 4096 bytes to start with; empty: DefaultBuffer()
+    std::filesystem::path saveFile;  // write each completed buffer here
+    std::uint32_t lineRate = 0;      // pace output at 10 bits a byte; 0: as fast as it goes
+    std::filesystem::path logFile;   // a line per byte received and per event
     std::vector<Fault> faults;
+    // A write exchange that receives no byte for this long is abandoned, so a
+    // client that gave up half-way does not leave the device swallowing the
+    // next read request as data.  Zero: wait for ever.
+    std::chrono::milliseconds writeIdleLimit{2000};
 };
+
+// Empty when `options` can be served, else what is wrong, naming the option
+// as the program spells it ("--fault garbage:9000: ...").
+std::string CheckOptions(const Options& options);
 
 // One byte the device received, and when (since the simulator started).
 struct Received {
@@ -66,7 +74,7 @@ struct Received {
 };
 
 class Simulator {
-public:
+  public:
     // Creates the pty and starts serving on a thread of its own.  nullptr with
     // `error` set when it cannot (no pty, link path taken, unusable option).
     static std::unique_ptr<Simulator> Start(const Options& options, std::string& error);
@@ -74,15 +82,15 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    const std::string& PortPath() const;  // the port side, "/dev/pts/N"
-    std::string Buffer() const;           // the current 4096-byte buffer
-    int WritesCompleted() const;          // write exchanges fully received
-    int ReadsAnswered() const;            // 0x05 requests answered (or begun)
+    const std::string& PortPath() const;          // the port side, "/dev/pts/N"
+    std::string Buffer() const;                   // the current 4096-byte buffer
+    int WritesCompleted() const;                  // write exchanges fully received
+    int ReadsAnswered() const;                    // 0x05 requests answered (or begun)
     std::vector<Received> ReceivedBytes() const;  // every byte received, in order
-    bool HungUp() const;                  // the hangup fault has closed the line
+    bool HungUp() const;                          // the hangup fault has closed the line
     void Stop();
 
-private:
+  private:
     struct Impl;
     explicit Simulator(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

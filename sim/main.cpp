@@ -1,0 +1,178 @@
+// vantri-devsim: the simulated key buffer device as a program, for the demo,
+// benchmarks and manual tests with any serial client.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "sim/devsim.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+constexpr const char* kUsage =
+    "usage: vantri-devsim [--link PATH] [--buffer FILE] [--save FILE] [--line-rate BAUD]\n"
+    "                     [--log FILE] [--fault MODE]...\n"
+    "\n"
+    "Plays the key buffer device on a pseudo-terminal.  The first line printed is\n"
+    "the port to open; it serves until SIGINT or SIGTERM.\n"
+    "\n"
+    "  --link PATH       make PATH a symbolic link to the port (removed at exit)\n"
+    "  --buffer FILE     start with the 4096 bytes of FILE (default: byte i = i*7+3)\n"
+    "  --save FILE       write each buffer received by a write to FILE\n"
+    "  --line-rate BAUD  send at BAUD, 10 bits a byte (default: as fast as it goes)\n"
+    "  --log FILE        log each byte received and each event, with microseconds\n"
+    "  --fault MODE      repeatable:\n"
+    "      silent        never answer a read request (0x05)\n"
+    "      short:N       send only the first N characters of an answer\n"
+    "      stall:N:MS    pause MS ms after the first N characters of an answer\n"
+    "      garbage:N     send 'G' in place of answer character N (from 0)\n"
+    "      extra:N       send N more hex characters after the 8192\n"
+    "      hangup:N      close the line after N bytes have crossed it, either way\n"
+    "      chatter       send a byte back for every 16 received during a write\n"
+    "  --help            show this text\n";
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "vantri-devsim: %s\n", message.c_str());
+    return kUsageError;
+}
+
+// Reads the key buffer file, refusing anything that is not a regular file of
+// exactly 4096 bytes (without reading a large file to find out).
+std::optional<std::string> ReadBufferFile(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = "--buffer " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "--buffer " + path + ": not a regular file";
+        return std::nullopt;
+    }
+    if (st.st_size != 4096) {
+        error = "--buffer " + path + ": holds " + std::to_string(st.st_size) +
+                " bytes; a key buffer file is exactly 4096 bytes";
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        error = "--buffer " + path + ": cannot read it";
+        return std::nullopt;
+    }
+    if (bytes.size() != 4096) {
+        error = "--buffer " + path + ": holds " + std::to_string(bytes.size()) +
+                " bytes; a key buffer file is exactly 4096 bytes";
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+bool ParseBaud(std::string_view text, std::uint32_t& baud) {
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    baud = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        baud = baud * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vantri::sim::Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        std::optional<std::string> value;
+        if (const std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != arg.npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        const bool known = arg == "--link" || arg == "--buffer" || arg == "--save" ||
+                           arg == "--line-rate" || arg == "--log" || arg == "--fault";
+        if (!known) {
+            return UsageError("unknown option '" + arg + "' (see --help)");
+        }
+        if (!value) {
+            if (i + 1 >= argc) {
+                return UsageError(arg + ": missing its value (see --help)");
+            }
+            value = argv[++i];
+        }
+        if (value->empty()) {
+            return UsageError(arg + ": empty value");
+        }
+        std::string error;
+        if (arg == "--link") {
+            options.link = *value;
+        } else if (arg == "--buffer") {
+            std::optional<std::string> bytes = ReadBufferFile(*value, error);
+            if (!bytes) {
+                return UsageError(error);
+            }
+            options.buffer = std::move(*bytes);
+        } else if (arg == "--save") {
+            options.saveFile = *value;
+        } else if (arg == "--line-rate") {
+            if (!ParseBaud(*value, options.lineRate) || options.lineRate == 0) {
+                return UsageError("--line-rate " + *value + ": not a baud rate (a whole number)");
+            }
+        } else if (arg == "--log") {
+            options.logFile = *value;
+        } else {
+            std::optional<vantri::sim::Fault> fault = vantri::sim::ParseFault(*value, error);
+            if (!fault) {
+                return UsageError(error);
+            }
+            options.faults.push_back(*fault);
+        }
+    }
+    if (const std::string problem = vantri::sim::CheckOptions(options); !problem.empty()) {
+        return UsageError(problem);
+    }
+
+    // The signals are taken by sigwait below; blocking them first means the
+    // serving thread inherits the mask and never sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::string error;
+    std::unique_ptr<vantri::sim::Simulator> sim = vantri::sim::Simulator::Start(options, error);
+    if (!sim) {
+        std::fprintf(stderr, "vantri-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", sim->PortPath().c_str());
+    std::fflush(stdout);
+    if (!options.link.empty()) {
+        std::fprintf(stderr, "vantri-devsim: %s -> %s\n", options.link.c_str(),
+                     sim->PortPath().c_str());
+    }
+
+    int signal = 0;
+    while (sigwait(&stopSignals, &signal) != 0) {
+    }
+    sim.reset();  // stops serving and removes the link
+    return 0;
+}

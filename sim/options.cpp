@@ -1,0 +1,173 @@
+// Reading fault modes from their text, and checking a whole set of options
+// before the simulator starts, so a mistake is reported up front rather than
+// showing up as a fault that silently never fires.
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "sim/answer.h"
+#include "sim/devsim.h"
+
+namespace vantri::sim {
+namespace {
+
+bool ParseCount(std::string_view text, std::uint32_t& value) {
+    if (text.empty()) {
+        return false;
+    }
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+// The parts of "name:a:b" after the name.
+std::vector<std::string_view> Arguments(std::string_view text) {
+    std::vector<std::string_view> parts;
+    std::size_t colon = text.find(':');
+    while (colon != std::string_view::npos) {
+        text.remove_prefix(colon + 1);
+        colon = text.find(':');
+        parts.push_back(text.substr(0, colon));
+    }
+    return parts;
+}
+
+// Checks that `path` names a file that can be created: its folder exists and
+// it is not itself a folder.
+std::string CheckFilePath(const char* option, const std::filesystem::path& path) {
+    const std::string prefix = std::string(option) + " " + path.string() + ": ";
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return prefix + "is a folder, not a file";
+    }
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    if (!std::filesystem::is_directory(folder, ec)) {
+        return prefix + "folder " + folder.string() + " does not exist";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
+    const std::string_view name = text.substr(0, text.find(':'));
+    const std::vector<std::string_view> args = Arguments(text);
+    const std::string where = "--fault " + std::string(text) + ": ";
+
+    struct Kind {
+        std::string_view name;
+        Fault::Kind kind;
+        std::size_t arguments;
+        std::string_view usage;
+    };
+    static constexpr Kind kKinds[] = {
+        {"silent", Fault::Kind::Silent, 0, "silent"},
+        {"short", Fault::Kind::Short, 1, "short:N"},
+        {"stall", Fault::Kind::Stall, 2, "stall:N:MS"},
+        {"garbage", Fault::Kind::Garbage, 1, "garbage:N"},
+        {"extra", Fault::Kind::Extra, 1, "extra:N"},
+        {"hangup", Fault::Kind::Hangup, 1, "hangup:N"},
+        {"chatter", Fault::Kind::Chatter, 0, "chatter"},
+    };
+    for (const Kind& k : kKinds) {
+        if (k.name != name) {
+            continue;
+        }
+        if (args.size() != k.arguments) {
+            error = where + "expected " + std::string(k.usage);
+            return std::nullopt;
+        }
+        Fault fault;
+        fault.kind = k.kind;
+        if (k.arguments >= 1 && !ParseCount(args[0], fault.n)) {
+            error = where + "N must be a whole number from 0 to 4294967295, as in " +
+                    std::string(k.usage);
+            return std::nullopt;
+        }
+        if (k.arguments >= 2 && !ParseCount(args[1], fault.ms)) {
+            error =
+                where + "MS must be a whole number of milliseconds, as in " + std::string(k.usage);
+            return std::nullopt;
+        }
+        return fault;
+    }
+    error = where +
+            "unknown fault mode (silent, short:N, stall:N:MS, garbage:N, extra:N, hangup:N, "
+            "chatter)";
+    return std::nullopt;
+}
+
+std::string CheckOptions(const Options& options) {
+    if (!options.buffer.empty() && options.buffer.size() != KeyBufferSize) {
+        return "--buffer: holds " + std::to_string(options.buffer.size()) +
+               " bytes; a key buffer is exactly 4096 bytes";
+    }
+    if (options.lineRate != 0 && (options.lineRate < 50 || options.lineRate > 4000000)) {
+        return "--line-rate " + std::to_string(options.lineRate) +
+               ": the rate must be from 50 to 4000000 baud";
+    }
+    if (!options.link.empty()) {
+        struct stat st {};
+        if (::lstat(options.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+            return "--link " + options.link +
+                   ": exists and is not a symbolic link; not replacing it";
+        }
+        if (std::string e = CheckFilePath("--link", options.link); !e.empty()) {
+            return e;
+        }
+    }
+    if (!options.saveFile.empty()) {
+        if (std::string e = CheckFilePath("--save", options.saveFile); !e.empty()) {
+            return e;
+        }
+    }
+    if (!options.logFile.empty()) {
+        if (std::string e = CheckFilePath("--log", options.logFile); !e.empty()) {
+            return e;
+        }
+    }
+    if (options.writeIdleLimit.count() < 0) {
+        return "write idle limit must not be negative";
+    }
+
+    std::uint64_t extra = 0;
+    for (const Fault& f : options.faults) {
+        if (f.kind == Fault::Kind::Extra) {
+            extra += f.n;
+        }
+    }
+    if (extra > MaxExtra) {
+        return "--fault extra: at most " + std::to_string(MaxExtra) +
+               " extra characters in all, not " + std::to_string(extra);
+    }
+    // A fault placed beyond the answer would never fire: say so rather than
+    // let a test pass for the wrong reason.
+    const std::uint64_t length = ResponseLength + extra;
+    for (const Fault& f : options.faults) {
+        const std::string where = "--fault " + FaultText(f) + ": ";
+        switch (f.kind) {
+            case Fault::Kind::Short:
+                if (f.n > length) {
+                    return where + "N is beyond the " + std::to_string(length) +
+                           " characters of an answer";
+                }
+                break;
+            case Fault::Kind::Stall:
+            case Fault::Kind::Garbage:
+                if (f.n >= length) {
+                    return where + "N must be below the " + std::to_string(length) +
+                           " characters of an answer (counted from 0)";
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return {};
+}
+
+}  // namespace vantri::sim

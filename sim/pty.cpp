@@ -1,0 +1,113 @@
+#include "sim/pty.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+namespace vantri::sim {
+namespace {
+
+std::string Reason(int err) {
+    return std::strerror(err);
+}
+
+bool SetFdFlags(int fd, std::string& error) {
+    const int fl = ::fcntl(fd, F_GETFL);
+    const int fd_flags = ::fcntl(fd, F_GETFD);
+    if (fl < 0 || fd_flags < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0 ||
+        ::fcntl(fd, F_SETFD, fd_flags | FD_CLOEXEC) < 0) {
+        error = "cannot set up the pty: " + Reason(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OpenPty(Pty& pty, std::string& error) {
+    UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY));
+    if (!master.Valid()) {
+        error = "cannot create a pseudo-terminal: " + Reason(errno);
+        return false;
+    }
+    if (!SetFdFlags(master.Get(), error)) {
+        return false;
+    }
+    if (::grantpt(master.Get()) != 0 || ::unlockpt(master.Get()) != 0) {
+        error = "cannot unlock the pseudo-terminal: " + Reason(errno);
+        return false;
+    }
+    char name[128] = {};
+    if (::ptsname_r(master.Get(), name, sizeof name) != 0) {
+        error = "cannot name the pseudo-terminal: " + Reason(errno);
+        return false;
+    }
+    // Our own handle on the port side keeps the pair alive while clients come
+    // and go: without it the master reads EIO whenever no client has it open.
+    // It is opened before any client can set TIOCEXCL, and never locked, so
+    // it does not stand in the way of a client's exclusive open.
+    UniqueFd slave(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!slave.Valid()) {
+        error = std::string("cannot open ") + name + ": " + Reason(errno);
+        return false;
+    }
+    termios tio{};
+    if (::tcgetattr(slave.Get(), &tio) != 0) {
+        error = std::string("cannot read the line settings of ") + name + ": " + Reason(errno);
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    if (::tcsetattr(slave.Get(), TCSANOW, &tio) != 0) {
+        error = std::string("cannot set ") + name + " raw: " + Reason(errno);
+        return false;
+    }
+    pty.master = std::move(master);
+    pty.slave = std::move(slave);
+    pty.portPath = name;
+    return true;
+}
+
+bool MakeLink(const std::string& link, const std::string& target, std::string& error) {
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        error = "--link " + link + ": exists and is not a symbolic link; not replacing it";
+        return false;
+    }
+    // A fresh link under a temporary name, renamed over the old one: a client
+    // never finds the name missing or half made.
+    std::random_device rd;
+    const std::string temp =
+        link + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+    if (::symlink(target.c_str(), temp.c_str()) != 0) {
+        error = "--link " + link + ": cannot create the link: " + Reason(errno);
+        return false;
+    }
+    if (::rename(temp.c_str(), link.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        error = "--link " + link + ": cannot create the link: " + Reason(err);
+        return false;
+    }
+    return true;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(link, ec) &&
+        std::filesystem::read_symlink(link, ec) == target && !ec) {
+        ::unlink(link.c_str());
+    }
+}
+
+}  // namespace vantri::sim
