@@ -1,0 +1,138 @@
+// zrkCommModule: the program's one serial port, one platform call per step.
+#include "serial/zrkCommModule.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace vantri {
+
+port::Handle ComHandle = port::InvalidHandle;
+
+namespace {
+
+// The queue sizes the driver is asked for: a whole read response fits the
+// input queue.
+constexpr std::uint32_t InputQueueSize = 8192;
+constexpr std::uint32_t OutputQueueSize = 1024;
+
+std::int32_t OpenDeviceAndConfigure(const std::string& device, std::int32_t baudRate,
+                                    std::uint8_t parity, std::uint8_t stopBits,
+                                    const port::Timeouts& timeouts) {
+    if (ComHandle != port::InvalidHandle) {
+        CloseComPort();
+    }
+    // Stored whatever it is: on failure it is the invalid handle.
+    ComHandle = port::OpenDevice(device);
+    if (ComHandle == port::InvalidHandle) {
+        return 1;
+    }
+    // From here on a failure keeps the port held; the next OpenComPort or
+    // CloseComPort releases it.
+    port::LineSettings line;
+    if (!port::GetLineSettings(ComHandle, line)) {
+        return 2;
+    }
+    line.BaudRate = static_cast<std::uint32_t>(baudRate);
+    line.ByteSize = 8;
+    line.Parity = parity;
+    line.StopBits = stopBits;
+    if (!port::SetLineSettings(ComHandle, line)) {
+        return 3;
+    }
+    if (!port::SetTimeouts(ComHandle, timeouts)) {
+        return 4;
+    }
+    if (!port::SetQueueSizes(ComHandle, InputQueueSize, OutputQueueSize)) {
+        return 5;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string ComPortName(std::int16_t port) {
+    return "COM" + std::to_string(port);
+}
+
+std::int32_t OpenComPort(std::int16_t port, std::int32_t baudRate, std::uint8_t parity,
+                         std::uint8_t stopBits, std::uint32_t readIntervalTimeout,
+                         std::uint32_t readTotalTimeoutMultiplier,
+                         std::uint32_t readTotalTimeoutConstant,
+                         std::uint32_t writeTotalTimeoutMultiplier,
+                         std::uint32_t writeTotalTimeoutConstant) {
+    // A number that names no device maps to "", which no device answers to.
+    return OpenComPort(port::ComPortDevice(port), baudRate, parity, stopBits, readIntervalTimeout,
+                       readTotalTimeoutMultiplier, readTotalTimeoutConstant,
+                       writeTotalTimeoutMultiplier, writeTotalTimeoutConstant);
+}
+
+std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::uint8_t parity,
+                         std::uint8_t stopBits, std::uint32_t readIntervalTimeout,
+                         std::uint32_t readTotalTimeoutMultiplier,
+                         std::uint32_t readTotalTimeoutConstant,
+                         std::uint32_t writeTotalTimeoutMultiplier,
+                         std::uint32_t writeTotalTimeoutConstant) {
+    const port::Timeouts timeouts{readIntervalTimeout, readTotalTimeoutMultiplier,
+                                  readTotalTimeoutConstant, writeTotalTimeoutMultiplier,
+                                  writeTotalTimeoutConstant};
+    return OpenDeviceAndConfigure(device, baudRate, parity, stopBits, timeouts);
+}
+
+std::int32_t CloseComPort() {
+    // Closing -1 fails harmlessly; the handle is released either way.
+    bool closed = port::Close(ComHandle);
+    ComHandle = port::InvalidHandle;
+    return closed ? 1 : 0;
+}
+
+std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint32_t* error) {
+    std::uint32_t sent = 0;
+    std::uint32_t failure = 0;
+    bool ok = true;
+    // Nothing to send is no write at all, and so no failure either.
+    if (!text.empty()) {
+        auto count = static_cast<std::uint32_t>(
+            std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
+        ok = port::Write(ComHandle, text.data(), count, sent);
+        if (!ok) {
+            failure = port::LastError();
+        }
+    }
+    if (written != nullptr) {
+        *written = sent;
+    }
+    if (error != nullptr) {
+        *error = failure;
+    }
+    return ok ? 1 : 0;
+}
+
+std::string ReadBytes(std::int16_t count, std::uint32_t* error) {
+    if (error != nullptr) {
+        *error = 0;
+    }
+    if (count < 1) {
+        return {};
+    }
+    std::string bytes(static_cast<std::size_t>(count), '\0');
+    std::uint32_t got = 0;
+    if (!port::Read(ComHandle, bytes.data(), static_cast<std::uint32_t>(count), got)) {
+        if (error != nullptr) {
+            *error = port::LastError();
+        }
+        return {};
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+std::int16_t InQueueCount() {
+    std::uint32_t errors = 0;
+    std::uint32_t inQueue = 0;
+    if (!port::ClearErrorAndCount(ComHandle, errors, inQueue)) {
+        inQueue = 0;
+    }
+    return static_cast<std::int16_t>(std::min<std::uint32_t>(inQueue, 32767));
+}
+
+}  // namespace vantri
