@@ -1,0 +1,97 @@
+// How closely the emulated read time-outs keep to their nominal lengths on
+// a real pseudo-terminal: the 100 ms interval after a byte, and the 200 ms
+// and 2000 ms totals of a read that gets nothing.  Prints the overshoot per
+// case (mean, max, min over the runs); fails only when a time-out ends early
+// or more than 50 ms late.
+//
+//   serial-timeout-accuracy [--runs N] [--long-runs M]
+//
+// N runs of the short cases (default 20), M of the 2000 ms case (default 20).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/zrkCommModule.h"
+#include "tests/serial/pty_peer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vantri::test::MsSince;
+
+struct Case {
+    const char* name;
+    std::uint32_t interval, multiplier, constant;
+    bool byteFirst;  // a byte waits in the queue: the interval times the read
+    double nominal;  // ms
+    int runs;
+};
+
+bool Measure(vantri::test::PtyPeer& peer, const Case& c) {
+    if (vantri::OpenComPort(peer.Path(), 115200, 0, 0, c.interval, c.multiplier, c.constant, 0,
+                            0) != 0) {
+        std::fprintf(stderr, "cannot open %s\n", peer.Path().c_str());
+        return false;
+    }
+    std::vector<double> over;
+    for (int i = 0; i < c.runs; ++i) {
+        if (c.byteFirst) {
+            peer.Send("a");
+            auto end = std::chrono::steady_clock::now() + 1s;
+            while (vantri::InQueueCount() < 1 && std::chrono::steady_clock::now() < end) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        auto start = std::chrono::steady_clock::now();
+        std::string got = vantri::ReadBytes(2);
+        over.push_back(MsSince(start) - c.nominal);
+        if (got.size() != (c.byteFirst ? 1u : 0u)) {
+            std::fprintf(stderr, "%s: read %zu bytes\n", c.name, got.size());
+            return false;
+        }
+    }
+    vantri::CloseComPort();
+    double sum = 0;
+    for (double o : over) {
+        sum += o;
+    }
+    auto [lo, hi] = std::minmax_element(over.begin(), over.end());
+    std::printf("%-40s runs %3d  overshoot ms: mean %7.3f  max %7.3f  min %7.3f\n", c.name, c.runs,
+                sum / c.runs, *hi, *lo);
+    return *lo >= 0 && *hi <= 50;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 20, longRuns = 20;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0) {
+            runs = std::max(1, std::atoi(argv[i + 1]));
+        } else if (std::strcmp(argv[i], "--long-runs") == 0) {
+            longRuns = std::max(1, std::atoi(argv[i + 1]));
+        }
+    }
+    vantri::test::PtyPeer peer;
+    if (!peer.Ok()) {
+        std::fprintf(stderr, "no pseudo-terminal\n");
+        return 1;
+    }
+    const Case cases[] = {
+        {"interval 100 ms", 100, 0, 0, true, 100, runs},
+        {"interval 100 ms, total 2^32-1 x n + 200", 100, vantri::port::MaxDword, 200, true, 100,
+         runs},
+        {"total 200 ms", 0, 0, 200, false, 200, runs},
+        {"total 2000 ms", 0, 0, 2000, false, 2000, longRuns},
+    };
+    bool ok = true;
+    for (const Case& c : cases) {
+        ok = Measure(peer, c) && ok;
+    }
+    return ok ? 0 : 1;
+}
