@@ -160,7 +160,7 @@ int RunRead(const Invocation& inv) {
     const SaveOutcome saved = SaveBinFile(out, outcome.keyBuffer);
     if (!saved.ok) {
         return Report(ExitOutputFile, "cannot write " + out.string() + ": " + saved.reason +
-                                          (existed ? "; the existing file is untouched" : "") +
+                                          (existed ? " (the existing file is untouched)" : "") +
                                           "; choose another file with --out and read again.");
     }
     if (!inv.quiet) {

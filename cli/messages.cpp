@@ -101,8 +101,8 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
     if (port::IsNoSuchDeviceError(error)) {
         return {ExitPortOpen, "cannot open " + label + ": no such port; " + kListPorts + "."};
     }
-    return {ExitPortOpen,
-            "cannot open " + label + because + "; check the port name, " + kListPorts + "."};
+    return {ExitPortOpen, "cannot open " + label + because +
+                              "; check that it is a serial port: " + kListPorts + "."};
 }
 
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
