@@ -1,8 +1,8 @@
 // The platform layer on POSIX: termios for the line, flock() and TIOCEXCL for
 // exclusive use, poll() deadlines on the monotonic clock for the Win32
-// time-out rules.  The descriptor stays non-blocking; every wait is a poll(),
-// so a time-out can never be missed and a hang-up is seen at once.
-#include <dirent.h>
+// time-out rules.  The descriptor stays non-blocking and every wait is a
+// poll() with a deadline, so no call outlasts its time-outs and a hang-up
+// ends a wait at once.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -49,8 +49,8 @@ std::optional<int> ToFd(Handle h) {
 }
 
 // COMMTIMEOUTS live with the handle on Windows; here a small table keyed by
-// descriptor keeps them until Close.  A handle without an entry behaves as
-// one with all time-outs 0, which is what a fresh Windows handle has.
+// descriptor keeps them until Close.  A handle without an entry has all
+// time-outs 0: reads wait for every byte, writes for the last.
 std::mutex timeoutsMutex;
 std::map<int, Timeouts> timeoutsTable;
 
@@ -508,11 +508,13 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             return Fail(errno);  // EIO and the like: the device is gone
         }
-        // Nothing queued.  With VMIN = VTIME = 0 a raw tty reads 0 here; right
-        // after poll said readable, 0 is end of file: a hung-up line.
-        if (signalled) {
+        // Nothing queued.  With VMIN = VTIME = 0 a raw tty reads 0 here (some
+        // systems say EAGAIN); right after poll said readable, 0 is end of
+        // file: a hung-up line.
+        if (signalled && n == 0) {
             return Fail(EIO);
         }
+        signalled = false;
         if (lastLook || (returnWhenAny && got > 0)) {
             break;
         }
