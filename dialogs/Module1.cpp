@@ -1,0 +1,85 @@
+#include "dialogs/Module1.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "dialogs/name_filters.h"
+
+namespace vantri {
+namespace {
+
+// What both dialogs share: Qt's own dialog (the same everywhere, and no
+// fixed-size name buffer), the title, the filters with the first one
+// selected, and patterns that ignore case.
+void Prepare(QFileDialog& dialog, const QString& filter, const QString& title) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setWindowTitle(title);
+    const QStringList nameFilters = detail::NameFiltersFromList(filter);
+    if (!nameFilters.isEmpty()) {
+        dialog.setNameFilters(nameFilters);
+    }
+    // Key files saved as "Ram.Bin" must show under "*.bin".
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+}
+
+QString Run(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
+}
+
+// The nearest folder at or above `folder` that exists, or "" if none does.
+QString NearestExistingFolder(QString folder) {
+    while (!folder.isEmpty()) {
+        if (QFileInfo(folder).isDir()) {
+            return folder;
+        }
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder) {
+            break;
+        }
+        folder = parent;
+    }
+    return {};
+}
+
+}  // namespace
+
+QString ShowOpenDialog(const QString& filter, std::uint32_t flags, QWidget* owner,
+                       const QString& title) {
+    QFileDialog dialog(owner);
+    Prepare(dialog, filter, title);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode((flags & OfnFileMustExist) != 0 ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    return Run(dialog);
+}
+
+QString ShowSaveDialog(const QString& filter, QWidget* owner, const QString& defaultName,
+                       const QString& title) {
+    QFileDialog dialog(owner);
+    Prepare(dialog, filter, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(QString());
+    const QString name = QDir::fromNativeSeparators(defaultName);
+    const QFileInfo info(name);
+    if (name.contains(QLatin1Char('/'))) {
+        // A name proposed again after a failed save: start where it was
+        // meant to go, or as near to it as still exists.
+        const QString folder = NearestExistingFolder(info.path());
+        if (!folder.isEmpty()) {
+            dialog.setDirectory(folder);
+        }
+        dialog.selectFile(info.fileName());
+    } else if (!name.isEmpty()) {
+        dialog.selectFile(name);
+    }
+    return Run(dialog);
+}
+
+}  // namespace vantri

@@ -1,0 +1,56 @@
+#include "dialogs/name_filters.h"
+
+#include <QRegularExpression>
+
+namespace vantri::detail {
+namespace {
+
+// The patterns of one classic pattern field, in Qt's form.
+QStringList PatternsOfField(const QString& field) {
+    QStringList patterns;
+    for (QString pattern :
+         field.split(QRegularExpression(QStringLiteral("[; ]")), Qt::SkipEmptyParts)) {
+        // "*.*" is every file on the platform this form comes from, also
+        // names without a dot.
+        if (pattern == QLatin1String("*.*")) {
+            pattern = QStringLiteral("*");
+        }
+        if (!patterns.contains(pattern)) {
+            patterns << pattern;
+        }
+    }
+    return patterns;
+}
+
+}  // namespace
+
+QStringList PatternsOfNameFilter(const QString& nameFilter) {
+    // The same rule as Qt's dialog, so that what we keep as written is
+    // read back the same way.
+    static const QRegularExpression trailingPatterns(
+        QStringLiteral("^(.*)\\(([a-zA-Z0-9_.,*? +;#\\-\\[\\]@\\{\\}/!<>\\$%&=^~:\\|]*)\\)$"));
+    const QRegularExpressionMatch match = trailingPatterns.match(nameFilter);
+    const QString patterns = match.hasMatch() ? match.captured(2) : nameFilter;
+    return patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QStringList NameFiltersFromList(const QString& filter) {
+    const QStringList fields = filter.split(QChar(0));
+    QStringList nameFilters;
+    for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
+        const QString& text = fields[i];
+        const QStringList patterns = PatternsOfField(fields[i + 1]);
+        if (text.isEmpty() || patterns.isEmpty()) {
+            break;
+        }
+        if (PatternsOfNameFilter(text) == patterns) {
+            nameFilters << text;
+        } else {
+            nameFilters << text + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                               QLatin1Char(')');
+        }
+    }
+    return nameFilters;
+}
+
+}  // namespace vantri::detail

@@ -1,0 +1,12 @@
+// main() of the GUI tests: Qt's offscreen platform, so the real widgets run
+// without a display and never appear on a developer's screen.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
