@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -125,6 +126,10 @@ struct Simulator::Impl {
     bool chatter = false;
     std::optional<std::uint64_t> hangupAfter;
     std::uint64_t crossed = 0;  // bytes over the line, both ways
+    // Set once the hangup count is reached: the line takes no more bytes and
+    // closes as soon as the client has what was sent before.
+    std::optional<Clock::time_point> hangupBegun;
+    Clock::time_point lastSent;
 
     std::string out;  // bytes to send; out[outPos..] still to go
     std::size_t outPos = 0;
@@ -147,7 +152,10 @@ struct Simulator::Impl {
     microseconds Since(Clock::time_point t) const {
         return std::chrono::duration_cast<microseconds>(t - start);
     }
-    void Event(const std::string& text) { log.Event(Since(Clock::now()), text); }
+    // Events caused by a received byte carry that byte's time, so the log
+    // reads in order.
+    std::optional<microseconds> batchAt;
+    void Event(const std::string& text) { log.Event(batchAt.value_or(Since(Clock::now())), text); }
 
     // Time from paceOrigin until `count` bytes have gone at the line rate.
     nanoseconds LineTime(std::uint64_t count) const {
@@ -197,7 +205,7 @@ void Simulator::Impl::Serve() {
 
         pollfd fds[2] = {{wakeRead.Get(), POLLIN, 0}, {-1, 0, 0}};
         nfds_t count = 1;
-        if (portOpen) {
+        if (portOpen && !hangupBegun) {
             fds[1] = {pty.master.Get(),
                       static_cast<short>(POLLIN | (waitingWritable ? POLLOUT : 0)), 0};
             count = 2;
@@ -253,11 +261,13 @@ void Simulator::Impl::Receive() {
             received.push_back({at, static_cast<std::uint8_t>(buf[i])});
         }
     }
+    batchAt = at;
     for (ssize_t i = 0; i < n; ++i) {
         const auto byte = static_cast<std::uint8_t>(buf[i]);
         log.Byte(at, byte);
         Handle(byte, now);
     }
+    batchAt.reset();
     log.Flush();
 }
 
@@ -322,12 +332,9 @@ void Simulator::Impl::BeginAnswer() {
 
 void Simulator::Impl::CompleteWrite() {
     inWrite = false;
-    {
-        std::lock_guard lock(mutex);
-        buffer = incoming;
-        ++writesCompleted;
-    }
     Event("write complete: buffer replaced");
+    // Saved before it is published, so whoever sees WritesCompleted() rise
+    // also finds the file in place.
     if (!options.saveFile.empty()) {
         const std::string failure = SaveAtomically(options.saveFile, incoming);
         if (failure.empty()) {
@@ -338,7 +345,10 @@ void Simulator::Impl::CompleteWrite() {
                          failure.c_str());
         }
     }
+    std::lock_guard lock(mutex);
+    buffer = std::move(incoming);
     incoming.clear();
+    ++writesCompleted;
 }
 
 void Simulator::Impl::SendDue(Clock::time_point now) {
@@ -394,6 +404,7 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
         }
         outPos += static_cast<std::size_t>(n);
         crossed += static_cast<std::uint64_t>(n);
+        lastSent = Clock::now();
         paceCount += static_cast<std::uint64_t>(n);
         if (answering && outPos >= answerEnd) {
             answering = false;
@@ -417,6 +428,9 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
 }
 
 std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) const {
+    if (hangupBegun) {
+        return std::chrono::milliseconds(2);  // watching the client drain the line
+    }
     std::optional<Clock::time_point> wake;
     if (portOpen && outPos < out.size() && !waitingWritable) {
         if (holdUntil) {
@@ -438,12 +452,31 @@ std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) 
 }
 
 void Simulator::Impl::CheckHangup() {
-    if (hangupAfter && crossed >= *hangupAfter) {
-        ClosePort("fault hangup:" + std::to_string(*hangupAfter) + ": line closed after " +
-                  std::to_string(crossed) + " bytes");
+    if (!hangupAfter || crossed < *hangupAfter) {
+        return;
+    }
+    // Closing the master discards what the client has not read yet, so wait
+    // until the bytes sent have reached it (briefly: a client that reads
+    // nothing more does not hold the hangup up).
+    const Clock::time_point now = Clock::now();
+    if (!hangupBegun) {
+        hangupBegun = now;
+    }
+    int queued = 0;
+    const bool drained = ::ioctl(pty.slave.Get(), FIONREAD, &queued) == 0 && queued == 0 &&
+                         now - lastSent >= std::chrono::milliseconds(10);
+    if (!drained && now - *hangupBegun < std::chrono::milliseconds(1000)) {
+        return;
+    }
+    {
+        // Set before the line goes, so a client that sees the hang-up finds
+        // HungUp() already true.
         std::lock_guard lock(mutex);
         hungUp = true;
     }
+    ClosePort("fault hangup:" + std::to_string(*hangupAfter) + ": line closed after " +
+              std::to_string(crossed) + " bytes");
+    hangupBegun.reset();
 }
 
 void Simulator::Impl::ClosePort(const std::string& why) {
