@@ -53,10 +53,10 @@ TEST(DevsimFaults, ShortSendsOnlyTheFirstCharacters) {
     ASSERT_NE(sim, nullptr);
     Client client(sim->PortPath());
     ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(300)), Expected().substr(0, 101));
+    EXPECT_EQ(client.Read(8192, milliseconds(150)), Expected().substr(0, 101));
     // Every answer is cut, not just the first.
     ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(300)).size(), 101u);
+    EXPECT_EQ(client.Read(8192, milliseconds(150)).size(), 101u);
     EXPECT_EQ(sim->ReadsAnswered(), 2);
 }
 
@@ -92,7 +92,7 @@ TEST(DevsimFaults, ExtraAddsHexCharactersAfterTheAnswer) {
     ASSERT_NE(sim, nullptr);
     Client client(sim->PortPath());
     ASSERT_TRUE(client.Send("\x05"));
-    const std::string answer = client.Read(9000, milliseconds(300));
+    const std::string answer = client.Read(9000, milliseconds(150));
     ASSERT_EQ(answer.size(), 8202u);
     EXPECT_EQ(answer.substr(0, 8192), Expected());
     EXPECT_EQ(answer.find_first_not_of("0123456789ABCDEF"), std::string::npos);
@@ -105,7 +105,7 @@ TEST(DevsimFaults, FaultsCombine) {
     ASSERT_TRUE(client.Send("\x05"));
     std::string expected = Expected().substr(0, 100);
     expected[50] = 'G';
-    EXPECT_EQ(client.Read(9000, milliseconds(300)), expected);
+    EXPECT_EQ(client.Read(9000, milliseconds(150)), expected);
 }
 
 TEST(DevsimFaults, HangupInTheMiddleOfAnAnswerIsSeenByTheClient) {
@@ -155,7 +155,7 @@ TEST(DevsimFaults, ChatterSendsAByteForEvery16ReceivedDuringAWrite) {
     ASSERT_TRUE(client.Send(data.substr(15, 1)));
     EXPECT_EQ(client.Read(2, milliseconds(100)).size(), 1u);
     ASSERT_TRUE(client.Send(data.substr(16)));
-    EXPECT_EQ(client.Read(1000, milliseconds(200)).size(), 255u);
+    EXPECT_EQ(client.Read(1000, milliseconds(150)).size(), 255u);
     EXPECT_EQ(sim->WritesCompleted(), 1);
     EXPECT_TRUE(sim->Buffer() == data) << "chatter does not disturb the write";
 }
