@@ -200,6 +200,25 @@ TEST_F(WriteExchange, ChatterFromTheDeviceIsDrainedAndNeverMixedIn) {
     EXPECT_EQ(read.keyBuffer, buffer);
 }
 
+TEST_F(WriteExchange, InputWaitingBeforeTheBlocksIsDrainedFirst) {
+    // The device answers a stray read request with 200 characters that sit
+    // in the input queue when the write begins.
+    StartDevice("short:200");
+    ASSERT_NE(SendString(std::string(1, static_cast<char>(ReadRequest))), 0);
+    std::this_thread::sleep_for(milliseconds(100));
+    ASSERT_EQ(InQueueCount(), 200);
+    const std::string buffer = NewBuffer(10);
+    int waitingAfterBlock = -1;
+    ExchangeHooks hooks;
+    hooks.afterBlock = [&](int) { waitingAfterBlock = InQueueCount(); };
+    const WriteOutcome outcome = WriteKeyBuffer(buffer, 4096, 0, hooks);
+
+    ASSERT_EQ(outcome.status, ExchangeStatus::Done);
+    EXPECT_EQ(waitingAfterBlock, 0);
+    ASSERT_TRUE(WaitForWrites(*device_, 1));
+    EXPECT_EQ(device_->Buffer(), buffer);
+}
+
 TEST_F(WriteExchange, AHangUpStopsTheWriteAtOnce) {
     // 0x06 and 2000 data bytes cross, then the line goes.
     StartDevice("hangup:2001");
