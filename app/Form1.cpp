@@ -205,13 +205,14 @@ void Form1::EndOperation(QPushButton* other) {
     other->setEnabled(true);
 }
 
-Form1::Running::Running(Form1& form) : form_(form) {
+Form1::Running::Running(Form1& form, QPushButton* other) : form_(form), other_(other) {
     form_.operationRunning_ = true;
     form_.closing_ = false;
 }
 
 Form1::Running::~Running() {
     form_.operationRunning_ = false;
+    other_->setEnabled(true);
 }
 
 ExchangeHooks Form1::CommonHooks() {

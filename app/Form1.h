@@ -72,13 +72,15 @@ class Form1 : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    // Marks the operation on the stack, for a close that comes meanwhile.
+    // Marks the operation on the stack, for a close that comes meanwhile,
+    // and enables the other operation's button on every way out.
     struct Running {
-        explicit Running(Form1& form);
+        Running(Form1& form, QPushButton* other);
         ~Running();
         Running(const Running&) = delete;
         Running& operator=(const Running&) = delete;
         Form1& form_;
+        QPushButton* other_;
     };
 
     void ShowBusy();

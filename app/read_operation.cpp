@@ -20,7 +20,7 @@ void Form1::Command4_Click() {
         ShowBusy();
         return;
     }
-    const Running running(*this);
+    const Running running(*this, Command3);
 
     std::string error;
     const std::optional<PortSetting> port =

@@ -18,7 +18,7 @@ void Form1::Command3_Click() {
         ShowBusy();
         return;
     }
-    const Running running(*this);
+    const Running running(*this, Command4);
 
     // All three settings are checked before the port is opened; Blocksize
     // is taken once, the Delay box is read again at every pause.

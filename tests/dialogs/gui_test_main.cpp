@@ -8,5 +8,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // Tests close windows and go on with the next test.
+    QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }
