@@ -1,0 +1,48 @@
+// What the Windows tests share: the simulated devices that scripts/test-windows
+// maps to COM ports, and whether wine runs the tests.
+//
+// Each COM port below is a vantri-devsim of its own on a Linux pty; the
+// script maps the ports through wine's registry before the tests run.  The
+// device on COM1 holds the default buffer between tests: a test that writes
+// another buffer writes the default one back before it ends.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace vantri::wintest {
+
+inline constexpr std::int16_t GoodPort = 1;         // answers reads, takes writes
+inline constexpr std::int16_t GoodPortHigh = 12;    // the COM1 device once more, as COM12
+inline constexpr std::int16_t WriteHangupPort = 2;  // hangs up after 100 bytes
+inline constexpr std::int16_t SilentPort = 3;       // never answers a read request
+inline constexpr std::int16_t LatePort = 4;         // answers after 600 ms, 3 characters only
+inline constexpr std::int16_t ReadHangupPort = 5;   // hangs up after 0x05 and 1000 characters
+inline constexpr std::int16_t ReadLostPort = 6;     // the same, for the test wine skips
+inline constexpr std::int16_t AbsentPort = 200;     // mapped to nothing
+
+inline constexpr int LateAnswerMs = 600;
+inline constexpr int WriteHangupBytes = 100;
+inline constexpr int ReadHangupBytes = 1001;
+
+// True when the test runs under wine, which differs from Windows in what
+// some tests look at; those tests say so and skip.
+bool RunningUnderWine();
+
+// Byte i = (i * 7 + 3) mod 256: what the devices start with.
+std::string DefaultBuffer();
+
+// The file the COM1 device saves each received buffer to; empty when the
+// script did not say (VANTRI_WINE_SIM_SAVE).
+std::filesystem::path GoodPortSaveFile();
+
+// Milliseconds since `start`.
+inline long long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+}  // namespace vantri::wintest
