@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo clean format
+.PHONY: all deps build test demo clean format test-windows
 
 all: build
 
@@ -21,6 +21,12 @@ test: build
 
 demo: build
 	scripts/demo
+
+# The Win32 serial link, cross-built with MinGW-w64 and run under wine
+# against simulated devices (build-win; see docs/windows.md).
+test-windows:
+	scripts/install-deps windows
+	JOBS=$(JOBS) scripts/test-windows
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
