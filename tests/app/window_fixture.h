@@ -102,6 +102,21 @@ class WindowTest : public ::testing::Test {
                   static_cast<qint64>(bytes.size()));
     }
 
+    // Byte strings compared with a short message: sizes and the first
+    // difference, not thousands of escaped bytes.
+    static ::testing::AssertionResult SameBytes(const std::string& got,
+                                                const std::string& expected) {
+        if (got == expected) {
+            return ::testing::AssertionSuccess();
+        }
+        std::size_t at = 0;
+        while (at < got.size() && at < expected.size() && got[at] == expected[at]) {
+            ++at;
+        }
+        return ::testing::AssertionFailure() << got.size() << " bytes, expected " << expected.size()
+                                             << "; first difference at " << at;
+    }
+
     // What the device received, as bytes.
     std::string Received() const {
         std::string bytes;
@@ -119,7 +134,10 @@ class WindowTest : public ::testing::Test {
         EXPECT_TRUE(form_.Command3->isEnabled());
     }
 
-    static void ExpectAllDone(const testing::ModalScript& script) {
+    // Checks that every expected modal came and nothing else, and ends the
+    // script.
+    static void ExpectAllDone(testing::ModalScript& script) {
+        script.Stop();
         EXPECT_TRUE(script.Finished()) << "modal steps done: " << script.StepsDone();
         EXPECT_TRUE(script.Unexpected().isEmpty())
             << script.Unexpected().join(QLatin1Char('\n')).toStdString();

@@ -50,6 +50,10 @@ void ModalScript::Start() {
     Arm();
 }
 
+void ModalScript::Stop() {
+    delete timer_;
+}
+
 void ModalScript::Arm() {
     // A fresh timer for every modal; the one of the step before is done.
     if (timer_ != nullptr) {

@@ -47,6 +47,8 @@ class ModalScript : public QObject {
 
     // Starts polling for the first step.
     void Start();
+    // Stops polling: later modals are left to a script of their own.
+    void Stop();
 
     bool Finished() const { return next_ >= steps_.size(); }
     std::size_t StepsDone() const { return next_; }
