@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include "app/message_box.h"
