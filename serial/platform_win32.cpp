@@ -147,8 +147,10 @@ Handle OpenDevice(const std::string& name) {
     if (h == INVALID_HANDLE_VALUE) {
         return InvalidHandle;
     }
-    // Whatever an earlier user left in the driver's queues is not ours.
-    PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    // Input an earlier user left unread is not ours.  Its output is left
+    // alone: on a line that has not sent it yet, such as wine's pty, it may
+    // be the tail of our own last write, which the device still needs.
+    PurgeComm(h, PURGE_RXCLEAR);
     SetLastError(ERROR_SUCCESS);
     return reinterpret_cast<Handle>(h);
 }
