@@ -14,8 +14,8 @@
 namespace vantri::test {
 namespace {
 
-std::string RandomBuffer(unsigned seed) {
-    std::mt19937 random(seed);
+std::string RandomBuffer(unsigned variant) {
+    std::mt19937 random(variant);
     std::string bytes(4096, '\0');
     for (auto& b : bytes) {
         b = static_cast<char>(random() & 0xFF);

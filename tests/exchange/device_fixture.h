@@ -45,8 +45,8 @@ class DeviceTest : public ::testing::Test {
     }
 
     // 4096 bytes unlike the device's own, every byte value present.
-    static std::string NewBuffer(unsigned seed) {
-        std::mt19937 random(seed);
+    static std::string NewBuffer(unsigned variant) {
+        std::mt19937 random(variant);
         std::string bytes(4096, '\0');
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);

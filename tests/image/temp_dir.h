@@ -54,8 +54,8 @@ inline std::string ReadFile(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::string RandomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 engine(seed);
+inline std::string RandomBytes(std::size_t n, unsigned variant) {
+    std::mt19937 engine(variant);
     std::uniform_int_distribution<int> byte(0, 255);
     std::string bytes(n, '\0');
     for (char& c : bytes) {
