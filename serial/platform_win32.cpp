@@ -141,7 +141,7 @@ Handle OpenDevice(const std::string& name) {
     }
     // A bare "COM10" and above is no name Windows opens; the device namespace
     // form reaches every port number, and works for COM1 to COM9 alike.
-    const std::string path = name;
+    const std::string path = IsBareComName(name) ? "\\\\.\\" + name : name;
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -240,7 +240,7 @@ std::string ComPortDevice(std::int16_t number) {
     if (number < 1) {
         return "";
     }
-    return "COM" + std::to_string(number);
+    return "\\\\.\\COM" + std::to_string(number);
 }
 
 std::string ErrorText(std::uint32_t error) {
