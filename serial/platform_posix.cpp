@@ -268,9 +268,11 @@ Handle OpenDevice(const std::string& name) {
     if (::ioctl(fd, TIOCEXCL) != 0) {
         return reject(errno);
     }
-    // Whatever was left in the queues belongs to an earlier user; a Windows
-    // port starts empty too.
-    if (::tcflush(fd, TCIOFLUSH) != 0) {
+    // Whatever waits in the input queue belongs to an earlier user; a Windows
+    // port starts empty too.  The output side is left alone: on a pty it
+    // still holds the tail of the previous handle's last writes, which the
+    // device has yet to take.
+    if (::tcflush(fd, TCIFLUSH) != 0) {
         int error = errno;
         ::ioctl(fd, TIOCNXCL);
         return reject(error);
