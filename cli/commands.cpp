@@ -11,6 +11,7 @@
 #include "cli/interrupt.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
+#include "cli/utf8.h"
 #include "image/hexfileHandle.h"
 #include "image/save_file.h"
 #include "serial/exchange.h"
@@ -71,7 +72,7 @@ std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) 
 std::optional<Failure> LoadKeyFile(const std::string& name, std::string& bytes) {
     ByteImage image;
     // Just over the size needed: a huge file is refused from its size alone.
-    const LoadOutcome loaded = LoadBinFile(image, name, KeyBufferSize + 1);
+    const LoadOutcome loaded = LoadBinFile(image, PathFromUtf8(name), KeyBufferSize + 1);
     const auto wrongSize = [&](std::uintmax_t size) {
         return Failure{ExitKeyFile, name + " holds " + std::to_string(size) +
                                         " bytes; a key buffer file must hold exactly " +
@@ -116,13 +117,14 @@ std::optional<Failure> CheckOutputPath(const fs::path& out) {
         return Failure{ExitUsage, "--out needs a file name."};
     }
     if (fs::is_directory(out, ec)) {
-        return Failure{ExitOutputFile, "cannot write " + out.string() +
+        return Failure{ExitOutputFile, "cannot write " + Utf8FromPath(out) +
                                            ": it is a folder; give a file name with --out."};
     }
     const fs::path folder = out.has_parent_path() ? out.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec)) {
-        return Failure{ExitOutputFile, "cannot write " + out.string() + ": the folder " +
-                                           folder.string() + " does not exist; nothing was read."};
+        return Failure{ExitOutputFile, "cannot write " + Utf8FromPath(out) + ": the folder " +
+                                           Utf8FromPath(folder) +
+                                           " does not exist; nothing was read."};
     }
     return std::nullopt;
 }
@@ -135,7 +137,7 @@ int RunRead(const Invocation& inv) {
     if (!port) {
         return Report(ExitUsage, error);
     }
-    const fs::path out = inv.out;
+    const fs::path out = PathFromUtf8(inv.out);
     if (const auto failure = CheckOutputPath(out)) {
         return Report(*failure);
     }
@@ -159,13 +161,13 @@ int RunRead(const Invocation& inv) {
     const bool existed = fs::exists(out, ec);
     const SaveOutcome saved = SaveBinFile(out, outcome.keyBuffer);
     if (!saved.ok) {
-        return Report(ExitOutputFile, "cannot write " + out.string() + ": " + saved.reason +
+        return Report(ExitOutputFile, "cannot write " + Utf8FromPath(out) + ": " + saved.reason +
                                           (existed ? " (the existing file is untouched)" : "") +
                                           "; choose another file with --out and read again.");
     }
     if (!inv.quiet) {
         std::printf("Read %d bytes from %s in %.2f s -> %s\n", KeyBufferSize,
-                    PortLabel(*port).c_str(), seconds, out.string().c_str());
+                    PortLabel(*port).c_str(), seconds, Utf8FromPath(out).c_str());
     }
     return ExitDone;
 }
@@ -295,7 +297,8 @@ int RunPorts(const Invocation&) {
         if (info.description.empty()) {
             std::printf("%s\n", info.name.c_str());
         } else {
-            std::printf("%-20s %s\n", info.name.c_str(), info.description.c_str());
+            std::printf("%-20s %s\n", info.name.c_str(),
+                        Utf8FromSystemText(info.description).c_str());
         }
     }
     return ExitDone;

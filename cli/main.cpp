@@ -8,10 +8,12 @@
 #include "cli/commands.h"
 #include "cli/help.h"
 #include "cli/messages.h"
+#include "cli/utf8.h"
 
 int main(int argc, char** argv) {
     using namespace vantri::cli;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const Utf8Console console;
+    const std::vector<std::string> args = Utf8Arguments(argc, argv);
     std::string error;
     const auto inv = ParseArguments(args, error);
     if (!inv) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/utf8.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
 #include "serial/zrkCommModule.h"
@@ -10,6 +11,11 @@ namespace vantri::cli {
 namespace {
 
 constexpr const char* kListPorts = "try vantri-key ports to list the serial ports";
+
+// The system's own text for an error, in the UTF-8 of everything else printed.
+std::string SystemErrorText(std::uint32_t error) {
+    return Utf8FromSystemText(port::ErrorText(error));
+}
 
 std::string Characters(const ReadOutcome& outcome) {
     return std::to_string(outcome.response.size()) + " of " + std::to_string(ResponseLength) +
@@ -59,7 +65,7 @@ std::string PortLabel(const PortSetting& port) {
 
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
     const std::string label = PortLabel(port);
-    const std::string because = error != 0 ? " (" + port::ErrorText(error) + ")" : "";
+    const std::string because = error != 0 ? " (" + SystemErrorText(error) + ")" : "";
     if (result != 1) {
         std::string what;
         switch (result) {
@@ -128,12 +134,12 @@ Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
     }
     if (outcome.error != 0 && port::IsDeviceLostError(outcome.error)) {
         return {ExitDeviceLost, "device lost on " + label + " after " + Characters(outcome) + " (" +
-                                    port::ErrorText(outcome.error) +
+                                    SystemErrorText(outcome.error) +
                                     "); reconnect it and read again."};
     }
     if (outcome.error != 0) {
         return {ExitResponse, "reading from " + label + " failed after " + Characters(outcome) +
-                                  " (" + port::ErrorText(outcome.error) +
+                                  " (" + SystemErrorText(outcome.error) +
                                   "); check the cable and read again."};
     }
     if (outcome.response.empty()) {
@@ -149,7 +155,7 @@ Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
 Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome) {
     const std::string label = PortLabel(port);
     const std::string because =
-        outcome.error != 0 ? " (" + port::ErrorText(outcome.error) + ")" : "";
+        outcome.error != 0 ? " (" + SystemErrorText(outcome.error) + ")" : "";
     switch (outcome.status) {
         case ExchangeStatus::Cancelled:
             return {ExitInterrupted, "interrupted after " + std::to_string(outcome.bytesSent) +

@@ -89,6 +89,39 @@ TEST(Cli, QuietPrintsNothingOnSuccess) {
     EXPECT_EQ(write.err, "");
 }
 
+// A file name is the bytes given, UTF-8 or not, to the file calls and in the
+// messages alike.
+TEST(Cli, FileNamesOutsideAsciiAreTakenAsGiven) {
+    TempDir dir;
+    Devsim device(dir, {});
+    ASSERT_TRUE(device.ready());
+    unsigned variant = 3;
+    for (const std::string name : {"ключ-鍵.bin", "latin1-\xE9\xFF.bin"}) {
+        SCOPED_TRACE(name);
+        const std::string buffer = RandomBuffer(variant++);
+        WriteFile(dir / name, buffer);
+        KeyRun write = RunKey(
+            {"write", "--port", device.port(), "--blocksize", "4096", "--delay", "0", name}, dir);
+        ASSERT_EQ(write.code, 0) << write.err;
+        EXPECT_NE(write.out.find("from " + name + " to "), std::string::npos) << write.out;
+        KeyRun verify = RunKey({"verify", "--port", device.port(), name}, dir);
+        ASSERT_EQ(verify.code, 0) << verify.err;
+        EXPECT_NE(verify.out.find("identical to " + name + "\n"), std::string::npos);
+        EXPECT_EQ(ReadFile(device.saveFile()), buffer);
+
+        const std::string copy = "copy-" + name;
+        KeyRun read = RunKey({"read", "--port", device.port(), "--out", copy}, dir);
+        ASSERT_EQ(read.code, 0) << read.err;
+        EXPECT_EQ(ReadFile(dir / copy), buffer);
+        EXPECT_NE(read.out.find("-> " + copy + "\n"), std::string::npos) << read.out;
+
+        KeyRun missing = RunKey({"verify", "--port", device.port(), "absent-" + name}, dir);
+        EXPECT_EQ(missing.code, 4);
+        EXPECT_NE(missing.err.find("cannot read absent-" + name + ": "), std::string::npos)
+            << missing.err;
+    }
+}
+
 TEST(Cli, ProgressBarOnATerminalOnly) {
     TempDir dir;
     Devsim device(dir, {});

@@ -1,0 +1,108 @@
+#include "cli/utf8.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
+
+namespace vantri::cli {
+
+#ifdef _WIN32
+namespace {
+
+// Ill-formed input (a lone surrogate, a stray byte) becomes U+FFFD in both
+// directions: the flags that would refuse it are left out on purpose.
+std::string Utf8FromWide(std::wstring_view wide) {
+    if (wide.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(wide.size());
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
+    }
+    return text;
+}
+
+std::wstring WideFrom(unsigned codePage, std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
+    }
+    return wide;
+}
+
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        // Out of memory, in practice: the ANSI arguments are better than none.
+        return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        args.push_back(Utf8FromWide(wide[i]));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(WideFrom(CP_UTF8, text));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    return Utf8FromWide(path.native());
+}
+
+std::string Utf8FromSystemText(std::string_view text) {
+    return Utf8FromWide(WideFrom(CP_ACP, text));
+}
+
+Utf8Console::Utf8Console() {
+    const UINT current = GetConsoleOutputCP();  // 0 without a console
+    if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        previous_ = current;
+    }
+}
+
+Utf8Console::~Utf8Console() {
+    if (previous_ != 0) {
+        SetConsoleOutputCP(previous_);
+    }
+}
+
+#else
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::string(text));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string Utf8FromSystemText(std::string_view text) {
+    return std::string(text);
+}
+
+Utf8Console::Utf8Console() = default;
+Utf8Console::~Utf8Console() = default;
+
+#endif
+
+}  // namespace vantri::cli
