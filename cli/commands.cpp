@@ -96,17 +96,34 @@ std::optional<Failure> LoadKeyFile(const std::string& name, std::string& bytes) 
     return std::nullopt;
 }
 
-// The read exchange with a progress bar; `seconds` gets its duration.
-ReadOutcome ReadWithProgress(const Invocation& inv, const char* label, double& seconds) {
+// The device side of `read` and `verify`: opens the port, runs the read
+// exchange with a progress bar and closes the port.  Fills `outcome` with a
+// complete key buffer and `seconds` with the exchange's duration, or gives
+// the failure to report (`interrupted` says what a Ctrl-C left undone).
+std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port, const char* label,
+                                  const char* interrupted, ReadOutcome& outcome, double& seconds) {
+    CatchInterrupt();
+    OpenPort link;
+    if (const auto failure = link.Open(port)) {
+        return failure;
+    }
     ProgressBar bar(label, KeyBufferSize, ShowProgress(inv));
     ExchangeHooks hooks;
     hooks.afterRead = [&bar](int k) { bar.Update(k); };
     hooks.cancelled = [] { return Interrupted(); };
     const auto start = Clock::now();
-    ReadOutcome outcome = ReadKeyBuffer(hooks);
+    outcome = ReadKeyBuffer(hooks);
     seconds = SecondsSince(start);
     bar.Finish();
-    return outcome;
+    link.Close();
+
+    if (Interrupted()) {
+        return Failure{ExitInterrupted, interrupted};
+    }
+    if (outcome.status != ExchangeStatus::Done) {
+        return ReadFailure(port, outcome);
+    }
+    return std::nullopt;
 }
 
 // The folder a new file would go to must exist, and the name must not be a
@@ -142,20 +159,11 @@ int RunRead(const Invocation& inv) {
         return Report(*failure);
     }
 
-    CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(*port)) {
-        return Report(*failure);
-    }
+    ReadOutcome outcome;
     double seconds = 0;
-    const ReadOutcome outcome = ReadWithProgress(inv, "Reading", seconds);
-    link.Close();
-
-    if (Interrupted()) {
-        return Report(ExitInterrupted, "interrupted; nothing was saved.");
-    }
-    if (outcome.status != ExchangeStatus::Done) {
-        return Report(ReadFailure(*port, outcome));
+    if (const auto failure = ReadDevice(inv, *port, "Reading", "interrupted; nothing was saved.",
+                                        outcome, seconds)) {
+        return Report(*failure);
     }
     std::error_code ec;
     const bool existed = fs::exists(out, ec);
@@ -244,20 +252,11 @@ int RunVerify(const Invocation& inv) {
         return Report(*failure);
     }
 
-    CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(*port)) {
-        return Report(*failure);
-    }
+    ReadOutcome outcome;
     double seconds = 0;
-    const ReadOutcome outcome = ReadWithProgress(inv, "Verifying", seconds);
-    link.Close();
-
-    if (Interrupted()) {
-        return Report(ExitInterrupted, "interrupted; nothing was compared.");
-    }
-    if (outcome.status != ExchangeStatus::Done) {
-        return Report(ReadFailure(*port, outcome));
+    if (const auto failure = ReadDevice(inv, *port, "Verifying",
+                                        "interrupted; nothing was compared.", outcome, seconds)) {
+        return Report(*failure);
     }
     int differing = 0;
     std::size_t first = 0;
