@@ -7,6 +7,10 @@
 //   serial-timeout-accuracy [--runs N] [--long-runs M]
 //
 // N runs of the short cases (default 20), M of the 2000 ms case (default 20).
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,12 +21,40 @@
 #include <vector>
 
 #include "serial/zrkCommModule.h"
-#include "tests/serial/pty_peer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using vantri::test::MsSince;
+
+// The master side of a fresh pseudo-terminal: the far end of the line, whose
+// port side the link opens.
+struct Pty {
+    int master = -1;
+    std::string path;
+    Pty() {
+        int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        char name[128] = {};
+        if (fd >= 0 && ::grantpt(fd) == 0 && ::unlockpt(fd) == 0 &&
+            ::ptsname_r(fd, name, sizeof name) == 0) {
+            master = fd;
+            path = name;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    ~Pty() {
+        if (master >= 0) {
+            ::close(master);
+        }
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+};
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
 
 struct Case {
     const char* name;
@@ -32,16 +64,19 @@ struct Case {
     int runs;
 };
 
-bool Measure(vantri::test::PtyPeer& peer, const Case& c) {
-    if (vantri::OpenComPort(peer.Path(), 115200, 0, 0, c.interval, c.multiplier, c.constant, 0,
-                            0) != 0) {
-        std::fprintf(stderr, "cannot open %s\n", peer.Path().c_str());
+bool Measure(const Pty& pty, const Case& c) {
+    if (vantri::OpenComPort(pty.path, 115200, 0, 0, c.interval, c.multiplier, c.constant, 0, 0) !=
+        0) {
+        std::fprintf(stderr, "cannot open %s\n", pty.path.c_str());
         return false;
     }
     std::vector<double> over;
     for (int i = 0; i < c.runs; ++i) {
         if (c.byteFirst) {
-            peer.Send("a");
+            if (::write(pty.master, "a", 1) != 1) {
+                std::fprintf(stderr, "cannot send to %s\n", pty.path.c_str());
+                return false;
+            }
             auto end = std::chrono::steady_clock::now() + 1s;
             while (vantri::InQueueCount() < 1 && std::chrono::steady_clock::now() < end) {
                 std::this_thread::sleep_for(1ms);
@@ -77,8 +112,8 @@ int main(int argc, char** argv) {
             longRuns = std::max(1, std::atoi(argv[i + 1]));
         }
     }
-    vantri::test::PtyPeer peer;
-    if (!peer.Ok()) {
+    Pty pty;
+    if (pty.master < 0) {
         std::fprintf(stderr, "no pseudo-terminal\n");
         return 1;
     }
@@ -91,7 +126,7 @@ int main(int argc, char** argv) {
     };
     bool ok = true;
     for (const Case& c : cases) {
-        ok = Measure(peer, c) && ok;
+        ok = Measure(pty, c) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -1,0 +1,380 @@
+// The key buffer exchanges against the simulated device on a real
+// pseudo-terminal, through the real serial link.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "image/hexfileHandle.h"
+#include "serial/exchange.h"
+#include "serial/zrkCommModule.h"
+#include "sim/devsim.h"
+
+namespace vantri {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Between two time points, or two of the device's receive times.
+template <typename T>
+double MsBetween(T from, T to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+double SecondsSince(Clock::time_point start) {
+    return MsBetween(start, Clock::now()) / 1000;
+}
+
+// 4096 bytes unlike the device's own, every byte value present.
+std::string NewBuffer(unsigned variant) {
+    std::mt19937 random(variant);
+    std::string bytes(4096, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);
+    }
+    std::shuffle(bytes.begin(), bytes.end(), random);
+    return bytes;
+}
+
+// What the exchanges tell their hooks.
+struct Log {
+    std::vector<int> reads, blocks;
+    int events = 0;
+    std::vector<std::uint32_t> failures;
+
+    ExchangeHooks Hooks() {
+        ExchangeHooks hooks;
+        hooks.afterRead = [this](int k) { reads.push_back(k); };
+        hooks.afterBlock = [this](int p) { blocks.push_back(p); };
+        hooks.processEvents = [this] { ++events; };
+        hooks.readFailed = [this](std::uint32_t error) { failures.push_back(error); };
+        return hooks;
+    }
+};
+
+class Exchange : public ::testing::Test {
+  protected:
+    // Starts the device (with `fault`, when given) and opens the port on it.
+    void StartDevice(std::string_view fault = {}, std::string buffer = {}) {
+        sim::Options options;
+        options.buffer = std::move(buffer);
+        std::string error;
+        if (!fault.empty()) {
+            const auto parsed = sim::ParseFault(fault, error);
+            ASSERT_TRUE(parsed.has_value()) << error;
+            options.faults.push_back(*parsed);
+        }
+        device_ = sim::Simulator::Start(options, error);
+        ASSERT_NE(device_, nullptr) << error;
+        ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
+    }
+    void TearDown() override { CloseComPort(); }
+
+    // The device stores a write once all 4096 bytes have arrived; the port
+    // side may still be delivering the last ones when the exchange returns.
+    bool WaitForWrites(int count) {
+        const auto until = Clock::now() + std::chrono::seconds(3);
+        while (device_->WritesCompleted() < count && Clock::now() < until) {
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+        return device_->WritesCompleted() == count;
+    }
+
+    std::unique_ptr<sim::Simulator> device_;
+};
+
+// Every answer ends the read as it should: the characters received, their
+// decoding only when all 8192 are hex digits, one progress and one event
+// call per read that brought something, and never a wait per read.
+TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
+    constexpr auto none = std::string::npos;
+    struct Case {
+        const char* fault;
+        ExchangeStatus status;
+        std::size_t characters;  // of the response
+        std::size_t badPosition;
+        double minSeconds;
+    };
+    const Case cases[] = {
+        {"", ExchangeStatus::Done, 8192, none, 0},
+        {"silent", ExchangeStatus::Incomplete, 0, none, DeviceAnswerTimeoutMs / 1000.0 * 0.9},
+        // An odd count: the last read brings one character, the next nothing.
+        {"short:5001", ExchangeStatus::Incomplete, 5001, none, 0},
+        {"garbage:777", ExchangeStatus::Invalid, 8192, 777, 0},
+        {"extra:40", ExchangeStatus::Done, 8192, none, 0},  // the rest is left unread
+        // After an even count the stall falls between two reads, so the next
+        // one waits for its first byte with the answer time-out.
+        {"stall:4000:600", ExchangeStatus::Done, 8192, none, 0.55},
+    };
+    const std::string buffer = NewBuffer(1);
+    const std::string hex = BinToHex(buffer);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        ASSERT_NO_FATAL_FAILURE(StartDevice(c.fault, buffer));
+        Log log;
+        const auto start = Clock::now();
+        const ReadOutcome outcome = ReadKeyBuffer(log.Hooks());
+        const double seconds = SecondsSince(start);
+
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.response.size(), c.characters);
+        EXPECT_EQ(outcome.badPosition, c.badPosition);
+        const std::size_t good = std::min(c.characters, c.badPosition);
+        EXPECT_EQ(outcome.response.substr(0, good), hex.substr(0, good));
+        EXPECT_EQ(outcome.keyBuffer, c.status == ExchangeStatus::Done ? buffer : "");
+        EXPECT_EQ(outcome.error, 0u);
+        EXPECT_TRUE(log.failures.empty());
+        ASSERT_EQ(log.reads.size(), (c.characters + 1) / 2);
+        for (std::size_t k = 0; k < log.reads.size(); ++k) {
+            ASSERT_EQ(log.reads[k], static_cast<int>(k + 1));
+        }
+        EXPECT_EQ(log.events, static_cast<int>(log.reads.size()));
+        EXPECT_GE(seconds, c.minSeconds);
+        EXPECT_LT(seconds, 5.0);
+        // The request is the one byte 0x05, sent once.
+        const auto received = device_->ReceivedBytes();
+        ASSERT_EQ(received.size(), 1u);
+        EXPECT_EQ(received[0].byte, ReadRequest);
+    }
+}
+
+// A hang-up ends either exchange at once: not a time-out per remaining
+// read or byte, not the rest of the pauses.
+TEST_F(Exchange, AHangUpEndsEitherExchangeAtOnce) {
+    StartDevice("hangup:3001");  // the request and 3000 characters, then the line goes
+    Log log;
+    auto start = Clock::now();
+    const ReadOutcome read = ReadKeyBuffer(log.Hooks());
+    EXPECT_LT(SecondsSince(start), 1.5);
+    EXPECT_EQ(read.status, ExchangeStatus::Incomplete);
+    // A hang-up may discard what was still in flight; never more than was sent.
+    EXPECT_LE(read.response.size(), 3000u);
+    EXPECT_TRUE(port::IsDeviceLostError(read.error)) << port::ErrorText(read.error);
+    ASSERT_EQ(log.failures.size(), 1u);  // reported once
+    EXPECT_EQ(log.failures[0], read.error);
+
+    ASSERT_NO_FATAL_FAILURE(StartDevice("hangup:2001"));  // 0x06 and 2000 bytes
+    start = Clock::now();
+    const WriteOutcome write = WriteKeyBuffer(NewBuffer(7), 16, 1, {});
+    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_EQ(write.status, ExchangeStatus::DeviceLost);
+    EXPECT_NE(write.error, 0u);
+    EXPECT_GE(write.position, 2001);
+    EXPECT_LT(write.position, 4096);
+    EXPECT_EQ(write.bytesSent, write.position - 1);
+    EXPECT_TRUE(device_->HungUp());
+    EXPECT_EQ(device_->WritesCompleted(), 0);
+}
+
+// The window may close the port while it processes events, then ask to
+// stop: neither exchange may touch the port again (a read or write on the
+// closed port would fail and be reported).
+TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
+    StartDevice();
+    Log log;
+    bool closed = false;
+    ExchangeHooks hooks = log.Hooks();
+    hooks.cancelled = [&] { return closed; };
+    hooks.processEvents = [&] {
+        if (log.reads.size() == 100 || log.blocks.size() == 10) {
+            CloseComPort();
+            closed = true;
+        }
+    };
+    const ReadOutcome read = ReadKeyBuffer(hooks);
+    EXPECT_EQ(read.status, ExchangeStatus::Cancelled);
+    EXPECT_EQ(log.reads.size(), 100u);
+    EXPECT_EQ(read.response.size(), 200u);
+    EXPECT_TRUE(log.failures.empty());
+
+    ASSERT_NO_FATAL_FAILURE(StartDevice());
+    log.reads.clear();
+    closed = false;
+    const WriteOutcome write = WriteKeyBuffer(NewBuffer(8), 16, 0, hooks);
+    EXPECT_EQ(write.status, ExchangeStatus::Cancelled);
+    EXPECT_EQ(write.bytesSent, 160);
+    EXPECT_EQ(write.blocks, 10);
+    EXPECT_EQ(log.blocks.size(), 10u);
+}
+
+TEST_F(Exchange, ARequestThatCannotBeSentEndsEitherExchangeAtOnce) {
+    StartDevice();
+    CloseComPort();  // no port: the request's write fails
+    Log log;
+    const auto start = Clock::now();
+    const ReadOutcome read = ReadKeyBuffer(log.Hooks());
+    EXPECT_LT(SecondsSince(start), 0.5);
+    EXPECT_EQ(read.status, ExchangeStatus::Incomplete);
+    EXPECT_TRUE(read.response.empty());
+    EXPECT_NE(read.error, 0u);
+    ASSERT_EQ(log.failures.size(), 1u);
+    EXPECT_EQ(log.failures[0], read.error);
+
+    const WriteOutcome write = WriteKeyBuffer(NewBuffer(9), 16, 0, log.Hooks());
+    EXPECT_EQ(write.status, ExchangeStatus::WriteFailed);
+    EXPECT_NE(write.error, 0u);
+    EXPECT_EQ(write.position, 0);
+    EXPECT_EQ(write.bytesSent, 0);
+    EXPECT_TRUE(log.blocks.empty());
+}
+
+TEST_F(Exchange, WriteSendsTheRequestThenEveryByteInBlocks) {
+    StartDevice();
+    for (const std::size_t size : {0u, 4095u, 4097u}) {  // refused before anything is sent
+        const WriteOutcome outcome = WriteKeyBuffer(std::string(size, 'x'), 16, 0, {});
+        EXPECT_EQ(outcome.status, ExchangeStatus::WriteFailed) << size;
+        EXPECT_EQ(outcome.bytesSent, 0) << size;
+    }
+    const std::string buffer = NewBuffer(3);
+    struct Case {
+        int blockSize;
+        int blocks;
+    };
+    const Case cases[] = {{16, 256}, {1, 4096}, {3, 1366}, {100, 41},
+                          {4095, 2}, {4096, 1}, {32767, 1}};
+    int writes = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE("Blocksize " + std::to_string(c.blockSize));
+        Log log;
+        const WriteOutcome outcome = WriteKeyBuffer(buffer, c.blockSize, 0, log.Hooks());
+        ASSERT_EQ(outcome.status, ExchangeStatus::Done);
+        EXPECT_EQ(outcome.bytesSent, 4096);
+        EXPECT_EQ(outcome.blocks, c.blocks);
+        ASSERT_EQ(log.blocks.size(), static_cast<std::size_t>(c.blocks));
+        for (int b = 0; b < c.blocks; ++b) {
+            ASSERT_EQ(log.blocks[static_cast<std::size_t>(b)], 1 + b * c.blockSize) << b;
+        }
+        ASSERT_TRUE(WaitForWrites(++writes));
+        EXPECT_EQ(device_->Buffer(), buffer);
+    }
+    // On the line, each write is 0x06 and the 4096 bytes in order: no
+    // overlap, no gap, no extra, nothing from the refused buffers.
+    const auto received = device_->ReceivedBytes();
+    ASSERT_EQ(received.size(), static_cast<std::size_t>(writes) * 4097u);
+    for (std::size_t w = 0; w < static_cast<std::size_t>(writes); ++w) {
+        ASSERT_EQ(received[w * 4097].byte, WriteRequest) << "write " << w;
+        for (std::size_t i = 0; i < buffer.size(); ++i) {
+            ASSERT_EQ(received[w * 4097 + 1 + i].byte, static_cast<std::uint8_t>(buffer[i]))
+                << "write " << w << " byte " << i;
+        }
+    }
+}
+
+TEST_F(Exchange, WritePausesAfterTheRequestAndAfterEachBlock) {
+    StartDevice();
+    const std::string buffer = NewBuffer(4);
+    std::vector<Clock::time_point> blockSent, eventsProcessed;
+    ExchangeHooks hooks;
+    hooks.afterBlock = [&](int) { blockSent.push_back(Clock::now()); };
+    hooks.processEvents = [&] { eventsProcessed.push_back(Clock::now()); };
+    const auto start = Clock::now();
+    const WriteOutcome outcome = WriteKeyBuffer(buffer, 100, 20, hooks);
+    const double seconds = SecondsSince(start);
+
+    ASSERT_EQ(outcome.status, ExchangeStatus::Done);
+    // Each of the 41 blocks is followed by its pause, and only then are
+    // events processed; 42 pauses in all (one after 0x06).
+    ASSERT_EQ(blockSent.size(), 41u);
+    ASSERT_EQ(eventsProcessed.size(), 41u);
+    for (std::size_t b = 0; b < blockSent.size(); ++b) {
+        EXPECT_GE(MsBetween(blockSent[b], eventsProcessed[b]), 20.0) << "block " << b + 1;
+    }
+    EXPECT_GE(seconds, 42 * 0.020);
+    EXPECT_LT(seconds, 42 * 0.020 + 3.0);
+
+    // As the device saw it: the pause after 0x06 comes before byte 1, the one
+    // after block b (from 1) before byte 1 + 100 b.  A busy machine may let
+    // the device see a byte late, which shortens one gap and lengthens the
+    // next, so most gaps must show the pause and the 40 block periods
+    // together must last 40 pauses.
+    ASSERT_TRUE(WaitForWrites(1));
+    const auto received = device_->ReceivedBytes();
+    ASSERT_EQ(received.size(), 4097u);
+    const auto GapBefore = [&](std::size_t i) {
+        return MsBetween(received[i - 1].at, received[i].at);
+    };
+    int paused = GapBefore(1) >= 15.0;
+    for (std::size_t i = 101; i <= 4096; i += 100) {
+        paused += GapBefore(i) >= 15.0;
+    }
+    EXPECT_GE(paused, 35);
+    EXPECT_GE(MsBetween(received[101].at, received[4001].at), 39 * 20.0 - 20.0);
+    // No other pause: the bytes of a block follow each other closely.
+    int longGaps = 0;
+    for (std::size_t i = 1; i < received.size(); ++i) {
+        longGaps += GapBefore(i) >= 15.0;
+    }
+    EXPECT_LE(longGaps, 41 + 5);
+}
+
+TEST_F(Exchange, WriteAsksDelayAtEveryPauseAndAnUnusableOneKeepsTheLast) {
+    StartDevice();
+    const std::string buffer = NewBuffer(5);
+    // 8 blocks of 512, so 9 pauses.  What the window's Delay box would give:
+    // unusable, 0, unusable, 100, then unusable to the end.
+    const std::vector<std::optional<std::uint32_t>> answers = {std::nullopt, 0u, std::nullopt,
+                                                               100u};
+    std::vector<Clock::time_point> asked;  // each pause starts with the question
+    ExchangeHooks hooks;
+    hooks.delay = [&]() -> std::optional<std::uint32_t> {
+        asked.push_back(Clock::now());
+        return asked.size() <= answers.size() ? answers[asked.size() - 1] : std::nullopt;
+    };
+    const WriteOutcome outcome = WriteKeyBuffer(buffer, 512, 0, hooks);
+    asked.push_back(Clock::now());
+
+    ASSERT_EQ(outcome.status, ExchangeStatus::Done);
+    ASSERT_EQ(asked.size(), 10u);
+    // From one question to the next: the pause, then a drain or event
+    // processing and one block of 512 writes, which take far less than 100 ms.
+    for (std::size_t j = 0; j < 9; ++j) {
+        SCOPED_TRACE("pause " + std::to_string(j + 1));
+        if (j < 3) {
+            EXPECT_LT(MsBetween(asked[j], asked[j + 1]), 80.0);
+        } else {
+            EXPECT_GE(MsBetween(asked[j], asked[j + 1]), 100.0);
+        }
+    }
+    ASSERT_TRUE(WaitForWrites(1));
+    EXPECT_EQ(device_->Buffer(), buffer);
+}
+
+TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
+    // Input waiting before the write: the answer to a stray read request.
+    StartDevice("short:200");
+    ASSERT_NE(SendString(std::string(1, static_cast<char>(ReadRequest))), 0);
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    while (InQueueCount() < 200 && Clock::now() < until) {
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    ASSERT_EQ(InQueueCount(), 200);
+    const std::string buffer = NewBuffer(10);
+    int waitingAfterBlock = -1;
+    ExchangeHooks hooks;
+    hooks.afterBlock = [&](int) { waitingAfterBlock = InQueueCount(); };
+    ASSERT_EQ(WriteKeyBuffer(buffer, 4096, 0, hooks).status, ExchangeStatus::Done);
+    EXPECT_EQ(waitingAfterBlock, 0);  // drained before the blocks
+    ASSERT_TRUE(WaitForWrites(1));
+    EXPECT_EQ(device_->Buffer(), buffer);
+
+    // A device that answers during the write: the final drain leaves
+    // nothing, so a read on the same port gets exactly the new buffer.
+    ASSERT_NO_FATAL_FAILURE(StartDevice("chatter"));
+    const std::string next = NewBuffer(6);
+    ASSERT_EQ(WriteKeyBuffer(next, 64, 2, {}).status, ExchangeStatus::Done);
+    ASSERT_TRUE(WaitForWrites(1));
+    EXPECT_EQ(device_->Buffer(), next);
+    EXPECT_EQ(InQueueCount(), 0);
+    const ReadOutcome read = ReadKeyBuffer({});
+    ASSERT_EQ(read.status, ExchangeStatus::Done);
+    EXPECT_EQ(read.keyBuffer, next);
+}
+
+}  // namespace
+}  // namespace vantri
