@@ -7,30 +7,29 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QPushButton>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "app/Form1.h"
 #include "modal_script.h"
 #include "serial/zrkCommModule.h"
-#include "sim/devsim.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
 
+using testing::BoxSeen;
+using testing::ModalScript;
+
 class WindowTest : public ::testing::Test {
   protected:
-    using Clock = std::chrono::steady_clock;
-
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         QObject::connect(&form_, &QWidget::windowTitleChanged,
@@ -43,35 +42,31 @@ class WindowTest : public ::testing::Test {
         device_.reset();
     }
 
-    // Starts the device with its fault (if any) and points the Comport box
-    // at it.
-    void StartDevice(std::string_view fault = {}, std::string buffer = {},
-                     std::uint32_t lineRate = 0) {
-        sim::Options options;
-        options.buffer = std::move(buffer);
-        options.lineRate = lineRate;
-        if (!fault.empty()) {
-            std::string error;
-            const auto parsed = sim::ParseFault(fault, error);
-            ASSERT_TRUE(parsed.has_value()) << error;
-            options.faults.push_back(*parsed);
-        }
+    // Starts the device and points the Comport box at it.
+    void StartDevice(std::string_view fault = {}, std::uint32_t lineRate = 0) {
         std::string error;
-        device_ = sim::Simulator::Start(options, error);
+        device_ = StartSimDevice(fault, {}, lineRate, error);
         ASSERT_NE(device_, nullptr) << error;
         form_.comport->setEditText(QString::fromStdString(device_->PortPath()));
     }
 
-    // A click as the user makes it; returns when the operation has ended.
-    static void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-
-    // Runs `act` at the first event processing of the operation started next.
-    static void DuringOperation(std::function<void()> act) {
-        QTimer::singleShot(0, std::move(act));
+    // Clicks `button` as the user does, with `script` answering the modals
+    // the operation opens; returns the seconds until the click came back.
+    static double Run(QPushButton* button, ModalScript& script) {
+        const auto start = std::chrono::steady_clock::now();
+        QTest::mouseClick(button, Qt::LeftButton);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(script.Finish(), "");
+        return took.count();
     }
 
-    // Runs `act` at the event processing that follows the window's first
-    // progress caption: for a Write, after the first block's pause.
+    static double Run(QPushButton* button, ModalScript&& script) { return Run(button, script); }
+
+    // Runs `act` at the first event processing of the operation started next.
+    static void DuringOperation(std::function<void()> act) { QTimer::singleShot(0, act); }
+
+    // Runs `act` at the event processing after the first progress caption:
+    // for a Write, after the first block and its pause.
     void AfterFirstProgress(std::function<void()> act) {
         auto connection = std::make_shared<QMetaObject::Connection>();
         *connection = QObject::connect(&form_, &QWidget::windowTitleChanged,
@@ -83,38 +78,35 @@ class WindowTest : public ::testing::Test {
 
     QString Path(const QString& name) const { return folder_.filePath(name); }
 
+    // A dialog step: the user chooses `name` in the folder.
+    std::function<void(QFileDialog&)> Choosing(const QString& name) const {
+        return [path = Path(name)](QFileDialog& d) { ModalScript::Choose(d, path); };
+    }
+
     QStringList FilesInFolder() const {
-        return QDir(folder_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        return QDir(folder_.path())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     }
 
     static std::string Contents(const QString& path) {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        return file.readAll().toStdString();
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
     }
 
     static void WriteFile(const QString& path, const std::string& bytes) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
-                  static_cast<qint64>(bytes.size()));
+        ASSERT_EQ(file.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
     }
 
-    // Byte strings compared with a short message: sizes and the first
-    // difference, not thousands of escaped bytes.
-    static ::testing::AssertionResult SameBytes(const std::string& got,
-                                                const std::string& expected) {
-        if (got == expected) {
+    // Sizes and the first difference, not thousands of escaped bytes.
+    static ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+        if (got == want) {
             return ::testing::AssertionSuccess();
         }
-        std::size_t at = 0;
-        while (at < got.size() && at < expected.size() && got[at] == expected[at]) {
-            ++at;
-        }
-        return ::testing::AssertionFailure() << got.size() << " bytes, expected " << expected.size()
-                                             << "; first difference at " << at;
+        const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first;
+        return ::testing::AssertionFailure() << got.size() << " bytes, expected " << want.size()
+                                             << "; first difference at " << (at - got.begin());
     }
 
     // What the device received, as bytes.
@@ -132,19 +124,7 @@ class WindowTest : public ::testing::Test {
         EXPECT_EQ(ComHandle, port::InvalidHandle);
         EXPECT_TRUE(form_.Command4->isEnabled());
         EXPECT_TRUE(form_.Command3->isEnabled());
-    }
-
-    // Checks that every expected modal came and nothing else, and ends the
-    // script.
-    static void ExpectAllDone(testing::ModalScript& script) {
-        script.Stop();
-        EXPECT_TRUE(script.Finished()) << "modal steps done: " << script.StepsDone();
-        EXPECT_TRUE(script.Unexpected().isEmpty())
-            << script.Unexpected().join(QLatin1Char('\n')).toStdString();
-    }
-
-    static double SecondsSince(Clock::time_point start) {
-        return std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_EQ(form_.KeyFileName, "");
     }
 
     QTemporaryDir folder_;

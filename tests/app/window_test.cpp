@@ -1,8 +1,7 @@
-// The window at rest, its layout, the busy rule's open step, and the
-// caption and name rules.
+// The window at rest, the access keys, and what it refuses before an
+// operation begins; the caption texts and the extension rule.
 #include <QApplication>
 #include <QLabel>
-#include <QLineEdit>
 
 #include "app/captions.h"
 #include "window_fixture.h"
@@ -10,161 +9,86 @@
 namespace vantri {
 namespace {
 
-using testing::BoxSeen;
-using testing::ModalScript;
-
-QStringList Items(const QComboBox* combo) {
-    QStringList items;
-    for (int i = 0; i < combo->count(); ++i) {
-        items << combo->itemText(i);
-    }
-    return items;
-}
-
-QStringList Numbers(int last) {
-    QStringList numbers;
-    for (int i = 1; i <= last; ++i) {
-        numbers << QString::number(i);
-    }
-    return numbers;
-}
-
 // The control that owns `widget` for the focus chain (a combo box's edit
 // field stands for the combo box).
 QWidget* Control(QWidget* widget) {
-    if (auto* combo = qobject_cast<QComboBox*>(widget->parentWidget())) {
-        return combo;
-    }
-    return widget;
+    auto* combo = widget != nullptr ? qobject_cast<QComboBox*>(widget->parentWidget()) : nullptr;
+    return combo != nullptr ? combo : widget;
 }
 
-TEST_F(WindowTest, StartsWithTheDefaultsAndTheFocusInComport) {
-    EXPECT_EQ(form_.windowTitle(), "  Vantri Key Writer");
-    EXPECT_EQ(form_.comport->currentText(), "1");
-    EXPECT_EQ(form_.mylen->currentText(), "16");
-    EXPECT_EQ(form_.mydelay->currentText(), "10");
-    EXPECT_EQ(Items(form_.comport), Numbers(9));
-    EXPECT_EQ(Items(form_.mylen), Numbers(32));
-    EXPECT_EQ(Items(form_.mydelay), Numbers(25));
-    EXPECT_EQ(form_.focusWidget() ? Control(form_.focusWidget()) : nullptr, form_.comport);
-    EXPECT_EQ(form_.comopened, False16);
-    EXPECT_EQ(form_.KeyFileName, "");
-    EXPECT_TRUE(form_.KeyImage.empty());
-    ExpectIdle();
-
-    // The lists offer values; the edit fields take what the user types.
-    form_.mylen->lineEdit()->selectAll();
-    QTest::keyClicks(form_.mylen->lineEdit(), QStringLiteral("40"));
-    EXPECT_EQ(form_.mylen->currentText(), "40");
-    EXPECT_EQ(form_.mylen->count(), 32);
-
-    // Nothing carries over to the next start.
-    Form1 next;
-    EXPECT_EQ(next.mylen->currentText(), "16");
-    EXPECT_EQ(next.windowTitle(), "  Vantri Key Writer");
-}
-
-TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThem) {
+TEST_F(WindowTest, StartsWithItsControlsDefaultsAndFocus) {
     struct Expected {
         const char* name;
         QString text;
         QRect geometry;  // twips / 15, rounded
+        int items;       // a combo box offers 1..items
     };
     const Expected controls[] = {
-        {"Command4", "&Read", {8, 8, 81, 25}},     {"Command3", "&Write", {8, 32, 81, 25}},
-        {"mydelay", "10", {144, 0, 41, 21}},       {"mylen", "16", {144, 24, 41, 21}},
-        {"comport", "1", {144, 48, 41, 21}},       {"Label3", "Delay", {112, 3, 41, 17}},
-        {"Label2", "Blocksize", {96, 27, 57, 17}}, {"Label1", "Comport", {101, 51, 49, 17}},
+        {"Command4", "&Read", {8, 8, 81, 25}, 0},     {"Command3", "&Write", {8, 32, 81, 25}, 0},
+        {"mydelay", "10", {144, 0, 41, 21}, 25},      {"mylen", "16", {144, 24, 41, 21}, 32},
+        {"comport", "1", {144, 48, 41, 21}, 9},       {"Label3", "Delay", {112, 3, 41, 17}, 0},
+        {"Label2", "Blocksize", {96, 27, 57, 17}, 0}, {"Label1", "Comport", {101, 51, 49, 17}, 0},
     };
     for (const Expected& c : controls) {
+        SCOPED_TRACE(c.name);
         auto* widget = form_.findChild<QWidget*>(QLatin1String(c.name));
-        ASSERT_NE(widget, nullptr) << c.name;
-        EXPECT_EQ(widget->geometry(), c.geometry) << c.name;
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), c.geometry);
         QString text;
         if (auto* button = qobject_cast<QPushButton*>(widget)) {
             text = button->text();
-            EXPECT_TRUE(button->font().bold()) << c.name;
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             text = combo->currentText();
-            EXPECT_TRUE(combo->isEditable()) << c.name;
-            EXPECT_EQ(combo->palette().color(QPalette::Base), QColor(255, 255, 192)) << c.name;
+            EXPECT_TRUE(combo->isEditable());
+            ASSERT_EQ(combo->count(), c.items);
+            for (int i = 0; i < c.items; ++i) {
+                EXPECT_EQ(combo->itemText(i), QString::number(i + 1));
+            }
         } else if (auto* label = qobject_cast<QLabel*>(widget)) {
             text = label->text();
-            EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(255, 255, 0));
             EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
             // The label's text ends before its combo box begins.
-            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), 144)
-                << c.name;
+            EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), 144);
         }
-        EXPECT_EQ(text, c.text) << c.name;
+        EXPECT_EQ(text, c.text);
     }
-
-    // Client area, fixed size, black, no minimize or maximize box.
+    EXPECT_EQ(form_.windowTitle(), "  Vantri Key Writer");
     EXPECT_EQ(form_.size(), QSize(189, 73));
     EXPECT_EQ(form_.minimumSize(), form_.maximumSize());
-    EXPECT_EQ(form_.palette().color(QPalette::Window), QColor(0, 0, 0));
-    EXPECT_TRUE(form_.autoFillBackground());
-    EXPECT_TRUE(form_.windowFlags() & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(form_.windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(form_.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form_.KeyImage.empty());
+    ExpectIdle();
 
-    // The icon, drawn at the three sizes.
-    const QList<QSize> sizes = form_.windowIcon().availableSizes();
-    for (const int size : {16, 32, 48}) {
-        EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
-    }
-
-    // Focus order: comport, Write, Read, Blocksize, Delay, and round again.
-    QList<QWidget*> order;
-    QWidget* at = form_.comport;
-    for (int step = 0; step < 40 && order.size() < 6; ++step) {
-        QWidget* control = Control(at);
-        if ((control->focusPolicy() & Qt::TabFocus) &&
-            (order.isEmpty() || order.back() != control)) {
-            order << control;
-        }
-        at = at->nextInFocusChain();
+    // The focus starts in Comport; Tab goes on to Write, Read, Blocksize,
+    // Delay, and round again.
+    QApplication::setActiveWindow(&form_);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+    QList<QWidget*> order{Control(QApplication::focusWidget())};
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << Control(QApplication::focusWidget());
     }
     EXPECT_EQ(order, (QList<QWidget*>{form_.comport, form_.Command3, form_.Command4, form_.mylen,
                                       form_.mydelay, form_.comport}));
 }
 
-TEST_F(WindowTest, AccessKeysPressTheButtons) {
-    QApplication::setActiveWindow(&form_);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
-    form_.comport->setEditText(QStringLiteral("/nonexistent/port"));
-    std::vector<BoxSeen> seen(2);
-    ModalScript script;
-    script.Box(&seen[0]).Box(&seen[1]);
-    script.Start();
-    // From the Comport box, where the focus starts; the button clicks a
-    // moment after its key, as it does for a mouse.
-    ASSERT_EQ(Control(QApplication::focusWidget()), form_.comport);
-    QTest::keyClick(&form_, Qt::Key_R, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return script.StepsDone() == 1; }, 2000));
-    // The box took the activation; a window manager gives it back.
-    QApplication::setActiveWindow(&form_);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
-    QTest::keyClick(&form_, Qt::Key_W, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return script.StepsDone() == 2; }, 2000));
-    ExpectAllDone(script);
-    EXPECT_EQ(seen[0].text, "Not able to Open selected Comport");
-    EXPECT_EQ(seen[1].text, "Not able to Open selected Comport");
-}
-
+// Alt+R and Alt+W press the buttons; a port that cannot be opened leaves
+// the window as it was.
 TEST_F(WindowTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
-    form_.comport->setEditText(QStringLiteral("/nonexistent"));
-    for (QPushButton* button : {form_.Command4, form_.Command3}) {
+    form_.comport->setEditText(QStringLiteral("/nonexistent/port"));
+    for (const Qt::Key key : {Qt::Key_R, Qt::Key_W}) {
+        SCOPED_TRACE(key == Qt::Key_R ? "Read" : "Write");
+        // A box takes the activation; a window manager gives it back.
+        QApplication::setActiveWindow(&form_);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
         BoxSeen seen;
         ModalScript script;
         script.Box(&seen);
-        script.Start();
-        Click(button);
-        ExpectAllDone(script);
-        EXPECT_EQ(seen.text, "Not able to Open selected Comport");
-        EXPECT_EQ(seen.title, "Error");
-        EXPECT_EQ(seen.icon, QMessageBox::Warning);
-        EXPECT_EQ(form_.windowTitle(), "  Vantri Key Writer");
+        // The button clicks a moment after its key, as it does for a mouse.
+        QTest::keyClick(&form_, key, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.text.isEmpty(); }, 2000));
+        EXPECT_EQ(script.Finish(), "");
+        EXPECT_EQ(seen,
+                  (BoxSeen{"Not able to Open selected Comport", "Error", QMessageBox::Warning}));
         ExpectIdle();
     }
     EXPECT_TRUE(captions_.isEmpty());
@@ -185,14 +109,11 @@ TEST_F(WindowTest, UnusableSettingsAreRefusedBeforeThePortIsOpened) {
         {form_.mydelay, "-1", form_.Command3, "Delay must be"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
         const QString kept = c.box->currentText();
         c.box->setEditText(c.text);
         BoxSeen seen;
-        ModalScript script;  // no file dialog may follow
-        script.Box(&seen);
-        script.Start();
-        Click(c.button);
-        ExpectAllDone(script);
+        Run(c.button, ModalScript().Box(&seen));  // no file dialog may follow
         EXPECT_TRUE(seen.text.startsWith(QLatin1String(c.says))) << seen.text.toStdString();
         EXPECT_EQ(seen.title, "Error");
         EXPECT_EQ(seen.icon, QMessageBox::Warning);
@@ -203,32 +124,23 @@ TEST_F(WindowTest, UnusableSettingsAreRefusedBeforeThePortIsOpened) {
     EXPECT_TRUE(captions_.isEmpty());
 }
 
-TEST(CaptionRules, ProgressTextsAndTheExtensionRule) {
-    EXPECT_FALSE(ReadProgressCaption(409).has_value());
-    EXPECT_FALSE(ReadProgressCaption(411).has_value());
-    EXPECT_EQ(ReadProgressCaption(410), " 10 % Done ....");
-    EXPECT_EQ(ReadProgressCaption(3690), " 90 % Done ....");
-    EXPECT_FALSE(ReadProgressCaption(4096).has_value());
-
-    EXPECT_EQ(WriteProgressCaption(1), "  0 % Done");
-    EXPECT_EQ(WriteProgressCaption(33), "  1 % Done");
-    EXPECT_EQ(WriteProgressCaption(4081), "100 % Done");
-    EXPECT_EQ(WriteProgressCaption(4065), " 99 % Done");  // Blocksize 32, last block
-
-    EXPECT_EQ(WithBinExtension(QStringLiteral("C:\\keys\\a")), "C:\\keys\\a.Bin");
-    EXPECT_EQ(WithBinExtension(QStringLiteral("C:\\keys\\a.bin")), "C:\\keys\\a.bin");
-    EXPECT_EQ(WithBinExtension(QStringLiteral("C:\\keys\\a.txt")), "C:\\keys\\a.txt");
-    EXPECT_EQ(WithBinExtension(QStringLiteral("C:\\keys\\a.c")), "C:\\keys\\a.c.Bin");
-    EXPECT_EQ(WithBinExtension(QStringLiteral("abc")), "abc.Bin");
-    EXPECT_EQ(WithBinExtension(QStringLiteral(".key")), ".key");
-}
-
-TEST_F(WindowTest, HextobinReadsHexTextIntoBytes) {
-    EXPECT_EQ(form_.hextobin(QStringLiteral("00FF7a")), std::string("\x00\xFF\x7A", 3));
-    // A character beyond Latin-1 is no digit, as any other non-digit.
-    EXPECT_EQ(form_.hextobin(QString::fromUtf8("\xE2\x82\xAC"
-                                               "1")),
-              std::string("\x00", 1));
+// The read progress texts are seen whole in the Read's captions.
+TEST(CaptionRules, WriteProgressAndTheExtensionRule) {
+    const std::pair<int, const char*> writes[] = {
+        {1, "  0 % Done"}, {33, "  1 % Done"}, {4065, " 99 % Done"}, {4081, "100 % Done"}};
+    for (const auto& [p, caption] : writes) {
+        EXPECT_EQ(WriteProgressCaption(p), caption) << p;
+    }
+    const std::pair<const char*, const char*> names[] = {
+        {"C:\\keys\\a", "C:\\keys\\a.Bin"},
+        {"C:\\keys\\a.bin", "C:\\keys\\a.bin"},
+        {"a.c", "a.c.Bin"},
+        {"abc", "abc.Bin"},
+        {".key", ".key"},
+    };
+    for (const auto& [typed, saved] : names) {
+        EXPECT_EQ(WithBinExtension(QString::fromLatin1(typed)), saved) << typed;
+    }
 }
 
 }  // namespace

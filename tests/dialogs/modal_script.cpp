@@ -2,10 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTimer>
 
 void PrintTo(const QString& text, std::ostream* out) {
@@ -14,44 +12,48 @@ void PrintTo(const QString& text, std::ostream* out) {
 
 namespace vantri::testing {
 
-ModalScript::ModalScript() = default;
+void PrintTo(const BoxSeen& box, std::ostream* out) {
+    *out << "box \"" << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\", icon "
+         << box.icon;
+}
+
+ModalScript::ModalScript() {
+    Arm();
+}
 
 ModalScript::~ModalScript() {
     delete timer_;
 }
 
 ModalScript& ModalScript::Box(BoxSeen* seen) {
-    return Box([seen](QMessageBox& box) {
-        if (seen != nullptr) {
-            *seen = BoxSeen{box.text(), box.windowTitle(), box.icon()};
-        }
-        const QList<QAbstractButton*> buttons = box.buttons();
-        if (buttons.size() == 1) {
-            buttons.front()->click();
-        } else {
-            box.reject();
-        }
-    });
-}
-
-ModalScript& ModalScript::Box(std::function<void(QMessageBox&)> act) {
-    steps_.push_back({[](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
-                      [act = std::move(act)](QWidget* w) { act(*qobject_cast<QMessageBox*>(w)); }});
+    steps_.push_back({"QMessageBox", [seen](QWidget* w) {
+                          auto* box = static_cast<QMessageBox*>(w);
+                          if (seen != nullptr) {
+                              *seen = BoxSeen{box->text(), box->windowTitle(), box->icon()};
+                          }
+                          const QList<QAbstractButton*> buttons = box->buttons();
+                          if (buttons.size() == 1) {
+                              buttons.front()->click();
+                          } else {
+                              box->reject();
+                          }
+                      }});
     return *this;
 }
 
 ModalScript& ModalScript::Dialog(std::function<void(QFileDialog&)> act) {
-    steps_.push_back({[](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
-                      [act = std::move(act)](QWidget* w) { act(*qobject_cast<QFileDialog*>(w)); }});
+    steps_.push_back({"QFileDialog",
+                      [act = std::move(act)](QWidget* w) { act(*static_cast<QFileDialog*>(w)); }});
     return *this;
 }
 
-void ModalScript::Start() {
-    Arm();
-}
-
-void ModalScript::Stop() {
+QString ModalScript::Finish() {
     delete timer_;
+    QStringList problems = unexpected_;
+    if (next_ < steps_.size()) {
+        problems.prepend(QStringLiteral("only %1 of %2 modals came").arg(next_).arg(steps_.size()));
+    }
+    return problems.join(QLatin1Char('\n'));
 }
 
 void ModalScript::Arm() {
@@ -71,7 +73,7 @@ void ModalScript::Poll() {
     if (modal == nullptr || !modal->isVisible() || modal == acting_) {
         return;  // a step is still busy with this one
     }
-    if (next_ < steps_.size() && steps_[next_].matches(modal)) {
+    if (next_ < steps_.size() && modal->inherits(steps_[next_].kind)) {
         const Step& step = steps_[next_++];
         // The next step listens before this one acts: the action may open
         // the next modal and wait in it.
@@ -82,20 +84,15 @@ void ModalScript::Poll() {
         acting_ = outer;
         return;
     }
-    unexpected_ << Describe(modal);
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    unexpected_ << QStringLiteral("unexpected %1 \"%2\": %3")
+                       .arg(QString::fromLatin1(modal->metaObject()->className()),
+                            modal->windowTitle(), box != nullptr ? box->text() : QString());
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
         dialog->reject();
     } else {
         modal->close();
     }
-}
-
-QString ModalScript::Describe(QWidget* modal) {
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        return QStringLiteral("box \"%1\": %2").arg(box->windowTitle(), box->text());
-    }
-    return QStringLiteral("%1 \"%2\"")
-        .arg(QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle());
 }
 
 QString ModalScript::NameBoxText(QFileDialog& dialog) {
@@ -110,28 +107,13 @@ void ModalScript::Choose(QFileDialog& dialog, const QString& name) {
         return;
     }
     edit->setText(name);
-    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    QPushButton* ok = nullptr;
-    if (buttons != nullptr) {
-        ok = buttons->button(dialog.acceptMode() == QFileDialog::AcceptSave
-                                 ? QDialogButtonBox::Save
-                                 : QDialogButtonBox::Open);
-    }
-    if (ok != nullptr && ok->isEnabled()) {
-        ok->click();
-    } else {
-        static_cast<QDialog&>(dialog).accept();  // what the button does
-    }
+    // What its Open or Save button does: the dialog's own accept, checks
+    // included (public through QDialog).
+    static_cast<QDialog&>(dialog).accept();
 }
 
 void ModalScript::Cancel(QFileDialog& dialog) {
-    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    QPushButton* cancel = buttons != nullptr ? buttons->button(QDialogButtonBox::Cancel) : nullptr;
-    if (cancel != nullptr) {
-        cancel->click();
-    } else {
-        dialog.reject();
-    }
+    dialog.reject();
 }
 
 }  // namespace vantri::testing
