@@ -1,5 +1,5 @@
-// The programs under test, run as child processes: vantri-key with its
-// output captured, and vantri-devsim serving on a link in a temporary folder.
+// The programs under test, run as child processes in a temporary folder:
+// vantri-key with its output captured, vantri-devsim serving on a link.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,7 @@
 namespace vantri::test {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 
 // A fresh folder, removed with everything in it at the end.
 class TempDir {
@@ -21,55 +22,31 @@ class TempDir {
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
   private:
     fs::path path_;
 };
 
-// A child process; killed and reaped at the end if still running.
-class Child {
-  public:
-    // Runs `program` with `args`; its standard output and error go to the
-    // files given, or to a terminal for standard error when `errTerminal`
-    // is the slave side of a pty (fd >= 0).
-    Child(const fs::path& program, const std::vector<std::string>& args, const fs::path& outFile,
-          const fs::path& errFile, int errTerminal = -1);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool started() const { return pid_ > 0; }
-    void Signal(int signal) const;
-    // The exit code (128 + signal for a killed process), or nullopt when it
-    // is still running after `limit`.
-    std::optional<int> Wait(std::chrono::milliseconds limit);
-
-  private:
-    pid_t pid_ = -1;
-};
-
 struct KeyRun {
-    int code = -1;
+    int code = -1;  // 128 + signal when killed; -1 when still running after 20 s
     std::string out;
     std::string err;
     double seconds = 0;
 };
 
-// Runs vantri-key to its end (at most 20 s) in `dir`.
-KeyRun RunKey(const std::vector<std::string>& args, const TempDir& dir);
+// Runs vantri-key in `dir` to its end, with Ctrl-C sent after
+// `interruptAfter` when given.
+KeyRun RunKey(const std::vector<std::string>& args, const TempDir& dir,
+              std::optional<milliseconds> interruptAfter = std::nullopt);
 
-fs::path KeyProgram();
-fs::path DevsimProgram();
-std::string ReadFile(const fs::path& file);
-void WriteFile(const fs::path& file, const std::string& bytes);
-
-// vantri-devsim serving at dir/<name>, with the options given.
+// vantri-devsim serving at dir/device with `options`, stopped at the end.
 class Devsim {
   public:
-    Devsim(const TempDir& dir, const std::vector<std::string>& options,
-           const std::string& name = "device");
+    Devsim(const TempDir& dir, const std::vector<std::string>& options);
+    ~Devsim();
+    Devsim(const Devsim&) = delete;
+    Devsim& operator=(const Devsim&) = delete;
     const std::string& port() const { return port_; }
     bool ready() const { return ready_; }
     fs::path saveFile() const { return save_; }
@@ -77,8 +54,11 @@ class Devsim {
   private:
     std::string port_;
     fs::path save_;
-    std::optional<Child> child_;
+    pid_t pid_ = -1;
     bool ready_ = false;
 };
+
+std::string ReadFile(const fs::path& file);
+void WriteFile(const fs::path& file, const std::string& bytes);
 
 }  // namespace vantri::test
