@@ -1,12 +1,9 @@
-// The device's protocol as a client sees it over the real pty: the read
-// answer, the write, bytes outside an exchange, reopening the port, pacing.
+// The device's protocol and the exact shape of each fault, as a client sees
+// them over the real pty.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <thread>
+#include <memory>
+#include <optional>
 
 #include "sim/devsim.h"
 #include "tests/sim/client.h"
@@ -14,274 +11,236 @@
 namespace vantri::sim::test {
 namespace {
 
-std::unique_ptr<Simulator> StartSim(const Options& options = {}) {
-    std::string error;
-    std::unique_ptr<Simulator> sim = Simulator::Start(options, error);
-    EXPECT_NE(sim, nullptr) << error;
-    return sim;
-}
-
-// Polls `done` until it holds or a second has passed.
-template <typename F>
-bool Eventually(F done) {
-    const Clock::time_point end = Clock::now() + milliseconds(1000);
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
+class DevsimProtocol : public ::testing::Test {
+  protected:
+    // Starts a device with `options` and `faults` and opens a client on it.
+    bool Begin(Options options = {}, const std::vector<std::string_view>& faults = {}) {
+        client_.reset();
+        sim_.reset();
+        std::string error;
+        for (const std::string_view text : faults) {
+            const std::optional<Fault> fault = ParseFault(text, error);
+            EXPECT_TRUE(fault.has_value()) << error;
+            options.faults.push_back(fault.value_or(Fault{}));
         }
-        std::this_thread::sleep_for(milliseconds(2));
+        sim_ = Simulator::Start(options, error);
+        EXPECT_NE(sim_, nullptr) << error;
+        return sim_ != nullptr && client_.emplace(sim_->PortPath()).IsOpen();
     }
-    return true;
-}
-
-// Sends a write exchange as the product does: 0x06, then the bytes one write
-// each, in blocks of 512 with a short pause.
-void SendWrite(Client& client, std::string_view data) {
-    ASSERT_TRUE(client.Send("\x06"));
-    for (std::size_t p = 0; p < data.size(); ++p) {
-        ASSERT_TRUE(client.Send(data.substr(p, 1)));
-        if (p % 512 == 511) {
-            std::this_thread::sleep_for(milliseconds(1));
-        }
+    bool AwaitWrites(int count) {
+        return Eventually([&] { return sim_->WritesCompleted() == count; });
     }
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string name = (std::filesystem::temp_directory_path() / "devsim-XXXXXX").string();
-        path_ = ::mkdtemp(name.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
+    std::unique_ptr<Simulator> sim_;
+    std::optional<Client> client_;
 };
+using DevsimFaults = DevsimProtocol;
 
-std::string FileText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+TEST_F(DevsimProtocol, ReadRequestIsAnsweredWithTheBufferAsHexOtherBytesAreIgnored) {
+    ASSERT_TRUE(Begin());
+    EXPECT_EQ(sim_->PortPath().rfind("/dev/pts/", 0), 0u) << sim_->PortPath();
+    ASSERT_TRUE(client_->Send(std::string("\x00\x41\xFF\x0D\x0A\x04\x07", 7)));
+    EXPECT_EQ(client_->Read(1, milliseconds(150)), "");
 
-TEST(DevsimProtocol, ReadRequestIsAnsweredWithTheBufferAsUpperCaseHex) {
-    auto sim = StartSim();
-    ASSERT_NE(sim, nullptr);
-    EXPECT_EQ(sim->PortPath().rfind("/dev/pts/", 0), 0u) << sim->PortPath();
-    EXPECT_TRUE(sim->Buffer() == ExpectedDefaultBuffer());
-
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.IsOpen()) << client.Error();
-    ASSERT_TRUE(client.Send("\x05"));
-    // Read it 2 characters at a time, as the Read operation does.
-    std::string answer;
-    for (int k = 0; k < 4096; ++k) {
-        answer += client.Read(2, milliseconds(500));
-    }
+    ASSERT_TRUE(client_->Send("\x05"));
+    const std::string answer = client_->Read(8192, milliseconds(500));
     EXPECT_EQ(answer.substr(0, 8), "030A1118");
-    EXPECT_EQ(answer, ExpectedHex(ExpectedDefaultBuffer()));
-    EXPECT_EQ(client.Read(1, milliseconds(100)), "") << "nothing after the 8192 characters";
-    EXPECT_EQ(sim->ReadsAnswered(), 1);
+    EXPECT_EQ(answer, DefaultHex());
+    EXPECT_EQ(client_->Read(1, milliseconds(100)), "") << "nothing after the 8192 characters";
+    EXPECT_EQ(sim_->ReadsAnswered(), 1);
 }
 
-TEST(DevsimProtocol, WriteReplacesTheBufferSavesItAndALaterReadReturnsIt) {
+TEST_F(DevsimProtocol, WriteReplacesTheBufferSavesItAndALaterReadReturnsIt) {
     TempDir dir;
     Options options;
     options.saveFile = dir.Path() / "saved.bin";
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
+    ASSERT_TRUE(Begin(options));
     const std::string data = PatternBuffer();
-    {
-        Client client(sim->PortPath());
-        ASSERT_TRUE(client.IsOpen());
-        SendWrite(client, data);
-        ASSERT_TRUE(Eventually([&] { return sim->WritesCompleted() == 1; }));
-    }
-    EXPECT_TRUE(sim->Buffer() == data);
-    EXPECT_TRUE(FileText(options.saveFile) == data)
-        << FileText(options.saveFile).size() << " bytes saved";
-
-    const std::vector<Received> received = sim->ReceivedBytes();
-    ASSERT_EQ(received.size(), 4097u);
-    EXPECT_EQ(received[0].byte, 0x06);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        ASSERT_EQ(received[i + 1].byte, static_cast<std::uint8_t>(data[i])) << i;
-    }
-
-    // The next session reads the new buffer back.
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(500)), ExpectedHex(data));
-    EXPECT_EQ(sim->WritesCompleted(), 1);
+    ASSERT_TRUE(client_->Send("\x06" + data));
+    ASSERT_TRUE(AwaitWrites(1));
+    client_.emplace(sim_->PortPath());  // the next session reads it back
+    EXPECT_TRUE(sim_->Buffer() == data);
+    EXPECT_TRUE(FileText(options.saveFile) == data) << FileText(options.saveFile).size();
+    ASSERT_TRUE(client_->Send("\x05"));
+    EXPECT_EQ(client_->Read(8192, milliseconds(500)), ExpectedHex(data));
+    EXPECT_EQ(sim_->WritesCompleted(), 1);
 }
 
-TEST(DevsimProtocol, StartsWithTheGivenBuffer) {
-    Options options;
-    options.buffer = PatternBuffer();
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(500)), ExpectedHex(options.buffer));
-}
-
-TEST(DevsimProtocol, BytesOutsideAnExchangeAreIgnored) {
-    auto sim = StartSim();
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send(std::string("\x00\x41\xFF\x0D\x0A\x04\x07", 7)));
-    EXPECT_EQ(client.Read(1, milliseconds(150)), "");
-    EXPECT_EQ(sim->ReadsAnswered(), 0);
-    EXPECT_EQ(sim->WritesCompleted(), 0);
-    EXPECT_EQ(sim->ReceivedBytes().size(), 7u);
-
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(500)), ExpectedHex(ExpectedDefaultBuffer()));
-}
-
-TEST(DevsimProtocol, ReceivedBytesCarryTheirArrivalTimes) {
-    auto sim = StartSim();
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("A"));
-    std::this_thread::sleep_for(milliseconds(60));
-    ASSERT_TRUE(client.Send("B"));
-    ASSERT_TRUE(Eventually([&] { return sim->ReceivedBytes().size() == 2; }));
-    const std::vector<Received> received = sim->ReceivedBytes();
-    const auto gap = received[1].at - received[0].at;
-    EXPECT_GE(gap, std::chrono::milliseconds(55));
-    EXPECT_LT(gap, std::chrono::milliseconds(300));
-}
-
-TEST(DevsimProtocol, SurvivesThePortBeingOpenedAndClosedManyTimes) {
-    auto sim = StartSim();
-    ASSERT_NE(sim, nullptr);
-    const std::string expected = ExpectedHex(ExpectedDefaultBuffer());
+TEST_F(DevsimProtocol, SurvivesThePortBeingOpenedAndClosedManyTimes) {
+    ASSERT_TRUE(Begin());
+    client_.reset();
     for (int i = 0; i < 100; ++i) {
-        Client client(sim->PortPath());
-        ASSERT_TRUE(client.IsOpen()) << "open " << i << ": " << client.Error();
+        Client client(sim_->PortPath());
+        ASSERT_TRUE(client.IsOpen()) << "open " << i;
         if (i % 20 == 0) {
             ASSERT_TRUE(client.Send("\x05"));
-            ASSERT_EQ(client.Read(8192, milliseconds(500)), expected) << "session " << i;
+            ASSERT_EQ(client.Read(8192, milliseconds(500)), DefaultHex()) << "session " << i;
         }
     }
     // A client that leaves with the answer half read: the next one flushes
     // the rest at open and gets a whole answer of its own.
-    {
-        Client client(sim->PortPath());
-        ASSERT_TRUE(client.Send("\x05"));
-        EXPECT_EQ(client.Read(10, milliseconds(500)).size(), 10u);
-    }
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(500)), expected);
-    EXPECT_EQ(sim->ReadsAnswered(), 7);
+    client_.emplace(sim_->PortPath());
+    ASSERT_TRUE(client_->Send("\x05"));
+    EXPECT_EQ(client_->Read(10, milliseconds(500)).size(), 10u);
+    client_.emplace(sim_->PortPath());
+    ASSERT_TRUE(client_->Send("\x05"));
+    EXPECT_EQ(client_->Read(8192, milliseconds(500)), DefaultHex());
+    EXPECT_EQ(sim_->ReadsAnswered(), 7);
 }
 
-TEST(DevsimProtocol, AWriteLeftHalfWayIsAbandonedAfterTheIdleLimit) {
+TEST_F(DevsimProtocol, AWriteLeftHalfWayIsAbandonedAfterTheIdleLimit) {
     Options options;
     options.writeIdleLimit = milliseconds(100);
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x06"));
-    ASSERT_TRUE(client.Send(std::string(100, '\x01')));
+    ASSERT_TRUE(Begin(options));
+    ASSERT_TRUE(client_->Send("\x06" + std::string(100, '\x01')));
     std::this_thread::sleep_for(milliseconds(250));
     // Taken as a read request again, not as byte 101 of the write.
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(8192, milliseconds(500)), ExpectedHex(ExpectedDefaultBuffer()));
-    EXPECT_EQ(sim->WritesCompleted(), 0);
-    EXPECT_TRUE(sim->Buffer() == ExpectedDefaultBuffer());
+    ASSERT_TRUE(client_->Send("\x05"));
+    EXPECT_EQ(client_->Read(8192, milliseconds(500)), DefaultHex());
+    EXPECT_EQ(sim_->WritesCompleted(), 0);
 }
 
-TEST(DevsimProtocol, KeepsReceivingWhileItsAnswerIsBlocked) {
+TEST_F(DevsimProtocol, KeepsReceivingWhileItsAnswerIsBlocked) {
     // An answer far larger than the pty holds, which the client does not
     // read: the device must still take a whole write meanwhile.
-    Options options;
-    options.faults.push_back({Fault::Kind::Extra, 1u << 20, 0});
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
+    ASSERT_TRUE(Begin({}, {"extra:1048576"}));
+    ASSERT_TRUE(client_->Send("\x05"));
     std::this_thread::sleep_for(milliseconds(50));
-    const std::string data = PatternBuffer();
-    SendWrite(client, data);
-    EXPECT_TRUE(Eventually([&] { return sim->WritesCompleted() == 1; }));
-    EXPECT_TRUE(sim->Buffer() == data);
+    ASSERT_TRUE(client_->Send("\x06" + PatternBuffer()));
+    EXPECT_TRUE(AwaitWrites(1));
+    EXPECT_TRUE(sim_->Buffer() == PatternBuffer());
 }
 
-TEST(DevsimProtocol, LineRatePacesTheAnswer) {
+TEST_F(DevsimProtocol, LineRatePacesTheAnswerEvenlyAndStopCutsItShort) {
     Options options;
-    options.lineRate = 115200;
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
+    options.lineRate = 9600;  // 960 characters a second: 8.5 s for a whole answer
+    ASSERT_TRUE(Begin(options));
+    ASSERT_TRUE(client_->Send("\x05"));
     const Clock::time_point start = Clock::now();
     std::vector<Clock::time_point> times;
-    const std::string answer = client.Read(8192, milliseconds(500), milliseconds(5000), &times);
-    ASSERT_EQ(answer, ExpectedHex(ExpectedDefaultBuffer()));
-    // 8192 characters at 10 bits each take 0.711 s at 115200 baud.
-    const double seconds = std::chrono::duration<double>(times.back() - start).count();
-    EXPECT_GT(seconds, 0.6);
-    EXPECT_LT(seconds, 1.5);
-    // Evenly, not in a burst at the end: half the answer by about half the time.
-    const double half = std::chrono::duration<double>(times[4096] - start).count();
-    EXPECT_GT(half, 0.25);
-    EXPECT_LT(half, 0.6);
+    ASSERT_EQ(client_->Read(1000, milliseconds(500), &times), DefaultHex().substr(0, 1000));
+    const auto seconds = [&](std::size_t i) {
+        return std::chrono::duration<double>(times[i] - start).count();
+    };
+    // Evenly, not in bursts: 1000 characters by 1.04 s, 500 by about half that.
+    EXPECT_GT(seconds(999), 0.9);
+    EXPECT_LT(seconds(999), 1.6);
+    EXPECT_GT(seconds(499), 0.35);
+    EXPECT_LT(seconds(499), 0.8);
+    const Clock::time_point stop = Clock::now();
+    sim_.reset();
+    EXPECT_LT(Clock::now() - stop, milliseconds(500));
 }
 
-TEST(DevsimProtocol, StopReturnsPromptlyInTheMiddleOfAnAnswer) {
-    Options options;
-    options.lineRate = 9600;  // 8.5 s for a whole answer
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
-    EXPECT_EQ(client.Read(10, milliseconds(500)).size(), 10u);
-    const Clock::time_point start = Clock::now();
-    sim.reset();
-    EXPECT_LT(Clock::now() - start, milliseconds(500));
+std::string WithG(std::string text, std::initializer_list<std::size_t> at) {
+    for (const std::size_t i : at) {
+        text[i] = 'G';
+    }
+    return text;
 }
 
-TEST(DevsimProtocol, LogHasALinePerByteAndPerEvent) {
-    TempDir dir;
-    Options options;
-    options.logFile = dir.Path() / "sim.log";
-    auto sim = StartSim(options);
-    ASSERT_NE(sim, nullptr);
-    Client client(sim->PortPath());
-    ASSERT_TRUE(client.Send("\x05"));
-    ASSERT_EQ(client.Read(8192, milliseconds(500)).size(), 8192u);
-    ASSERT_TRUE(client.Send("\x41"));
-    ASSERT_TRUE(Eventually([&] { return sim->ReceivedBytes().size() == 2; }));
+// Every answer takes the fault's shape, not just the first, and no fault of
+// the answer disturbs a write.
+TEST_F(DevsimFaults, AnswerShapes) {
+    const struct {
+        std::vector<std::string_view> faults;
+        std::string answer;  // what comes first
+        std::size_t extra;   // hex characters that follow it
+    } cases[] = {
+        {{"silent"}, "", 0},
+        {{"short:101"}, DefaultHex().substr(0, 101), 0},
+        {{"garbage:0", "garbage:8191"}, WithG(DefaultHex(), {0, 8191}), 0},
+        {{"extra:10"}, DefaultHex(), 10},
+        {{"garbage:50", "short:100", "extra:4"}, WithG(DefaultHex().substr(0, 100), {50}), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.faults.front());
+        ASSERT_TRUE(Begin({}, c.faults));
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_TRUE(client_->Send("\x05"));
+            const std::string got = client_->Read(9000, milliseconds(150));
+            ASSERT_EQ(got.size(), c.answer.size() + c.extra);
+            EXPECT_EQ(got.substr(0, c.answer.size()), c.answer);
+            EXPECT_EQ(got.find_first_not_of("0123456789ABCDEF", c.answer.size()),
+                      std::string::npos);
+        }
+        EXPECT_EQ(sim_->ReadsAnswered(), c.answer.empty() ? 0 : 2);
+        ASSERT_TRUE(client_->Send("\x06" + PatternBuffer()));
+        EXPECT_TRUE(AwaitWrites(1));
+        EXPECT_TRUE(sim_->Buffer() == PatternBuffer());
+    }
+}
 
-    // Read while it runs: the lines must be there already.
-    ASSERT_TRUE(
-        Eventually([&] { return FileText(options.logFile).find(" 41\n") != std::string::npos; }));
-    std::ifstream in(options.logFile);
-    std::vector<std::string> bytes;
-    std::vector<std::string> events;
-    long long last = -1;
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t space = line.find(' ');
-        ASSERT_NE(space, std::string::npos) << line;
-        const long long at = std::stoll(line.substr(0, space));
-        EXPECT_GE(at, last) << "times go forward";
-        last = at;
-        const std::string rest = line.substr(space + 1);
-        (rest.rfind("event ", 0) == 0 ? events : bytes).push_back(rest);
+TEST_F(DevsimFaults, StallPausesOnceAfterTheFirstCharactersThenSendsTheRest) {
+    ASSERT_TRUE(Begin({}, {"stall:1000:300"}));
+    ASSERT_TRUE(client_->Send("\x05"));
+    std::vector<Clock::time_point> t;
+    ASSERT_EQ(client_->Read(8192, milliseconds(1000), &t), DefaultHex());
+    EXPECT_GE(t[1000] - t[999], milliseconds(250));
+    EXPECT_LT(t[1000] - t[999], milliseconds(1000));
+    EXPECT_LT(t[999] - t[0], milliseconds(200));
+    EXPECT_LT(t[8191] - t[1000], milliseconds(200));
+}
+
+// Hang-up counts bytes crossing either way; then the port is gone for good.
+TEST_F(DevsimFaults, HangupAfterExactlyNBytes) {
+    ASSERT_TRUE(Begin({}, {"hangup:101"}));
+    ASSERT_TRUE(client_->Send("\x05"));
+    // 1 byte in, 100 out: then the line is dead.
+    EXPECT_EQ(client_->Read(8192, milliseconds(500)), DefaultHex().substr(0, 100));
+    EXPECT_TRUE(client_->HungUp());
+    EXPECT_FALSE(client_->Send("\x05")) << "a write on a hung-up line fails";
+    EXPECT_TRUE(sim_->HungUp());
+    client_.reset();
+    EXPECT_FALSE(Client(sim_->PortPath()).IsOpen());
+    sim_->Stop();  // and still stops cleanly
+    EXPECT_EQ(sim_->ReceivedBytes().size(), 1u);
+
+    ASSERT_TRUE(Begin({}, {"hangup:50"}));
+    ASSERT_TRUE(client_->Send("\x06" + PatternBuffer().substr(0, 100)));
+    EXPECT_EQ(client_->Read(1, milliseconds(500)), "");
+    EXPECT_TRUE(client_->HungUp());
+    EXPECT_TRUE(sim_->HungUp());
+    EXPECT_EQ(sim_->ReceivedBytes().size(), 50u) << "the 0x06 among them, and not one more";
+    EXPECT_EQ(sim_->WritesCompleted(), 0);
+}
+
+TEST_F(DevsimFaults, ChatterSendsAByteForEvery16ReceivedDuringAWrite) {
+    ASSERT_TRUE(Begin({}, {"chatter"}));
+    ASSERT_TRUE(client_->Send(std::string(32, 'x')));
+    EXPECT_EQ(client_->Read(1, milliseconds(100)), "") << "none outside a write";
+    const std::string data = PatternBuffer();
+    ASSERT_TRUE(client_->Send("\x06" + data.substr(0, 15)));
+    EXPECT_EQ(client_->Read(1, milliseconds(100)), "");
+    ASSERT_TRUE(client_->Send(data.substr(15, 1)));
+    EXPECT_EQ(client_->Read(2, milliseconds(100)).size(), 1u);
+    ASSERT_TRUE(client_->Send(data.substr(16)));
+    EXPECT_EQ(client_->Read(1000, milliseconds(150)).size(), 255u);
+    EXPECT_EQ(sim_->WritesCompleted(), 1);
+    EXPECT_TRUE(sim_->Buffer() == data) << "chatter does not disturb the write";
+}
+
+TEST(DevsimFaultText, ReadsTheModesAndRefusesAnythingElse) {
+    std::string error;
+    const auto stall = ParseFault("stall:12:345", error);
+    ASSERT_TRUE(stall.has_value()) << error;
+    EXPECT_EQ(stall->kind, Fault::Kind::Stall);
+    EXPECT_EQ(stall->n, 12u);
+    EXPECT_EQ(stall->ms, 345u);
+    EXPECT_EQ(ParseFault("hangup:4294967295", error)->n, 4294967295u);
+    for (const char* text : {"", "loud", "silent:1", "short", "short:", "short:-1", "short:1x",
+                             "short: 1", "stall:5", "stall:5:", "stall:5:x", "garbage:1:2",
+                             "extra:99999999999", "hangup:0x10", "chatter:16", "SHORT:1"}) {
+        EXPECT_FALSE(ParseFault(text, error).has_value()) << text;
+        EXPECT_NE(error.find("--fault"), std::string::npos) << text << ": " << error;
     }
-    EXPECT_EQ(bytes, (std::vector<std::string>{"05", "41"}));
-    std::string all;
-    for (const std::string& e : events) {
-        all += e + "\n";
-    }
-    EXPECT_NE(all.find("read request"), std::string::npos) << all;
-    EXPECT_NE(all.find("read answer sent"), std::string::npos) << all;
+    // Start refuses what cannot be served; extra characters lengthen the
+    // answer, and so the room for other faults.
+    Options options;
+    options.faults = {{Fault::Kind::Garbage, 8192, 0}};
+    EXPECT_EQ(Simulator::Start(options, error), nullptr);
+    EXPECT_NE(error.find("--fault"), std::string::npos) << error;
+    options.faults = {{Fault::Kind::Extra, 8, 0}, {Fault::Kind::Garbage, 8199, 0}};
+    EXPECT_EQ(CheckOptions(options), "");
 }
 
 }  // namespace
