@@ -2,10 +2,10 @@
 // that leave the old file whole and no temporary file behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "image/save_file.h"
 #include "tests/image/temp_dir.h"
@@ -27,105 +27,132 @@ using testing::RandomBytes;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
+using Names = std::set<std::string>;
 
-std::set<std::string> NamesIn(const fs::path& folder) {
-    std::set<std::string> names;
+Names NamesIn(const fs::path& folder) {
+    Names names;
     for (const auto& entry : fs::directory_iterator(folder)) {
         names.insert(entry.path().filename().string());
     }
     return names;
 }
 
-TEST(SaveBinFile, NewFileHoldsExactlyTheBytes) {
-    TempDir dir;
-    const std::string key = RandomBytes(4096, 10);
-    const SaveOutcome outcome = SaveBinFile(dir / "Ram.Bin", key);
-    ASSERT_TRUE(outcome.ok) << outcome.reason;
-    EXPECT_EQ(outcome.reason, "");
-    EXPECT_EQ(ReadFile(dir / "Ram.Bin"), key);
-    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"Ram.Bin"});
-}
-
-TEST(SaveBinFile, ReplacingALongerFileLeavesNoOldTail) {
-    TempDir dir;
-    WriteFile(dir / "Ram.Bin", RandomBytes(10000, 11));
-    const std::string key = RandomBytes(4096, 12);
-    ASSERT_TRUE(SaveBinFile(dir / "Ram.Bin", key).ok);
-    EXPECT_EQ(fs::file_size(dir / "Ram.Bin"), 4096u);
-    EXPECT_EQ(ReadFile(dir / "Ram.Bin"), key);
-
-    ASSERT_TRUE(SaveBinFile(dir / "Ram.Bin", "").ok);
-    EXPECT_EQ(fs::file_size(dir / "Ram.Bin"), 0u);
-    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"Ram.Bin"});
-}
-
-TEST(SaveBinFile, FailuresThatStopEveryUser) {
-    TempDir dir;
-    WriteFile(dir / "plain", "x");
-    EXPECT_EQ(SaveBinFile(dir / "missing" / "Ram.Bin", "k").reason, "no such file or directory");
-#ifdef _WIN32
-    // Windows answers a path through a file as it answers a missing folder.
-    EXPECT_EQ(SaveBinFile(dir / "plain" / "Ram.Bin", "k").reason, "no such file or directory");
-#else
-    EXPECT_EQ(SaveBinFile(dir / "plain" / "Ram.Bin", "k").reason, "not a directory");
-#endif
-    fs::create_directory(dir / "folder");
-    EXPECT_EQ(SaveBinFile(dir / "folder", "k").reason, "is a directory");
-    EXPECT_TRUE(fs::is_directory(dir / "folder"));
-    EXPECT_FALSE(SaveBinFile("", "k").ok);
-    EXPECT_FALSE(SaveBinFile(dir.path() / "", "k").ok);
-    EXPECT_EQ(ReadFile(dir / "plain"), "x");
-    EXPECT_EQ(NamesIn(dir.path()), (std::set<std::string>{"folder", "plain"}));
-    EXPECT_TRUE(fs::is_empty(dir / "folder"));
-}
-
 #ifndef _WIN32
-
 mode_t ModeOf(const fs::path& file) {
     struct stat info {};
     EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
     return info.st_mode & 07777;
 }
+#endif
 
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
-TEST(SaveBinFile, NewFileIsOwnerOnly) {
-    TempDir dir;
-    ASSERT_TRUE(SaveBinFile(dir / "Ram.Bin", "key").ok);
-    EXPECT_EQ(ModeOf(dir / "Ram.Bin"), 0600 & ~CurrentUmask());
-}
-
-TEST(SaveBinFile, ExistingFileKeepsItsMode) {
-    TempDir dir;
-    for (const mode_t mode : {0640, 0604, 0666}) {
-        const auto file = dir / ("mode" + std::to_string(mode) + ".bin");
-        WriteFile(file, "old");
-        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
-        ASSERT_TRUE(SaveBinFile(file, "new").ok);
-        EXPECT_EQ(ModeOf(file), mode);
-        EXPECT_EQ(ReadFile(file), "new");
-    }
-}
-
-// The new bytes arrive as a new file renamed into place: a reader that had
-// the old file open keeps seeing the old bytes whole, never a mix.
-TEST(SaveBinFile, ReplacesTheFileInOneStep) {
+TEST(SaveBinFile, WritesExactlyTheBytesOwnerOnlyAndLeavesNoOldTail) {
     TempDir dir;
     const auto file = dir / "Ram.Bin";
-    const std::string old = RandomBytes(4096, 13);
+    const std::string key = RandomBytes(4096, 10);
+    const SaveOutcome outcome = SaveBinFile(file, key);
+    ASSERT_TRUE(outcome.ok) << outcome.reason;
+    EXPECT_EQ(outcome.reason, "");
+    EXPECT_EQ(ReadFile(file), key);
+#ifndef _WIN32
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(ModeOf(file), 0600 & ~mask) << "key material";
+#endif
+    WriteFile(file, RandomBytes(10000, 11));
+    ASSERT_TRUE(SaveBinFile(file, key).ok);
+    EXPECT_EQ(ReadFile(file), key);
+    ASSERT_TRUE(SaveBinFile(file, "").ok);
+    EXPECT_EQ(fs::file_size(file), 0u);
+    EXPECT_EQ(NamesIn(dir.path()), Names{"Ram.Bin"});
+}
+
+// Each refusal leaves every file as it was and no temporary file behind.
+TEST(SaveBinFile, RefusalsLeaveEverythingAsItWas) {
+    TempDir dir;
+    WriteFile(dir / "plain", "x");
+    fs::create_directory(dir / "folder");
+    struct Case {
+        fs::path target;
+        const char* reason;  // nullptr: any
+    };
+    std::vector<Case> cases = {
+        {dir / "missing" / "Ram.Bin", "no such file or directory"},
+#ifdef _WIN32
+        // Windows answers a path through a file as it answers a missing folder.
+        {dir / "plain" / "Ram.Bin", "no such file or directory"},
+#else
+        {dir / "plain" / "Ram.Bin", "not a directory"},
+#endif
+        {dir / "folder", "is a directory"},
+        {"", nullptr},
+        {dir.path() / "", nullptr},
+    };
+    Names names{"folder", "plain"};
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("loop", dir / "loop");
+    fs::create_directory(dir / "locked");
+    WriteFile(dir / "locked" / "Ram.Bin", "old");
+    WriteFile(dir / "readonly", "old");
+    ASSERT_EQ(::chmod((dir / "readonly").c_str(), 0400), 0);
+    names.insert({"fifo", "loop", "locked", "readonly"});
+    cases.push_back({dir / "fifo", "not a regular file"});
+    cases.push_back({dir / "loop", "too many levels of symbolic links"});
+    if (::geteuid() != 0) {  // permission bits do not stop root
+        ASSERT_EQ(::chmod((dir / "locked").c_str(), 0500), 0);
+        cases.push_back({dir / "locked" / "Ram.Bin", "permission denied"});
+        // The folder would allow a rename, but the owner locked the file itself.
+        cases.push_back({dir / "readonly", "permission denied"});
+    }
+#endif
+    for (const Case& c : cases) {
+        const SaveOutcome outcome = SaveBinFile(c.target, "new");
+        EXPECT_FALSE(outcome.ok) << c.target;
+        if (c.reason != nullptr) {
+            EXPECT_EQ(outcome.reason, c.reason) << c.target;
+        }
+    }
+    EXPECT_EQ(NamesIn(dir.path()), names);
+    EXPECT_EQ(ReadFile(dir / "plain"), "x");
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));
+#ifndef _WIN32
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    EXPECT_EQ(ReadFile(dir / "readonly"), "old");
+    EXPECT_EQ(ReadFile(dir / "locked" / "Ram.Bin"), "old");
+    EXPECT_EQ(NamesIn(dir / "locked"), Names{"Ram.Bin"});
+#endif
+}
+
+#ifndef _WIN32
+// A write that fails half way (here: the file size limit of the process,
+// which binds root too) leaves the old file whole.  One that succeeds comes
+// as a new file renamed into place: a reader that had the old file open
+// keeps seeing the old bytes whole, never a mix.
+TEST(SaveBinFile, ReplacesTheFileInOneStepOrNotAtAll) {
+    TempDir dir;
+    const auto file = dir / "Ram.Bin";
+    const std::string old = RandomBytes(4096, 15);
     WriteFile(file, old);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SaveOutcome outcome = SaveBinFile(file, RandomBytes(4096, 16));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.reason, "file too large");
+    EXPECT_EQ(ReadFile(file), old);
+    EXPECT_EQ(NamesIn(dir.path()), Names{"Ram.Bin"});
+
     const int reader = ::open(file.c_str(), O_RDONLY);
     ASSERT_GE(reader, 0);
     struct stat before {};
     ASSERT_EQ(::fstat(reader, &before), 0);
-
     const std::string key = RandomBytes(4096, 14);
     ASSERT_TRUE(SaveBinFile(file, key).ok);
-
     std::string seen(4096, '\0');
     EXPECT_EQ(::pread(reader, seen.data(), seen.size(), 0), 4096);
     ::close(reader);
@@ -136,93 +163,26 @@ TEST(SaveBinFile, ReplacesTheFileInOneStep) {
     EXPECT_EQ(ReadFile(file), key);
 }
 
-// A write that fails half way (here: the file size limit of the process,
-// which binds root too) must not touch the old file.
-TEST(SaveBinFile, FailedWriteLeavesTheOldFileWhole) {
+// An existing file keeps its mode; a link stays a link to the file it names.
+TEST(SaveBinFile, ExistingFileKeepsItsModeAndLinksStay) {
     TempDir dir;
-    const auto file = dir / "Ram.Bin";
-    const std::string old = RandomBytes(4096, 15);
-    WriteFile(file, old);
-
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const SaveOutcome outcome = SaveBinFile(file, RandomBytes(4096, 16));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_EQ(outcome.reason, "file too large");
-    EXPECT_EQ(ReadFile(file), old);
-    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"Ram.Bin"});
-}
-
-TEST(SaveBinFile, SavingThroughALinkWritesTheFileItNames) {
-    TempDir dir;
-    fs::create_directory(dir / "keys");
-    const auto real = dir / "keys" / "real.bin";
-    WriteFile(real, "old and longer");
-    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
-    fs::create_symlink("keys/real.bin", dir / "link.bin");
-
-    ASSERT_TRUE(SaveBinFile(dir / "link.bin", "new").ok);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
-    EXPECT_EQ(ReadFile(real), "new");
-    EXPECT_EQ(ModeOf(real), 0640u);
-    EXPECT_EQ(NamesIn(dir / "keys"), std::set<std::string>{"real.bin"});
-
-    // A link to nothing yet: the save creates the file it names.
-    fs::create_symlink("keys/later.bin", dir / "dangling.bin");
-    ASSERT_TRUE(SaveBinFile(dir / "dangling.bin", "later").ok);
-    EXPECT_EQ(ReadFile(dir / "keys" / "later.bin"), "later");
-
-    fs::create_symlink("loop.bin", dir / "loop.bin");
-    EXPECT_EQ(SaveBinFile(dir / "loop.bin", "x").reason, "too many levels of symbolic links");
-}
-
-TEST(SaveBinFile, NeverReplacesAFifo) {
-    TempDir dir;
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(SaveBinFile(dir / "fifo", "k").reason, "not a regular file");
-    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
-    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"fifo"});
-}
-
-TEST(SaveBinFile, RelativeNameSavesInTheCurrentFolder) {
-    TempDir dir;
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir.path());
-    const SaveOutcome outcome = SaveBinFile("Ram.Bin", "rel");
-    fs::current_path(previous);
-    ASSERT_TRUE(outcome.ok) << outcome.reason;
-    EXPECT_EQ(ReadFile(dir / "Ram.Bin"), "rel");
-    EXPECT_EQ(NamesIn(dir.path()), std::set<std::string>{"Ram.Bin"});
-}
-
-TEST(SaveBinFile, ReadOnlyFolderOrFileIsRefused) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permission bits do not stop root";
+    for (const mode_t mode : {0640, 0604, 0666}) {
+        const auto file = dir / ("mode" + std::to_string(mode) + ".bin");
+        WriteFile(file, "old and longer");
+        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
+        fs::create_symlink(file.filename(), dir / "link.bin");  // the first is saved through it
+        ASSERT_TRUE(SaveBinFile(mode == 0640 ? dir / "link.bin" : file, "new").ok);
+        EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+        fs::remove(dir / "link.bin");
+        EXPECT_EQ(ModeOf(file), mode);
+        EXPECT_EQ(ReadFile(file), "new");
     }
-    TempDir dir;
-    const auto folder = dir / "locked";
-    fs::create_directory(folder);
-    WriteFile(folder / "Ram.Bin", "old");
-    ASSERT_EQ(::chmod(folder.c_str(), 0500), 0);
-    const SaveOutcome outcome = SaveBinFile(folder / "Ram.Bin", "new");
-    ::chmod(folder.c_str(), 0700);
-    EXPECT_EQ(outcome.reason, "permission denied");
-    EXPECT_EQ(ReadFile(folder / "Ram.Bin"), "old");
-    EXPECT_EQ(NamesIn(folder), std::set<std::string>{"Ram.Bin"});
-
-    // The folder would allow a rename, but the owner locked the file itself.
-    ASSERT_EQ(::chmod((folder / "Ram.Bin").c_str(), 0400), 0);
-    EXPECT_EQ(SaveBinFile(folder / "Ram.Bin", "new").reason, "permission denied");
-    EXPECT_EQ(ReadFile(folder / "Ram.Bin"), "old");
+    EXPECT_EQ(NamesIn(dir.path()).size(), 3u) << "no temporary file left";
+    // A link to nothing yet: the save creates the file it names.
+    fs::create_symlink("later.bin", dir / "dangling.bin");
+    ASSERT_TRUE(SaveBinFile(dir / "dangling.bin", "later").ok);
+    EXPECT_EQ(ReadFile(dir / "later.bin"), "later");
 }
-
 #endif
 
 }  // namespace

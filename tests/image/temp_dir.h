@@ -1,5 +1,5 @@
 // A fresh folder under the system's temporary folder, removed with all its
-// content when the test ends.
+// content when the test ends, and the file helpers the image tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 namespace vantri::testing {
 
@@ -17,17 +16,11 @@ class TempDir {
   public:
     TempDir() {
         std::random_device device;
-        const auto base = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            path_ = base / ("vantri-image-test-" + std::to_string(device()));
-            if (std::filesystem::create_directory(path_)) {
-                return;
-            }
-        }
-        ADD_FAILURE() << "no temporary folder";
+        do {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("vantri-image-test-" + std::to_string(device()));
+        } while (!std::filesystem::create_directory(path_));
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
         std::error_code ec;
         // A test may have left a folder read-only; removal needs it writable.
@@ -56,10 +49,9 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 
 inline std::string RandomBytes(std::size_t n, unsigned variant) {
     std::mt19937 engine(variant);
-    std::uniform_int_distribution<int> byte(0, 255);
     std::string bytes(n, '\0');
     for (char& c : bytes) {
-        c = static_cast<char>(byte(engine));
+        c = static_cast<char>(engine() & 0xFF);
     }
     return bytes;
 }
