@@ -15,13 +15,13 @@ namespace vantri {
 void PauseMs(std::uint32_t ms);
 
 class PrecisePauses {
-public:
+  public:
     PrecisePauses();
     ~PrecisePauses();
     PrecisePauses(const PrecisePauses&) = delete;
     PrecisePauses& operator=(const PrecisePauses&) = delete;
 
-private:
+  private:
     long saved_ = -1;
 };
 
