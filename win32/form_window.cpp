@@ -1,0 +1,399 @@
+#include "win32/form_window.h"
+
+#include <windowsx.h>
+
+#include "win32/Module1.h"
+#include "win32/layout.h"
+#include "win32/look.h"
+#include "win32/message_box.h"
+#include "win32/utf16.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+namespace vantri::win32 {
+namespace {
+
+constexpr wchar_t WindowClass[] = L"VantriKeyWriterForm";
+constexpr wchar_t StartCaption[] = L"  Vantri Key Writer";
+// A fixed single border with a close box, no minimize or maximize box.
+constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT;
+// Rows of a combo box's drop-down list.
+constexpr int ListRows = 10;
+
+// Windows 10 1607 has the per-window DPI calls; older systems get the
+// screen's DPI and the DPI-less calls, so the program still starts there.
+UINT WindowDpi(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpi) {
+        return getDpi(window);
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+RECT FrameForClient(int width, int height, UINT dpi) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    RECT frame{0, 0, width, height};
+    if (adjustForDpi) {
+        adjustForDpi(&frame, WindowStyle, FALSE, WindowExStyle, dpi);
+    } else {
+        AdjustWindowRectEx(&frame, WindowStyle, FALSE, WindowExStyle);
+    }
+    return frame;
+}
+
+int SettingId(FormSetting setting) {
+    switch (setting) {
+        case FormSetting::Comport:
+            return IdComport;
+        case FormSetting::Blocksize:
+            return IdMylen;
+        case FormSetting::Delay:
+            return IdMydelay;
+    }
+    return IdComport;
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+bool IsFileOrMessageDialog(HWND window) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    return lstrcmpW(name, L"#32770") == 0;
+}
+
+}  // namespace
+
+FormWindow::FormWindow(bool endsProgram) : endsProgram_(endsProgram) {}
+
+FormWindow::~FormWindow() {
+    if (window_) {
+        DestroyWindow(window_);
+    }
+}
+
+bool FormWindow::Create() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass{};
+    if (!GetClassInfoExW(instance, WindowClass, &windowClass)) {
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = instance;
+        // The icon resource 1 with its 16, 32 and 48 pixel images.
+        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                          GetSystemMetrics(SM_CXICON),
+                                                          GetSystemMetrics(SM_CYICON), 0));
+        windowClass.hIconSm = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                       GetSystemMetrics(SM_CYSMICON), 0));
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        windowClass.lpszClassName = WindowClass;
+        if (!RegisterClassExW(&windowClass)) {
+            return false;
+        }
+    }
+    window_ = CreateWindowExW(WindowExStyle, WindowClass, StartCaption, WindowStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                              instance, this);
+    if (!window_) {
+        return false;
+    }
+    // Created in focus order: the dialog manager tabs in creation order.
+    for (const ControlPlace& place : Controls) {
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        const wchar_t* controlClass = L"BUTTON";
+        switch (place.kind) {
+            case ControlKind::Button:
+                style |= WS_TABSTOP | BS_PUSHBUTTON;
+                break;
+            case ControlKind::Combo:
+                controlClass = L"COMBOBOX";
+                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+                break;
+            case ControlKind::Label:
+                controlClass = L"STATIC";
+                style |= SS_LEFT | SS_NOPREFIX;
+                break;
+        }
+        HWND control = CreateWindowExW(0, controlClass, place.text, style, 0, 0, 0, 0, window_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)),
+                                       instance, nullptr);
+        if (!control) {
+            return false;
+        }
+        if (place.kind == ControlKind::Combo) {
+            SetWindowTextW(control, place.text);
+        }
+    }
+    Layout(WindowDpi(window_));
+    return true;
+}
+
+void FormWindow::Layout(UINT dpi) {
+    look_ = std::make_unique<WindowLook>(dpi);
+    const RECT frame = FrameForClient(TwipsToPixels(ClientWidthTwips, dpi),
+                                      TwipsToPixels(ClientHeightTwips, dpi), dpi);
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const ControlPlace& place : Controls) {
+        HWND control = Control(place.id);
+        const HFONT font = place.kind == ControlKind::Button ? look_->BoldFont() : look_->Font();
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        const int left = TwipsToPixels(place.left, dpi);
+        const int top = TwipsToPixels(place.top, dpi);
+        const int width = TwipsToPixels(place.width, dpi);
+        const int height = TwipsToPixels(place.height, dpi);
+        if (place.kind != ControlKind::Combo) {
+            MoveWindow(control, left, top, width, height, TRUE);
+            continue;
+        }
+        // A drop-down combo box's window height includes its list; the
+        // closed box's height follows its selection field, set to match.
+        const int itemHeight = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
+        MoveWindow(control, left, top, width, height + ListRows * itemHeight, TRUE);
+        RECT closed{};
+        GetWindowRect(control, &closed);
+        const int field = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, WPARAM(-1), 0));
+        const int wanted = field + height - (closed.bottom - closed.top);
+        if (wanted > 0 && wanted != field) {
+            SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
+        }
+    }
+}
+
+void FormWindow::Show(int showCommand) {
+    ShowWindow(window_, showCommand);
+    UpdateWindow(window_);
+    SetFocus(Control(IdComport));
+}
+
+HWND FormWindow::Control(int id) const {
+    return window_ ? GetDlgItem(window_, id) : nullptr;
+}
+
+HWND FormWindow::SettingBox(FormSetting setting) const {
+    return Control(SettingId(setting));
+}
+
+void FormWindow::SetSettingText(FormSetting setting, const std::string& text) {
+    SetWindowTextW(SettingBox(setting), Widen(text).c_str());
+}
+
+void FormWindow::Dispatch(MSG& message) {
+    if (window_ && IsDialogMessageW(window_, &message)) {
+        return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+int FormWindow::RunMessageLoop() {
+    MSG message;
+    BOOL got;
+    while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0 && got != -1) {
+        Dispatch(message);
+    }
+    return got == 0 ? static_cast<int>(message.wParam) : 1;
+}
+
+LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        self->window_ = nullptr;
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (!self->window_) {
+        self->window_ = window;
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                if (LOWORD(wParam) == IdCommand4) {
+                    Clicked(handlers_.readClicked);
+                } else if (LOWORD(wParam) == IdCommand3) {
+                    Clicked(handlers_.writeClicked);
+                }
+            }
+            return 0;
+        case WM_CTLCOLORSTATIC: {
+            if (!look_) {
+                break;
+            }
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, LabelColour);
+            SetBkColor(dc, BackColour);
+            return reinterpret_cast<LRESULT>(look_->BackBrush());
+        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX: {
+            // Only the combo boxes' edit fields and lists come here.
+            if (!look_) {
+                break;
+            }
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, BoxColour);
+            return reinterpret_cast<LRESULT>(look_->BoxBrush());
+        }
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                lastFocus_ = GetFocus();
+            } else if (lastFocus_ && IsChild(window_, lastFocus_)) {
+                SetFocus(lastFocus_);
+                return 0;
+            }
+            break;
+        case WM_DPICHANGED: {
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            Layout(HIWORD(wParam));
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                         suggested->right - suggested->left, suggested->bottom - suggested->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_CLOSE:
+            OnClose();
+            return 0;
+        case WM_DESTROY:
+            if (endsProgram_) {
+                PostQuitMessage(0);
+            }
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+void FormWindow::Clicked(const std::function<void()>& handler) {
+    if (!handler || closing_) {
+        return;
+    }
+    ++clickDepth_;
+    handler();
+    --clickDepth_;
+    // A close that came while the operation ran waited for it to get out.
+    if (clickDepth_ == 0 && closing_ && window_) {
+        DestroyWindow(window_);
+    }
+}
+
+void FormWindow::OnClose() {
+    if (closing_) {
+        return;
+    }
+    closing_ = true;
+    if (handlers_.closing) {
+        handlers_.closing();
+    }
+    if (clickDepth_ > 0) {
+        ShowWindow(window_, SW_HIDE);
+    } else {
+        DestroyWindow(window_);
+    }
+}
+
+void FormWindow::SetCaption(const std::string& caption) {
+    SetWindowTextW(window_, Widen(caption).c_str());
+}
+
+void FormWindow::SetButtonEnabled(FormButton button, bool enabled) {
+    EnableWindow(Control(button == FormButton::Read ? IdCommand4 : IdCommand3), enabled);
+}
+
+std::string FormWindow::SettingText(FormSetting setting) {
+    return Narrow(WindowText(SettingBox(setting)));
+}
+
+void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) {
+    HWND box = SettingBox(setting);
+    // Emptying the list empties the edit field too: keep its text.
+    const std::wstring text = WindowText(box);
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : items) {
+        SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+    }
+    SetWindowTextW(box, text.c_str());
+}
+
+void FormWindow::ShowMessage(const FormMessage& message) {
+    ShowMessageBox(window_, message);
+}
+
+std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
+                                                 const std::string& title) {
+    return win32::ShowOpenDialog(filter, flags, window_, title);
+}
+
+std::filesystem::path FormWindow::ShowSaveDialog(const std::string& filter,
+                                                 const std::filesystem::path& defaultName,
+                                                 const std::string& title) {
+    return win32::ShowSaveDialog(filter, window_, defaultName, title);
+}
+
+void FormWindow::ProcessEvents() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The program's own loop must still see it.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        Dispatch(message);
+    }
+}
+
+void FormWindow::DismissModals() {
+    struct Search {
+        HWND owner;
+    } search{window_};
+    // The boxes and dialogs are top-level windows of this thread, owned by
+    // the window (a box over a dialog by the dialog).  Each is cancelled as
+    // its Escape would; its modal loop then returns to the logic.
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND candidate, LPARAM data) -> BOOL {
+            const HWND owner = reinterpret_cast<Search*>(data)->owner;
+            if (!IsFileOrMessageDialog(candidate)) {
+                return TRUE;
+            }
+            for (HWND up = GetWindow(candidate, GW_OWNER); up; up = GetWindow(up, GW_OWNER)) {
+                if (up == owner) {
+                    PostMessageW(candidate, WM_COMMAND, IDCANCEL, 0);
+                    break;
+                }
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+}
+
+}  // namespace vantri::win32
