@@ -126,21 +126,31 @@ bool FormWindow::Create() {
                 style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
                 break;
             case ControlKind::Label:
+                // The labels reach under the boxes to their right: they stay
+                // below the other controls and never paint over them.
                 controlClass = L"STATIC";
-                style |= SS_LEFT | SS_NOPREFIX;
+                style |= SS_LEFT | SS_NOPREFIX | WS_CLIPSIBLINGS;
                 break;
         }
-        HWND control = CreateWindowExW(0, controlClass, place.text, style, 0, 0, 0, 0, window_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)),
-                                       instance, nullptr);
+        HWND control = CreateWindowExW(
+            0, controlClass, place.kind == ControlKind::Combo ? L"" : place.text, style, 0, 0, 0, 0,
+            window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         if (!control) {
             return false;
         }
-        if (place.kind == ControlKind::Combo) {
-            SetWindowTextW(control, place.text);
+        if (place.kind == ControlKind::Label) {
+            SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
     }
     Layout(WindowDpi(window_));
+    // The boxes' texts go in once the boxes have their width, so their edit
+    // fields show them from the first character.
+    for (const ControlPlace& place : Controls) {
+        if (place.kind == ControlKind::Combo) {
+            SetWindowTextW(Control(place.id), place.text);
+        }
+    }
     return true;
 }
 
@@ -244,7 +254,9 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_CTLCOLORSTATIC: {
-            if (!look_) {
+            // The labels; a combo box asks for its own parts too.
+            const auto id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+            if (!look_ || (id != IdLabel1 && id != IdLabel2 && id != IdLabel3)) {
                 break;
             }
             const auto dc = reinterpret_cast<HDC>(wParam);
