@@ -146,23 +146,25 @@ bool FormWindow::Create() {
     Layout(WindowDpi(window_));
     // The boxes' texts go in once the boxes have their width, so their edit
     // fields show them from the first character.
-    for (const ControlPlace& place : Controls) {
-        if (place.kind == ControlKind::Combo) {
-            SetWindowTextW(Control(place.id), place.text);
-        }
+    for (const FormSetting setting :
+         {FormSetting::Comport, FormSetting::Blocksize, FormSetting::Delay}) {
+        SetSettingText(setting, DefaultSettingText(setting));
     }
+    form_ = std::make_unique<Form1>(*this);
+    form_->Form_Load();
     return true;
 }
 
 void FormWindow::Layout(UINT dpi) {
-    look_ = std::make_unique<WindowLook>(dpi);
+    // The old fonts stay alive until every control has its new one.
+    auto look = std::make_unique<WindowLook>(dpi);
     const RECT frame = FrameForClient(TwipsToPixels(ClientWidthTwips, dpi),
                                       TwipsToPixels(ClientHeightTwips, dpi), dpi);
     SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (const ControlPlace& place : Controls) {
         HWND control = Control(place.id);
-        const HFONT font = place.kind == ControlKind::Button ? look_->BoldFont() : look_->Font();
+        const HFONT font = place.kind == ControlKind::Button ? look->BoldFont() : look->Font();
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         const int left = TwipsToPixels(place.left, dpi);
         const int top = TwipsToPixels(place.top, dpi);
@@ -184,6 +186,7 @@ void FormWindow::Layout(UINT dpi) {
             SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
         }
     }
+    look_ = std::move(look);
 }
 
 void FormWindow::Show(int showCommand) {
@@ -247,9 +250,9 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) {
                 if (LOWORD(wParam) == IdCommand4) {
-                    Clicked(handlers_.readClicked);
+                    Clicked(&Form1::Command4_Click);
                 } else if (LOWORD(wParam) == IdCommand3) {
-                    Clicked(handlers_.writeClicked);
+                    Clicked(&Form1::Command3_Click);
                 }
             }
             return 0;
@@ -305,12 +308,12 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-void FormWindow::Clicked(const std::function<void()>& handler) {
-    if (!handler || closing_) {
+void FormWindow::Clicked(void (Form1::*handler)()) {
+    if (!form_ || closing_) {
         return;
     }
     ++clickDepth_;
-    handler();
+    (form_.get()->*handler)();
     --clickDepth_;
     // A close that came while the operation ran waited for it to get out.
     if (clickDepth_ == 0 && closing_ && window_) {
@@ -323,8 +326,9 @@ void FormWindow::OnClose() {
         return;
     }
     closing_ = true;
-    if (handlers_.closing) {
-        handlers_.closing();
+    if (form_) {
+        std::int16_t cancel = 0;  // never set: the close always goes ahead
+        form_->Form_Unload(cancel);
     }
     if (clickDepth_ > 0) {
         ShowWindow(window_, SW_HIDE);

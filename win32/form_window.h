@@ -1,11 +1,12 @@
-// FormWindow: the native Win32 window, one view of the form logic.
+// FormWindow: the native Win32 view of the program's one window.
 //
-// It draws Form1's eight controls at their places (twips scaled by the
-// window's DPI), colours and fonts, and passes the Read and Write clicks and
-// the close box on to the logic through FormHandlers; everything a click
-// does is the logic's.  The FormView calls (form/form_view.h) are carried
-// out with the system's own means: MessageBoxW, the common file dialogs
-// (Module1), a PeekMessage pump.
+// It draws the window as the user knows it (the caption, the eight controls
+// at their places in twips scaled by the window's DPI, colours, fonts,
+// access keys, tab order and icon), owns the window's logic, Form1 (form/),
+// and passes the Read and Write clicks and the close box on to it;
+// everything a click does is the logic's.  The FormView calls
+// (form/form_view.h) are carried out with the system's own means:
+// MessageBoxW, the common file dialogs (Module1), a PeekMessage pump.
 //
 // Keyboard: messages go through IsDialogMessage, so Tab follows the focus
 // order and Alt+R / Alt+W press the buttons, also while an operation
@@ -15,21 +16,15 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 
+#include "form/Form1.h"
 #include "form/form_view.h"
 
 namespace vantri::win32 {
 
 class WindowLook;
-
-struct FormHandlers {
-    std::function<void()> readClicked;   // Command4
-    std::function<void()> writeClicked;  // Command3
-    std::function<void()> closing;       // the close box, before the window goes
-};
 
 class FormWindow final : public FormView {
   public:
@@ -40,10 +35,11 @@ class FormWindow final : public FormView {
     FormWindow(const FormWindow&) = delete;
     FormWindow& operator=(const FormWindow&) = delete;
 
-    // Creates the window and its controls, hidden.  False when the system
+    // Creates the window and its controls, hidden, with the boxes' start
+    // texts, and starts the logic (Form_Load).  False when the system
     // refused.
     bool Create();
-    void SetHandlers(FormHandlers handlers) { handlers_ = std::move(handlers); }
+    Form1& Logic() { return *form_; }
     // Shows the window with the focus in the Comport box.
     void Show(int showCommand);
     // Sets a settings box's edit text (the start value of --comport).
@@ -75,7 +71,7 @@ class FormWindow final : public FormView {
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    void Clicked(const std::function<void()>& handler);
+    void Clicked(void (Form1::*handler)());
     void OnClose();
     // Places the window's client area and the controls for `dpi`, with
     // fonts of that size.
@@ -85,7 +81,7 @@ class FormWindow final : public FormView {
     bool endsProgram_;
     HWND window_ = nullptr;
     std::unique_ptr<WindowLook> look_;
-    FormHandlers handlers_;
+    std::unique_ptr<Form1> form_;
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
     int clickDepth_ = 0;        // click handlers on the stack
     bool closing_ = false;

@@ -1,8 +1,8 @@
 // The window's controls as the user's documentation lays them out: kind,
 // name, text and place in twips (1/1440 inch) from the top left of the
-// client area.  The combo boxes' lists come from the form logic.  The table is in focus order,
-// which is also the order the controls are created in: IsDialogMessage tabs through them in that
-// order.
+// client area.  The combo boxes' texts and lists come from the form logic.
+// The table is in focus order, which is also the order the controls are
+// created in: IsDialogMessage tabs through them in that order.
 #pragma once
 
 #include <windows.h>
@@ -33,13 +33,13 @@ inline constexpr int IdLabel2 = 122;
 inline constexpr int IdLabel1 = 121;
 
 inline constexpr std::array<ControlPlace, 8> Controls{{
-    {IdComport, ControlKind::Combo, L"comport", L"1", 2160, 720, 615, 315},
+    {IdComport, ControlKind::Combo, L"comport", L"", 2160, 720, 615, 315},
     {IdLabel1, ControlKind::Label, L"Label1", L"Comport", 1510, 760, 735, 255},
     {IdCommand3, ControlKind::Button, L"Command3", L"&Write", 120, 480, 1215, 375},
     {IdCommand4, ControlKind::Button, L"Command4", L"&Read", 120, 120, 1215, 375},
-    {IdMylen, ControlKind::Combo, L"mylen", L"16", 2160, 360, 615, 315},
+    {IdMylen, ControlKind::Combo, L"mylen", L"", 2160, 360, 615, 315},
     {IdLabel2, ControlKind::Label, L"Label2", L"Blocksize", 1440, 400, 855, 255},
-    {IdMydelay, ControlKind::Combo, L"mydelay", L"10", 2160, 0, 615, 315},
+    {IdMydelay, ControlKind::Combo, L"mydelay", L"", 2160, 0, 615, 315},
     {IdLabel3, ControlKind::Label, L"Label3", L"Delay", 1680, 40, 615, 255},
 }};
 

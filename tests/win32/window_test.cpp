@@ -1,0 +1,246 @@
+// The native Win32 window under wine, driven by messages on the test's
+// thread, with its boxes and dialogs answered from a second thread, against
+// the simulated devices mapped as COM ports (tests/windows/wine_devices.h).
+// What is checked is what the Win32 window adds to the form logic: the
+// controls, the real MessageBoxW boxes and common dialogs with their texts,
+// the event pump between reads, the close during an operation.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "modal_answerer.h"
+#include "tests/windows/wine_devices.h"
+#include "win32/form_window.h"
+#include "win32/layout.h"
+
+namespace vantri {
+namespace {
+
+using win32::IdCommand3;
+using win32::IdCommand4;
+using wintest::BoxSeen;
+using wintest::ModalAnswerer;
+using wintest::WindowTextOf;
+
+std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+class Win32WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Open();
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("vantri-win32-" + std::to_string(GetCurrentProcessId()));
+        std::filesystem::create_directories(folder_);
+    }
+
+    void TearDown() override {
+        // A file dialog makes the chosen file's folder the current one, as
+        // on Windows; a folder that is current cannot be removed.
+        std::filesystem::current_path(folder_.parent_path());
+        std::filesystem::remove_all(folder_);
+    }
+
+    // A new window with its logic, as the program starts it.
+    void Open() {
+        view_ = std::make_unique<win32::FormWindow>(false);
+        ASSERT_TRUE(view_->Create());
+        view_->Show(SW_SHOWNORMAL);
+    }
+
+    HWND Control(int id) const { return view_->Control(id); }
+    std::string Caption() const { return WindowTextOf(view_->Handle()); }
+    void Set(FormSetting setting, const std::string& text) { view_->SetSettingText(setting, text); }
+
+    // Clicks a button as the user does, `answerer` answering the modals the
+    // operation opens; returns when the operation has ended.
+    void Click(int id, ModalAnswerer& answerer) {
+        answerer.Start();
+        SendMessageW(Control(id), BM_CLICK, 0, 0);
+        EXPECT_EQ(answerer.Finish(), "");
+    }
+
+    ModalAnswerer Answerer() const { return ModalAnswerer(GetCurrentThreadId()); }
+
+    std::unique_ptr<win32::FormWindow> view_;
+    std::filesystem::path folder_;
+};
+
+TEST_F(Win32WindowTest, StartsWithTheFocusInComportAndTabsInTheFocusOrder) {
+    EXPECT_EQ(Caption(), "  Vantri Key Writer");
+    EXPECT_TRUE(IsChild(Control(win32::IdComport), GetFocus()) ||
+                GetFocus() == Control(win32::IdComport));
+    const int order[] = {win32::IdComport, IdCommand3,       IdCommand4,
+                         win32::IdMylen,   win32::IdMydelay, win32::IdComport};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        const HWND next = GetNextDlgTabItem(view_->Handle(), Control(order[i]), FALSE);
+        EXPECT_EQ(GetDlgCtrlID(next), order[i + 1]) << "after control " << order[i];
+    }
+    RECT client{};
+    GetClientRect(view_->Handle(), &client);
+    // At wine's 96 dpi 15 twips make a pixel: 2835 x 1095 twips.
+    EXPECT_EQ(client.right, 189);
+    EXPECT_EQ(client.bottom, 73);
+}
+
+TEST_F(Win32WindowTest, ReadSavesTheDevicesBufferUnderTheNameTypedInTheSaveDialog) {
+    Set(FormSetting::Comport, std::to_string(wintest::GoodPort));
+    ModalAnswerer::DialogSeen dialog;
+    auto answerer = Answerer();
+    answerer.Dialog(folder_ / "key.bin", &dialog);
+    Click(IdCommand4, answerer);
+    EXPECT_EQ(dialog.title, "Save Keybuffer To Bin file");
+    EXPECT_EQ(dialog.proposed, "Ram.Bin");
+    EXPECT_EQ(Caption(), "   File read!");
+    EXPECT_TRUE(FileBytes(folder_ / "key.bin") == wintest::DefaultBuffer());
+}
+
+TEST_F(Win32WindowTest, WriteSendsTheFileChosenInTheOpenDialog) {
+    const std::filesystem::path saved = wintest::GoodPortSaveFile();
+    if (saved.empty()) {
+        GTEST_SKIP() << "VANTRI_WINE_SIM_SAVE is not set (run by scripts/test-windows)";
+    }
+    std::string pattern = wintest::DefaultBuffer();
+    for (char& byte : pattern) {
+        byte = static_cast<char>(byte ^ 0x5A);
+    }
+    WriteFileBytes(folder_ / "pattern.bin", pattern);
+    WriteFileBytes(folder_ / "default.bin", wintest::DefaultBuffer());
+    Set(FormSetting::Comport, std::to_string(wintest::GoodPort));
+    Set(FormSetting::Delay, "0");
+    ModalAnswerer::DialogSeen dialog;
+    auto answerer = Answerer();
+    answerer.Dialog(folder_ / "pattern.bin", &dialog);
+    Click(IdCommand3, answerer);
+    EXPECT_EQ(dialog.title, "Select Keybuffer Bin file to write");
+    EXPECT_EQ(Caption(), "   File Written !");
+    // The device saves what it received a moment after the last byte.
+    const auto start = std::chrono::steady_clock::now();
+    while (FileBytes(saved) != pattern && wintest::ElapsedMs(start) < 10000) {
+        Sleep(20);
+    }
+    EXPECT_TRUE(FileBytes(saved) == pattern);
+
+    // The device gets its default buffer back, for the tests after this one.
+    auto restore = Answerer();
+    restore.Dialog(folder_ / "default.bin");
+    Click(IdCommand3, restore);
+    EXPECT_EQ(Caption(), "   File Written !");
+}
+
+// Operations that end in one box: what the user set, the file chosen (if
+// any), the box.  An empty expected text takes any text.
+struct BoxCase {
+    const char* name;
+    int button;
+    FormSetting setting;
+    std::string settingText;
+    std::size_t fileSize;  // a file of this size is chosen; 0 for no dialog
+    BoxSeen expected;
+};
+
+void PrintTo(const BoxCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class Win32BoxTest : public Win32WindowTest, public ::testing::WithParamInterface<BoxCase> {};
+
+TEST_P(Win32BoxTest, ShowsItsBoxAndEndsIdle) {
+    const BoxCase& c = GetParam();
+    Set(FormSetting::Comport, std::to_string(wintest::GoodPort));
+    Set(c.setting, c.settingText);
+    auto answerer = Answerer();
+    if (c.fileSize > 0) {
+        WriteFileBytes(folder_ / "chosen.bin", std::string(c.fileSize, '\x11'));
+        answerer.Dialog(folder_ / "chosen.bin");
+    }
+    BoxSeen seen;
+    answerer.Box(&seen);
+    Click(c.button, answerer);
+    if (c.expected.text.empty()) {
+        seen.text.clear();
+    }
+    EXPECT_EQ(seen, c.expected);
+    EXPECT_TRUE(IsWindowEnabled(Control(IdCommand4)));
+    EXPECT_TRUE(IsWindowEnabled(Control(IdCommand3)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, Win32BoxTest,
+    ::testing::Values(BoxCase{"WrongFileSize",
+                              IdCommand3,
+                              FormSetting::Delay,
+                              "0",
+                              4095,
+                              {"Wrong File size !", "Error in filesize", MB_ICONERROR}},
+                      BoxCase{"PortThatCannotOpen",
+                              IdCommand4,
+                              FormSetting::Comport,
+                              std::to_string(wintest::AbsentPort),
+                              0,
+                              {"Not able to Open selected Comport", "Error", MB_ICONWARNING}},
+                      BoxCase{"BadComport",
+                              IdCommand4,
+                              FormSetting::Comport,
+                              "70000",
+                              0,
+                              {"", "Error", MB_ICONWARNING}},
+                      BoxCase{"BadBlocksize",
+                              IdCommand3,
+                              FormSetting::Blocksize,
+                              "0",
+                              0,
+                              {"", "Error", MB_ICONWARNING}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Win32WindowTest, AClickDuringAReadMeetsTheBusyRuleAndTheReadGoesOn) {
+    Set(FormSetting::Comport, std::to_string(wintest::GoodPort));
+    // The second click waits in the queue for the Read's first event
+    // processing, as a user's double click would.
+    PostMessageW(Control(IdCommand4), BM_CLICK, 0, 0);
+    BoxSeen busy;
+    auto answerer = Answerer();
+    answerer.Box(&busy).Dialog(folder_ / "key.bin");
+    Click(IdCommand4, answerer);
+    EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", 0}));
+    EXPECT_EQ(Caption(), "   File read!");
+    EXPECT_TRUE(FileBytes(folder_ / "key.bin") == wintest::DefaultBuffer());
+}
+
+// Closing during a Read: the Read stops without a further box or dialog
+// (on this device it would otherwise end in "Error in reading Keybuffer!"),
+// and the window goes once the click is over.  The close comes at the Read's
+// first event processing, or while the busy box of a second click is up.
+TEST_F(Win32WindowTest, ClosingDuringAReadEndsItWithoutAnotherBox) {
+    for (const bool overBusyBox : {false, true}) {
+        SCOPED_TRACE(overBusyBox ? "close over the busy box" : "close between reads");
+        Open();
+        Set(FormSetting::Comport, std::to_string(wintest::ReadLostPort));
+        auto answerer = Answerer();
+        const HWND window = view_->Handle();
+        if (overBusyBox) {
+            PostMessageW(Control(IdCommand4), BM_CLICK, 0, 0);
+            answerer.Box(nullptr, [window] { PostMessageW(window, WM_CLOSE, 0, 0); });
+        } else {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        }
+        Click(IdCommand4, answerer);
+        EXPECT_FALSE(IsWindow(window));
+        EXPECT_EQ(view_->Handle(), nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace vantri

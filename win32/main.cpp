@@ -1,0 +1,68 @@
+// vantri-keywriter.exe: the window on Windows.
+//
+//   vantri-keywriter [--comport TEXT]
+//
+// --comport presets the Comport box (a port number or a device name);
+// otherwise every start shows the defaults.  Nothing is stored between runs.
+// The arguments are read from the wide command line, so any text reaches
+// the box whole.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <stdlib.h>
+
+#include <cwchar>
+#include <optional>
+#include <string>
+
+#include "win32/form_window.h"
+#include "win32/message_box.h"
+#include "win32/utf16.h"
+
+namespace {
+
+constexpr char Usage[] =
+    "vantri-keywriter [--comport TEXT]\n\n"
+    "Reads a device's 4096-byte key buffer into a file, and writes one back.\n\n"
+    "--comport TEXT    Preset the Comport box: a port number (3 for COM3) or a device name.";
+
+void Tell(const std::string& text, vantri::MessageIcon icon) {
+    vantri::win32::ShowMessageBox(nullptr, {text, "", icon, ""});
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    std::optional<std::wstring> comport;
+    for (int i = 1; i < __argc; ++i) {
+        const std::wstring argument = __wargv[i];
+        if (argument == L"--comport" && i + 1 < __argc) {
+            comport = __wargv[++i];
+        } else if (argument.rfind(L"--comport=", 0) == 0) {
+            comport = argument.substr(10);
+        } else if (argument == L"--help" || argument == L"-h") {
+            Tell(Usage, vantri::MessageIcon::None);
+            return 0;
+        } else if (argument == L"--version") {
+            Tell("vantri-keywriter " VANTRI_VERSION, vantri::MessageIcon::None);
+            return 0;
+        } else {
+            Tell("Unknown argument: " + vantri::win32::Narrow(argument) + "\n\n" + Usage,
+                 vantri::MessageIcon::Error);
+            return 2;
+        }
+    }
+
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    vantri::win32::FormWindow view;
+    if (!view.Create()) {
+        Tell("The window could not be created.", vantri::MessageIcon::Error);
+        return 1;
+    }
+    if (comport) {
+        view.SetSettingText(vantri::FormSetting::Comport, vantri::win32::Narrow(*comport));
+    }
+    view.Show(showCommand);
+    return view.RunMessageLoop();
+}
