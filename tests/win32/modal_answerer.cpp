@@ -40,7 +40,9 @@ std::vector<HWND> VisibleModals(DWORD thread) {
         [](HWND window, LPARAM data) -> BOOL {
             wchar_t name[16] = {};
             GetClassNameW(window, name, 16);
-            if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window)) {
+            // A dialog under a box of its own is disabled until the box goes.
+            if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window) &&
+                IsWindowEnabled(window)) {
                 reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
             }
             return TRUE;
@@ -149,6 +151,8 @@ void ModalAnswerer::Answer(HWND modal) {
     }
     const Step& step = steps_[next_++];
     if (!isDialog) {
+        // A dialog that showed this box is answered again once it is over.
+        std::erase(answered_, GetWindow(modal, GW_OWNER));
         if (step.box) {
             *step.box = seen;
         }

@@ -6,9 +6,10 @@
 // modals block that thread; this thread finds them (top-level "#32770"
 // windows of the window's thread), records what a box shows and presses OK,
 // or types a name into a file dialog's name box and presses OK (an empty
-// name cancels).  A modal that is not the expected kind, or comes after the
-// last step, is recorded, cancelled, and reported by Finish: a test never
-// hangs on a box it did not foresee.
+// name cancels); a dialog that refused a name with a box of its own is
+// answered again by the next step once the box is OKed.  A modal that is not the expected kind, or
+// comes after the last step, is recorded, cancelled, and reported by Finish: a test never hangs on
+// a box it did not foresee.
 #pragma once
 
 #include <windows.h>

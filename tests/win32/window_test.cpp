@@ -140,6 +140,20 @@ TEST_F(Win32WindowTest, WriteSendsTheFileChosenInTheOpenDialog) {
     EXPECT_EQ(Caption(), "   File Written !");
 }
 
+// The save dialog takes a name only in a folder that exists: a mistyped
+// folder is refused by the dialog itself, which stays up, and nothing is
+// saved.
+TEST_F(Win32WindowTest, SaveDialogRefusesANameInAFolderThatDoesNotExist) {
+    Set(FormSetting::Comport, std::to_string(wintest::GoodPort));
+    BoxSeen refusal;
+    auto answerer = Answerer();
+    answerer.Dialog(folder_ / "missing" / "key.bin").Box(&refusal).Dialog({});
+    Click(IdCommand4, answerer);
+    EXPECT_NE(refusal.text, "");  // the system's words, "Path does not exist" on wine
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "missing"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "missing.Bin"));
+}
+
 // Operations that end in one box: what the user set, the file chosen (if
 // any), the box.  An empty expected text takes any text.
 struct BoxCase {
