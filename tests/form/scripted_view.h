@@ -31,10 +31,6 @@ namespace fs = std::filesystem;
 inline bool operator==(const FormMessage& a, const FormMessage& b) {
     return a.text == b.text && a.title == b.title && a.icon == b.icon && a.detail == b.detail;
 }
-inline void PrintTo(const FormMessage& m, std::ostream* out) {
-    *out << "box \"" << m.title << "\": \"" << m.text << "\" / \"" << m.detail << "\", icon "
-         << static_cast<int>(m.icon);
-}
 
 // A file dialog as the logic asked for it.
 struct DialogSeen {
@@ -112,9 +108,6 @@ class ScriptedView : public FormView {
     void ShowMessage(const FormMessage& message) override {
         boxes.push_back(message);
         log.push_back("box: " + message.text);
-        if (onBox) {
-            onBox(message);
-        }
     }
     fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                             const std::string& title) override {
