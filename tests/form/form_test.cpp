@@ -39,23 +39,15 @@ TEST_F(FormTest, UnusableSettingsAndAPortThatCannotBeOpenedLeaveItIdle) {
         const char* text;
         FormButton button;
         const char* says;  // the start of the box's text
-        std::vector<std::string> log;
     };
+    const char* const noPort = "Not able to Open selected Comport";
     const Case cases[] = {
-        {FormSetting::Comport, "   ", FormButton::Read, "Give a serial port", {}},
-        {FormSetting::Blocksize, "0", FormButton::Write, "Blocksize must be", {}},
-        {FormSetting::Blocksize, "12x", FormButton::Write, "Blocksize must be", {}},
-        {FormSetting::Delay, "-1", FormButton::Write, "Delay must be", {}},
-        {FormSetting::Comport,
-         "/nonexistent/port",
-         FormButton::Read,
-         "Not able to Open selected Comport",
-         {"Write off", "Write on"}},
-        {FormSetting::Comport,
-         "/nonexistent/port",
-         FormButton::Write,
-         "Not able to Open selected Comport",
-         {"Read off", "Read on"}},
+        {FormSetting::Comport, "   ", FormButton::Read, "Give a serial port"},
+        {FormSetting::Blocksize, "0", FormButton::Write, "Blocksize must be"},
+        {FormSetting::Blocksize, "12x", FormButton::Write, "Blocksize must be"},
+        {FormSetting::Delay, "-1", FormButton::Write, "Delay must be"},
+        {FormSetting::Comport, "/nonexistent/port", FormButton::Read, noPort},
+        {FormSetting::Comport, "/nonexistent/port", FormButton::Write, noPort},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -70,7 +62,10 @@ TEST_F(FormTest, UnusableSettingsAndAPortThatCannotBeOpenedLeaveItIdle) {
         EXPECT_EQ(box.title, "Error");
         EXPECT_EQ(box.icon, MessageIcon::Warning);
         std::vector<std::string> log{"box: " + box.text};
-        log.insert(log.end(), c.log.begin(), c.log.end());
+        if (c.says == noPort) {  // the other button goes off and on again
+            const std::string other = c.button == FormButton::Read ? "Write" : "Read";
+            log.insert(log.end(), {other + " off", other + " on"});
+        }
         EXPECT_EQ(view_.log, log);
         ExpectIdle();
         view_.settings[c.setting] = kept;
