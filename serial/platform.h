@@ -9,6 +9,7 @@
 //   SetTimeouts         SetCommTimeouts
 //   SetQueueSizes       SetupComm
 //   Write / Read        WriteFile / ReadFile
+//   DrainOutput         FlushFileBuffers (tcdrain on POSIX)
 //   ClearErrorAndCount  ClearCommError, giving COMSTAT.cbInQue
 //   Close               CloseHandle
 //   LastError           GetLastError (errno on POSIX)
@@ -73,8 +74,14 @@ bool SetTimeouts(Handle h, const Timeouts& timeouts);
 bool SetQueueSizes(Handle h, std::uint32_t inQueue, std::uint32_t outQueue);
 bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& written);
 bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got);
+// Waits until every byte written has left the port: a Write returns once
+// its bytes are queued, and on a real line they still take their line time.
+// Fails when the device is gone.  On a pty there is no line time, so it
+// returns at once.
+bool DrainOutput(Handle h);
 // Clears line errors (their bits go to `errors`) and reports the bytes waiting
-// in the input queue.
+// in the input queue.  Fails when the device is gone (on POSIX: the line hung
+// up or is in error), so it doubles as the check that the line is still there.
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue);
 bool Close(Handle h);
 std::uint32_t LastError();

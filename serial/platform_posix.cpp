@@ -556,12 +556,35 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
     return true;
 }
 
+bool DrainOutput(Handle h) {
+    auto fd = ToFd(h);
+    if (!fd) {
+        return Fail(EBADF);
+    }
+    // tcdrain blocks even on a non-blocking descriptor, and fails with EIO
+    // once the line has hung up.
+    while (::tcdrain(*fd) != 0) {
+        if (errno != EINTR) {
+            return Fail(errno);
+        }
+    }
+    return true;
+}
+
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue) {
     errors = 0;
     inQueue = 0;
     auto fd = ToFd(h);
     if (!fd) {
         return Fail(EBADF);
+    }
+    // A hung-up line still answers FIONREAD; only poll tells it is gone.
+    auto revents = WaitFor(*fd, POLLIN, Clock::now());
+    if (!revents) {
+        return false;
+    }
+    if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return Fail(LostError(*revents));
     }
     // termios reports line errors in the data (PARMRK), which a raw channel
     // switches off, so there are no error bits to hand back.

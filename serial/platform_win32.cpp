@@ -213,6 +213,10 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
     return ok;
 }
 
+bool DrainOutput(Handle h) {
+    return FlushFileBuffers(Native(h)) != 0;
+}
+
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue) {
     DWORD bits = 0;
     COMSTAT status{};

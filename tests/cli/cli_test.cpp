@@ -227,6 +227,9 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         // The device lost during a write: 63 pauses of 10 ms, then at once.
         {"write --port PORT in.bin", "--fault hangup:1001", 6,
          "device lost on */device at byte *partly written", 2.0},
+        // ... and at its very last byte: never a success.
+        {"write --port PORT --delay 0 in.bin", "--fault hangup:4096", 6,
+         "device lost on */device *write it again."},
         // The output file.
         {"read --port PORT --out missing/out.bin", "", 7, "the folder missing does not exist"},
         {"read --port PORT --out folder", "", 7, "it is a folder"},
