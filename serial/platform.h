@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -101,10 +102,22 @@ bool IsBusyError(std::uint32_t error);          // held by another program or ha
 bool IsNoSuchDeviceError(std::uint32_t error);  // the device does not exist
 
 struct PortInfo {
-    std::string name;         // what to pass as the port: "COM3", "/dev/ttyUSB0"
+    std::string name;         // what to pass as the port: the stable name where there is one
+    std::string kernelName;   // the system's own name: "/dev/ttyUSB0", "COM3"
     std::string description;  // driver or adapter, where known
+    // USB adapters: vendor and product ids (four hex digits), and the
+    // adapter's own maker, product and serial number strings, where it has them.
+    std::string vendorId, productId, manufacturer, product, serialNumber;
+    bool console = false;  // the system uses the port as its console
 };
-// The serial ports of this machine, as well as the platform can tell.
+// The serial ports of this machine, as well as the platform can tell.  On
+// Linux the stable name is the /dev/serial/by-id link where udev made one;
+// on Windows it is "COMn".
 std::vector<PortInfo> ListPorts();
+#ifndef _WIN32
+// The same, for a system whose root is `root`: its sysfs at root/sys and its
+// devices at root/dev, names shown as that system would show them.
+std::vector<PortInfo> ListPorts(const std::filesystem::path& root);
+#endif
 
 }  // namespace vantri::port
