@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "serial/port_choices.h"
 #include "tests/serial/pty_peer.h"
 
 namespace vantri {
@@ -325,6 +326,12 @@ TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
         EXPECT_EQ(got.serialNumber, row.serial);
         EXPECT_EQ(got.console, row.console);
     }
+    // The Comport box offers COM1 to COM9 by number, then these by name.
+    std::vector<std::string> offered = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    for (const Row& row : expected) {
+        offered.push_back(row.name);
+    }
+    EXPECT_EQ(ComportChoices(ports), offered);
     // This machine's own ports: each a terminal device, listed once.
     std::set<std::string> seen;
     for (const auto& p : port::ListPorts()) {
