@@ -136,6 +136,14 @@ TEST_F(Win32Exchange, HangupDuringAWriteStopsItAsDeviceLost) {
     EXPECT_LT(ElapsedMs(start), 3000);
 }
 
+// The device goes at the write's last byte: the drain or the line check
+// after the last block finds it, never Done.
+TEST_F(Win32Exchange, HangupAtTheLastByteIsNotDone) {
+    ASSERT_EQ(OpenExchangePort(Com(LastByteHangupPort)), 0);
+    const WriteOutcome outcome = WriteKeyBuffer(TestPattern(), 16, 0, {});
+    EXPECT_EQ(outcome.status, ExchangeStatus::DeviceLost) << port::ErrorText(outcome.error);
+}
+
 TEST_F(Win32Exchange, HangupDuringAReadEndsItWithWhatArrived) {
     ASSERT_EQ(OpenExchangePort(Com(ReadHangupPort)), 0);
     const auto start = Clock::now();
