@@ -77,8 +77,10 @@ bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& writt
 bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got);
 // Waits until every byte written has left the port: a Write returns once
 // its bytes are queued, and on a real line they still take their line time.
-// Fails when the device is gone.  On a pty there is no line time, so it
-// returns at once.
+// Fails when the device is gone.  On POSIX the wait is bounded like a
+// write of what is still queued (the write time-outs), so a line held by
+// flow control fails it with ETIMEDOUT.  On a pty there is no line time, so
+// it returns at once.
 bool DrainOutput(Handle h);
 // Clears line errors (their bits go to `errors`) and reports the bytes waiting
 // in the input queue.  Fails when the device is gone (on POSIX: the line hung

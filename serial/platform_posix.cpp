@@ -562,8 +562,38 @@ bool DrainOutput(Handle h) {
     if (!fd) {
         return Fail(EBADF);
     }
-    // tcdrain blocks even on a non-blocking descriptor, and fails with EIO
-    // once the line has hung up.
+    // Bounded like a write of what is still queued, so a line that flow
+    // control holds cannot hold the caller for ever; a hang-up ends the wait
+    // at once.  A pty has no output queue of its own.
+    int queued = 0;
+    if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+        return Fail(errno);
+    }
+    const Timeouts t = TimeoutsOf(*fd);
+    std::optional<Clock::time_point> deadline;
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
+        deadline =
+            DeadlineAfter(Clock::now(), std::uint64_t{t.WriteTotalTimeoutMultiplier} *
+                                                static_cast<std::uint32_t>(std::max(queued, 0)) +
+                                            t.WriteTotalTimeoutConstant);
+    }
+    while (queued > 0) {
+        if (deadline && Clock::now() >= *deadline) {
+            return Fail(ETIMEDOUT);
+        }
+        auto revents = WaitFor(*fd, 0, Clock::now() + std::chrono::milliseconds(1));
+        if (!revents) {
+            return false;
+        }
+        if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return Fail(LostError(*revents));
+        }
+        if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+            return Fail(errno);
+        }
+    }
+    // The last bytes still in the UART: tcdrain blocks even on a
+    // non-blocking descriptor, and fails with EIO once the line hung up.
     while (::tcdrain(*fd) != 0) {
         if (errno != EINTR) {
             return Fail(errno);
