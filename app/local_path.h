@@ -1,4 +1,4 @@
-// A file name from a dialog as the file system wants it.
+// File names between Qt's dialogs and the file system.
 #pragma once
 
 #include <QFile>
@@ -12,6 +12,14 @@ inline std::filesystem::path LocalPath(const QString& name) {
     return std::filesystem::path(name.toStdWString());
 #else
     return std::filesystem::path(QFile::encodeName(name).toStdString());
+#endif
+}
+
+inline QString QtPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return QString::fromStdWString(path.native());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
 #endif
 }
 

@@ -8,7 +8,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 
-#include "app/Form1.h"
+#include "app/form_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     parser.addOption(comportOption);
     parser.process(app);
 
-    vantri::Form1 form;
+    vantri::FormWindow form;
     if (parser.isSet(comportOption)) {
         form.comport->setEditText(parser.value(comportOption));
     }

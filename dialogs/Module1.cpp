@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
 #include "dialogs/name_filters.h"
 
@@ -46,6 +47,32 @@ QString NearestExistingFolder(QString folder) {
     return {};
 }
 
+// The save dialog, refusing a name in a folder that does not exist where
+// Qt's own would accept it: a mistyped folder is caught here, not by a
+// failed save afterwards.
+class SaveDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QFileInfo chosen(files.first());
+            // A folder typed into the name box is opened by Qt's accept.
+            if (!chosen.isDir() && !QFileInfo(chosen.path()).isDir()) {
+                QMessageBox box(QMessageBox::Warning, windowTitle(),
+                                QDir::toNativeSeparators(chosen.filePath()), QMessageBox::Ok, this);
+                box.setTextFormat(Qt::PlainText);
+                box.setInformativeText(
+                    QStringLiteral("The folder does not exist. Check the name and try again."));
+                box.exec();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
 }  // namespace
 
 QString ShowOpenDialog(const QString& filter, std::uint32_t flags, QWidget* owner,
@@ -60,7 +87,7 @@ QString ShowOpenDialog(const QString& filter, std::uint32_t flags, QWidget* owne
 
 QString ShowSaveDialog(const QString& filter, QWidget* owner, const QString& defaultName,
                        const QString& title) {
-    QFileDialog dialog(owner);
+    SaveDialog dialog(owner);
     Prepare(dialog, filter, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

@@ -12,22 +12,22 @@
 //
 // Open: with OfnFileMustExist only existing files are accepted.
 // Save: new and existing names are accepted, an existing file without an
-// overwrite question, and the name comes back exactly as typed, with no
-// extension added.  Paths of any length work.
+// overwrite question, but only in a folder that exists: a name in a missing
+// folder is refused in the dialog with a box.  The name comes back exactly
+// as typed, with no extension added.  Paths of any length work.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 
+#include "form/form_view.h"  // the flag bits, OfnHideReadOnly and the rest
+
 class QWidget;
 
 namespace vantri {
 
-// Flag bits of ShowOpenDialog, with their classic values (6148 = all three).
-inline constexpr std::uint32_t OfnHideReadOnly = 0x4;  // there is no read-only box to hide
-inline constexpr std::uint32_t OfnPathMustExist = 0x800;
-inline constexpr std::uint32_t OfnFileMustExist = 0x1000;
-
+// `flags` are the classic bits of form_view.h; OfnHideReadOnly asks for
+// nothing here, as Qt's dialog has no read-only box to hide.
 QString ShowOpenDialog(const QString& filter, std::uint32_t flags, QWidget* owner,
                        const QString& title);
 

@@ -1,13 +1,80 @@
-// The window at rest, the access keys, and what it refuses before an
-// operation begins; the caption texts and the extension rule.
-#include <QApplication>
-#include <QLabel>
+// The Qt window: what it adds to the window's logic (tested in tests/form).
+// Its look, focus and access keys; that clicks, the boxes' texts and the
+// close box reach the logic; that the logic's boxes and dialogs show as Qt
+// boxes and Module1's dialogs; and that a close takes down a dialog that is
+// up.  Against the simulated device on a real pty.
+#include <gtest/gtest.h>
 
-#include "app/captions.h"
-#include "window_fixture.h"
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/form_window.h"
+#include "modal_script.h"
+#include "serial/zrkCommModule.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
 namespace {
+
+using testing::BoxSeen;
+using testing::ModalScript;
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        QObject::connect(&window_, &QWidget::windowTitleChanged, [this](const QString& caption) {
+            captions_ << caption;
+            writeEnabled_ << window_.Command3->isEnabled();
+        });
+        window_.show();
+    }
+    void TearDown() override {
+        CloseComPort();
+        device_.reset();
+    }
+
+    void StartDevice(std::string_view fault = {}) {
+        std::string error;
+        device_ = StartSimDevice(fault, {}, 0, error);
+        ASSERT_NE(device_, nullptr) << error;
+        window_.comport->setEditText(QString::fromStdString(device_->PortPath()));
+    }
+    // Clicks `button` as the user does, with `script` answering the modals.
+    static void Run(QPushButton* button, ModalScript& script) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(script.Finish(), "");
+    }
+    QString Path(const QString& name) const { return folder_.filePath(name); }
+    static QByteArray Contents(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // The window's logic is idle and its buttons usable.
+    void ExpectIdle() {
+        EXPECT_EQ(window_.Logic().comopened, False16);
+        EXPECT_EQ(ComHandle, port::InvalidHandle);
+        EXPECT_TRUE(window_.Command4->isEnabled());
+        EXPECT_TRUE(window_.Command3->isEnabled());
+    }
+
+    QTemporaryDir folder_;
+    FormWindow window_;
+    QStringList captions_;      // every caption the window showed, in order
+    QList<bool> writeEnabled_;  // the Write button's state at each caption
+    std::unique_ptr<sim::Simulator> device_;
+};
 
 // The control that owns `widget` for the focus chain (a combo box's edit
 // field stands for the combo box).
@@ -31,7 +98,7 @@ TEST_F(WindowTest, StartsWithItsControlsDefaultsAndFocus) {
     };
     for (const Expected& c : controls) {
         SCOPED_TRACE(c.name);
-        auto* widget = form_.findChild<QWidget*>(QLatin1String(c.name));
+        auto* widget = window_.findChild<QWidget*>(QLatin1String(c.name));
         ASSERT_NE(widget, nullptr);
         EXPECT_EQ(widget->geometry(), c.geometry);
         QString text;
@@ -52,95 +119,123 @@ TEST_F(WindowTest, StartsWithItsControlsDefaultsAndFocus) {
         }
         EXPECT_EQ(text, c.text);
     }
-    EXPECT_EQ(form_.windowTitle(), "  Vantri Key Writer");
-    EXPECT_EQ(form_.size(), QSize(189, 73));
-    EXPECT_EQ(form_.minimumSize(), form_.maximumSize());
-    EXPECT_TRUE(form_.KeyImage.empty());
+    EXPECT_EQ(window_.windowTitle(), "  Vantri Key Writer");
+    EXPECT_EQ(window_.size(), QSize(189, 73));
+    EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
     ExpectIdle();
 
     // The focus starts in Comport; Tab goes on to Write, Read, Blocksize,
     // Delay, and round again.
-    QApplication::setActiveWindow(&form_);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+    QApplication::setActiveWindow(&window_);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
     QList<QWidget*> order{Control(QApplication::focusWidget())};
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order << Control(QApplication::focusWidget());
     }
-    EXPECT_EQ(order, (QList<QWidget*>{form_.comport, form_.Command3, form_.Command4, form_.mylen,
-                                      form_.mydelay, form_.comport}));
+    EXPECT_EQ(order, (QList<QWidget*>{window_.comport, window_.Command3, window_.Command4,
+                                      window_.mylen, window_.mydelay, window_.comport}));
 }
 
-// Alt+R and Alt+W press the buttons; a port that cannot be opened leaves
-// the window as it was.
-TEST_F(WindowTest, APortThatCannotBeOpenedLeavesTheWindowIdle) {
-    form_.comport->setEditText(QStringLiteral("/nonexistent/port"));
-    for (const Qt::Key key : {Qt::Key_R, Qt::Key_W}) {
-        SCOPED_TRACE(key == Qt::Key_R ? "Read" : "Write");
+// Alt+R and Alt+W press the buttons, the logic reads each box, and its
+// refusals come up as Qt boxes; the window is left as it was.
+TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
+    struct Case {
+        QComboBox* box;
+        const char* text;
+        Qt::Key key;
+        const char* says;  // the start of the box's text
+        QMessageBox::Icon icon;
+    };
+    const Case cases[] = {
+        {window_.comport, "/nonexistent/port", Qt::Key_R, "Not able to Open selected Comport",
+         QMessageBox::Warning},
+        {window_.comport, "/nonexistent/port", Qt::Key_W, "Not able to Open selected Comport",
+         QMessageBox::Warning},
+        {window_.mylen, "0", Qt::Key_W, "Blocksize must be", QMessageBox::Warning},
+        {window_.mydelay, "x", Qt::Key_W, "Delay must be", QMessageBox::Warning},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const QString kept = c.box->currentText();
+        c.box->setEditText(QLatin1String(c.text));
         // A box takes the activation; a window manager gives it back.
-        QApplication::setActiveWindow(&form_);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&form_));
+        QApplication::setActiveWindow(&window_);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
         BoxSeen seen;
         ModalScript script;
         script.Box(&seen);
         // The button clicks a moment after its key, as it does for a mouse.
-        QTest::keyClick(&form_, key, Qt::AltModifier);
+        QTest::keyClick(&window_, c.key, Qt::AltModifier);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.text.isEmpty(); }, 2000));
         EXPECT_EQ(script.Finish(), "");
-        EXPECT_EQ(seen,
-                  (BoxSeen{"Not able to Open selected Comport", "Error", QMessageBox::Warning}));
-        ExpectIdle();
-    }
-    EXPECT_TRUE(captions_.isEmpty());
-}
-
-TEST_F(WindowTest, UnusableSettingsAreRefusedBeforeThePortIsOpened) {
-    StartDevice();
-    struct Case {
-        QComboBox* box;
-        QString text;
-        QPushButton* button;
-        const char* says;
-    };
-    const Case cases[] = {
-        {form_.comport, "   ", form_.Command4, "Give a serial port"},
-        {form_.mylen, "0", form_.Command3, "Blocksize must be"},
-        {form_.mylen, "12x", form_.Command3, "Blocksize must be"},
-        {form_.mydelay, "-1", form_.Command3, "Delay must be"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        const QString kept = c.box->currentText();
-        c.box->setEditText(c.text);
-        BoxSeen seen;
-        Run(c.button, ModalScript().Box(&seen));  // no file dialog may follow
         EXPECT_TRUE(seen.text.startsWith(QLatin1String(c.says))) << seen.text.toStdString();
         EXPECT_EQ(seen.title, "Error");
-        EXPECT_EQ(seen.icon, QMessageBox::Warning);
+        EXPECT_EQ(seen.icon, c.icon);
         ExpectIdle();
         c.box->setEditText(kept);
     }
-    EXPECT_EQ(Received(), "");
     EXPECT_TRUE(captions_.isEmpty());
 }
 
-// The read progress texts are seen whole in the Read's captions.
-TEST(CaptionRules, WriteProgressAndTheExtensionRule) {
-    const std::pair<int, const char*> writes[] = {
-        {1, "  0 % Done"}, {33, "  1 % Done"}, {4065, " 99 % Done"}, {4081, "100 % Done"}};
-    for (const auto& [p, caption] : writes) {
-        EXPECT_EQ(WriteProgressCaption(p), caption) << p;
+// A Read and a Write through the window: its captions and enabling, event
+// processing that lets a nested click through, a box with the application
+// title, the logic's dialogs as Module1's with their titles, filters and
+// proposal, the chosen names back to the logic, and a box's detail as its
+// informative text.
+TEST_F(WindowTest, AReadAndAWriteGoThroughTheWindowAndItsDialogs) {
+    StartDevice();
+    QStringList seen;
+    BoxSeen busy;
+    // A nested click on Read, at the Read's first event processing.
+    QTimer::singleShot(0, [this] { QTest::mouseClick(window_.Command4, Qt::LeftButton); });
+    Run(window_.Command4, ModalScript().Box(&busy).Dialog([&](QFileDialog& d) {
+        seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d), d.nameFilters().join('|')};
+        ModalScript::Choose(d, Path("a"));
+    }));
+    EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
+    EXPECT_EQ(seen, (QStringList{"Save Keybuffer To Bin file", "Ram.Bin", "Bin File (*.bin)"}));
+    EXPECT_EQ(Contents(Path("a.Bin")).toStdString(), device_->Buffer());
+    EXPECT_EQ(captions_.size(), 10);
+    EXPECT_EQ(captions_.first(), " 10 % Done ....");
+    EXPECT_EQ(captions_.last(), "   File read!");
+    EXPECT_FALSE(writeEnabled_.first());  // Write is off while the Read runs
+    ExpectIdle();
+
+    QFile key(Path("key.bin"));
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly));
+    const QByteArray bytes(4096, '\x5A');
+    ASSERT_EQ(key.write(bytes), 4096);
+    key.close();
+    window_.mydelay->setEditText(QStringLiteral("0"));
+    Run(window_.Command3, ModalScript().Dialog([&](QFileDialog& d) {
+        EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
+        ModalScript::Choose(d, key.fileName());
+    }));
+    EXPECT_EQ(window_.windowTitle(), "   File Written !");
+    ExpectIdle();
+    for (int wait = 0; wait < 4000 && device_->WritesCompleted() < 1; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const std::pair<const char*, const char*> names[] = {
-        {"C:\\keys\\a", "C:\\keys\\a.Bin"},
-        {"C:\\keys\\a.bin", "C:\\keys\\a.bin"},
-        {"a.c", "a.c.Bin"},
-        {"abc", "abc.Bin"},
-        {".key", ".key"},
-    };
-    for (const auto& [typed, saved] : names) {
-        EXPECT_EQ(WithBinExtension(QString::fromLatin1(typed)), saved) << typed;
-    }
+    EXPECT_EQ(device_->Buffer(), bytes.toStdString());
+
+    StartDevice("garbage:10");
+    BoxSeen box;
+    Run(window_.Command4, ModalScript().Box(&box));
+    EXPECT_EQ(box, (BoxSeen{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.",
+                            "Error", QMessageBox::Critical, "Nothing was saved."}));
+    EXPECT_EQ(window_.windowTitle(), "  Vantri Key Writer");
+}
+
+// The close box reaches the logic, which has the window take down the
+// dialog that is up: the Read ends quietly, nothing saved.
+TEST_F(WindowTest, ClosingWhileTheSaveDialogIsUpDiscardsTheReadQuietly) {
+    StartDevice();
+    Run(window_.Command4, ModalScript().Dialog([this](QFileDialog&) { window_.close(); }));
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(QDir(folder_.path()).isEmpty());
+    ExpectIdle();
 }
 
 }  // namespace

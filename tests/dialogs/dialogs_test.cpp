@@ -68,6 +68,30 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedWithoutAQuestion) {
     }
 }
 
+// A name in a folder that does not exist is refused in the dialog, which
+// stays up; a proposal whose folder has gone starts in the nearest folder
+// that exists, with the name alone in the name box.
+TEST_F(DialogsTest, SaveAcceptsOnlyANameInAFolderThatExists) {
+    QStringList seen;
+    BoxSeen refusal;
+    ModalScript script;
+    script
+        .Dialog([&](QFileDialog& d) {
+            seen = QStringList{ModalScript::NameBoxText(d), d.directory().absolutePath()};
+            ModalScript::Choose(d, Path("gone/k"));
+        })
+        .Box(&refusal)
+        .Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("k")); });
+    const QString chosen =
+        ShowSaveDialog(SaveFilter, &owner_, Path("gone/deeper/k.Bin"), QStringLiteral("Save"));
+    EXPECT_EQ(script.Finish(), "");
+    EXPECT_EQ(seen, (QStringList{"k.Bin", QDir(folder_.path()).absolutePath()}));
+    EXPECT_EQ(refusal,
+              (BoxSeen{QDir::toNativeSeparators(Path("gone/k")), "Save", QMessageBox::Warning,
+                       "The folder does not exist. Check the name and try again."}));
+    EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("k")));
+}
+
 // Key files are offered whatever the case of their extension; a name that
 // does not exist is refused in the dialog.
 TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {

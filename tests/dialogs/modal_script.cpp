@@ -13,8 +13,8 @@ void PrintTo(const QString& text, std::ostream* out) {
 namespace vantri::testing {
 
 void PrintTo(const BoxSeen& box, std::ostream* out) {
-    *out << "box \"" << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\", icon "
-         << box.icon;
+    *out << "box \"" << box.title.toStdString() << "\": \"" << box.text.toStdString() << "\" / \""
+         << box.detail.toStdString() << "\", icon " << box.icon;
 }
 
 ModalScript::ModalScript() {
@@ -29,7 +29,8 @@ ModalScript& ModalScript::Box(BoxSeen* seen) {
     steps_.push_back({"QMessageBox", [seen](QWidget* w) {
                           auto* box = static_cast<QMessageBox*>(w);
                           if (seen != nullptr) {
-                              *seen = BoxSeen{box->text(), box->windowTitle(), box->icon()};
+                              *seen = BoxSeen{box->text(), box->windowTitle(), box->icon(),
+                                              box->informativeText()};
                           }
                           const QList<QAbstractButton*> buttons = box->buttons();
                           if (buttons.size() == 1) {

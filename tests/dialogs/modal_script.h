@@ -30,6 +30,7 @@ struct BoxSeen {
     QString text;
     QString title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString detail;  // the smaller, informative text
     bool operator==(const BoxSeen&) const = default;
 };
 void PrintTo(const BoxSeen& box, std::ostream* out);

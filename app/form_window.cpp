@@ -1,4 +1,4 @@
-#include "app/Form1.h"
+#include "app/form_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,10 +7,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/local_path.h"
 #include "app/message_box.h"
 #include "app/window_look.h"
-#include "serial/exchange.h"
-#include "serial/zrkCommModule.h"
+#include "dialogs/Module1.h"
+#include "form/captions.h"
 
 namespace vantri {
 namespace {
@@ -44,7 +45,7 @@ const QColor LabelText(255, 255, 0);
 
 }  // namespace
 
-Form1::Form1(QWidget* parent)
+FormWindow::FormWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("Form1"));
@@ -88,17 +89,14 @@ Form1::Form1(QWidget* parent)
     Command4 = makeButton("Command4", "&Read", Command4Place);
     Command3 = makeButton("Command3", "&Write", Command3Place);
 
-    const auto makeCombo = [this, &system](const char* name, const char* text, int items,
+    const auto makeCombo = [this, &system](const char* name, FormSetting setting,
                                            const Twips& place) {
         auto* combo = new QComboBox(this);
         combo->setObjectName(QLatin1String(name));
         // The list offers values; the edit field takes any text.
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        for (int i = 1; i <= items; ++i) {
-            combo->addItem(QString::number(i));
-        }
-        combo->setEditText(QString::fromLatin1(text));
+        combo->setEditText(QString::fromStdString(DefaultSettingText(setting)));
         combo->setGeometry(Place(place));
         QPalette colours = system;
         colours.setColor(QPalette::Base, ComboBackground);
@@ -106,9 +104,9 @@ Form1::Form1(QWidget* parent)
         combo->setPalette(colours);
         return combo;
     };
-    mydelay = makeCombo("mydelay", "10", 25, MydelayPlace);
-    mylen = makeCombo("mylen", "16", 32, MylenPlace);
-    comport = makeCombo("comport", "1", 9, ComportPlace);
+    mydelay = makeCombo("mydelay", FormSetting::Delay, MydelayPlace);
+    mylen = makeCombo("mylen", FormSetting::Blocksize, MylenPlace);
+    comport = makeCombo("comport", FormSetting::Comport, ComportPlace);
     // A device path is longer than the box: show it whole on hover.
     connect(comport, &QComboBox::editTextChanged, comport, &QWidget::setToolTip);
 
@@ -132,18 +130,17 @@ Form1::Form1(QWidget* parent)
     setTabOrder(mylen, mydelay);
     comport->setFocus();
 
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    form_ = std::make_unique<Form1>(*this);
+    form_->Form_Load();
+    connect(Command4, &QPushButton::clicked, this, [this] { form_->Command4_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { form_->Command3_Click(); });
 }
 
-std::string Form1::hextobin(const QString& inp) const {
-    // Characters beyond Latin-1 become '?', which HexToBin reads as no digit.
-    return HexToBin(inp.toLatin1().toStdString());
-}
+FormWindow::~FormWindow() = default;
 
-void Form1::closeEvent(QCloseEvent* event) {
+void FormWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = False16;
-    Form_Unload(cancel);
+    form_->Form_Unload(cancel);
     if (cancel != False16) {
         event->ignore();
         return;
@@ -151,17 +148,62 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::Form_Unload(std::int16_t& Cancel) {
-    static_cast<void>(Cancel);  // the close always goes ahead
-    CloseComPort();
-    comopened = False16;
-    if (!operationRunning_) {
-        return;
+QComboBox* FormWindow::Box(FormSetting setting) const {
+    switch (setting) {
+        case FormSetting::Comport:
+            return comport;
+        case FormSetting::Blocksize:
+            return mylen;
+        case FormSetting::Delay:
+            return mydelay;
     }
-    closing_ = true;
-    // The user's close box is blocked while a box or dialog is up, but the
-    // session may still close the window then: take the boxes down so the
-    // operation gets back to its own code, sees closing_ and ends quietly.
+    return comport;
+}
+
+void FormWindow::SetCaption(const std::string& caption) {
+    setWindowTitle(QString::fromStdString(caption));
+}
+
+void FormWindow::SetButtonEnabled(FormButton button, bool enabled) {
+    (button == FormButton::Read ? Command4 : Command3)->setEnabled(enabled);
+}
+
+std::string FormWindow::SettingText(FormSetting setting) {
+    return Box(setting)->currentText().toStdString();
+}
+
+void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) {
+    QComboBox* combo = Box(setting);
+    const QString text = combo->currentText();
+    combo->clear();
+    for (const std::string& item : items) {
+        combo->addItem(QString::fromStdString(item));
+    }
+    combo->setEditText(text);
+}
+
+void FormWindow::ShowMessage(const FormMessage& message) {
+    ShowMessageBox(this, message);
+}
+
+std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
+                                                 const std::string& title) {
+    return LocalPath(vantri::ShowOpenDialog(QString::fromStdString(filter), flags, this,
+                                            QString::fromStdString(title)));
+}
+
+std::filesystem::path FormWindow::ShowSaveDialog(const std::string& filter,
+                                                 const std::filesystem::path& defaultName,
+                                                 const std::string& title) {
+    return LocalPath(vantri::ShowSaveDialog(QString::fromStdString(filter), this,
+                                            QtPath(defaultName), QString::fromStdString(title)));
+}
+
+void FormWindow::ProcessEvents() {
+    QCoreApplication::processEvents();
+}
+
+void FormWindow::DismissModals() {
     while (QWidget* modal = QApplication::activeModalWidget()) {
         if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             dialog->reject();
@@ -172,53 +214,6 @@ void Form1::Form_Unload(std::int16_t& Cancel) {
             break;  // it refused to go; leave it to the user
         }
     }
-}
-
-void Form1::ShowBusy() {
-    ShowMessage(this, QStringLiteral("Allready open"));
-}
-
-void Form1::RefuseSetting(const std::string& error) {
-    ShowMessage(this, QString::fromStdString(error), QMessageBox::Warning, QStringLiteral("Error"));
-}
-
-bool Form1::OpenPort(const PortSetting& port, QPushButton* other) {
-    const std::int32_t result = OpenExchangePort(port);
-    if (result != 0) {
-        ShowMessage(this, QStringLiteral("Not able to Open selected Comport"), QMessageBox::Warning,
-                    QStringLiteral("Error"));
-    }
-    // Whatever the result: the other operation is off while this one may run.
-    other->setEnabled(false);
-    if (result != 0) {
-        other->setEnabled(true);
-        return false;
-    }
-    comopened = True16;
-    return true;
-}
-
-void Form1::EndOperation(QPushButton* other) {
-    CloseComPort();
-    comopened = False16;
-    other->setEnabled(true);
-}
-
-Form1::Running::Running(Form1& form, QPushButton* other) : form_(form), other_(other) {
-    form_.operationRunning_ = true;
-    form_.closing_ = false;
-}
-
-Form1::Running::~Running() {
-    form_.operationRunning_ = false;
-    other_->setEnabled(true);
-}
-
-ExchangeHooks Form1::CommonHooks() {
-    ExchangeHooks hooks;
-    hooks.processEvents = [] { QCoreApplication::processEvents(); };
-    hooks.cancelled = [this] { return closing_; };
-    return hooks;
 }
 
 }  // namespace vantri

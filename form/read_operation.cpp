@@ -1,14 +1,7 @@
 // Read: fetch the device's key buffer and save it in a file the user names.
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QPushButton>
-
-#include "app/Form1.h"
-#include "app/captions.h"
-#include "app/failure_texts.h"
-#include "app/local_path.h"
-#include "app/message_box.h"
-#include "dialogs/Module1.h"
+#include "form/Form1.h"
+#include "form/captions.h"
+#include "form/messages.h"
 #include "image/save_file.h"
 #include "serial/exchange.h"
 #include "serial/settings.h"
@@ -17,30 +10,30 @@ namespace vantri {
 
 void Form1::Command4_Click() {
     if (comopened != False16) {
-        ShowBusy();
+        view_.ShowMessage(BusyMessage());
         return;
     }
-    const Running running(*this, Command3);
+    const Running running(*this, FormButton::Write);
 
     std::string error;
     const std::optional<PortSetting> port =
-        ParsePortSetting(comport->currentText().toStdString(), error);
+        ParsePortSetting(view_.SettingText(FormSetting::Comport), error);
     if (!port) {
-        RefuseSetting(error);
+        view_.ShowMessage(SettingRefusedMessage(error));
         return;
     }
-    if (!OpenPort(*port, Command3)) {
+    if (!OpenPort(*port, FormButton::Write)) {
         return;
     }
 
     ExchangeHooks hooks = CommonHooks();
     hooks.afterRead = [this](int k) {
-        if (const std::optional<QString> caption = ReadProgressCaption(k)) {
-            setWindowTitle(*caption);
+        if (const std::optional<std::string> caption = ReadProgressCaption(k)) {
+            view_.SetCaption(*caption);
         }
     };
     hooks.readFailed = [this](std::uint32_t readError) {
-        ShowMessage(this, QString::number(readError));
+        view_.ShowMessage(ReadFailedMessage(readError));
     };
     const ReadOutcome outcome = ReadKeyBuffer(hooks);
     if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
@@ -52,47 +45,42 @@ void Form1::Command4_Click() {
         const SaveResult result = SaveKeyBuffer(outcome.keyBuffer);
         if (result == SaveResult::Cancelled) {
             // The caption keeps its last progress text.
-            EndOperation(Command3);
+            EndOperation(FormButton::Write);
             return;
         }
         saved = result == SaveResult::Saved;
     } else if (outcome.status == ExchangeStatus::Invalid) {
-        ShowMessage(this, InvalidResponseText(outcome.badPosition), QMessageBox::Critical,
-                    QStringLiteral("Error"));
+        view_.ShowMessage(InvalidResponseMessage(outcome.badPosition));
     } else {
-        ShowMessage(this, QStringLiteral("Error in reading Keybuffer!"), QMessageBox::Critical,
-                    QString::number(outcome.response.size()) + QStringLiteral(" Bytes read"));
+        view_.ShowMessage(IncompleteResponseMessage(outcome.response.size()));
     }
     if (closing_) {
         return;
     }
     // Only a saved key buffer is "read"; a failed Read leaves the plain title.
-    setWindowTitle(QString::fromLatin1(saved ? ReadDoneCaption : WindowCaption));
-    EndOperation(Command3);
+    view_.SetCaption(saved ? ReadDoneCaption : WindowCaption);
+    EndOperation(FormButton::Write);
 }
 
 Form1::SaveResult Form1::SaveKeyBuffer(const std::string& keyBuffer) {
-    const QString filter = QStringLiteral("Bin File (*.bin)") + QChar(0) + QStringLiteral("*.bin") +
-                           QChar(0) + QChar(0);
-    KeyFileName = QStringLiteral("Ram.Bin");
+    const std::string filter = std::string("Bin File (*.bin)") + '\0' + "*.bin" + '\0' + '\0';
+    KeyFileName = "Ram.Bin";
     for (bool failedBefore = false;; failedBefore = true) {
-        KeyFileName =
-            ShowSaveDialog(filter, this, KeyFileName, QStringLiteral("Save Keybuffer To Bin file"));
+        KeyFileName = view_.ShowSaveDialog(filter, KeyFileName, "Save Keybuffer To Bin file");
         if (closing_) {
             return SaveResult::Discarded;
         }
-        if (KeyFileName.isEmpty()) {
+        if (KeyFileName.empty()) {
             return failedBefore ? SaveResult::Discarded : SaveResult::Cancelled;
         }
         KeyFileName = WithBinExtension(KeyFileName);
-        const SaveOutcome outcome = SaveBinFile(LocalPath(KeyFileName), keyBuffer);
+        const SaveOutcome outcome = SaveBinFile(KeyFileName, keyBuffer);
         if (outcome.ok) {
             KeyFileName.clear();
             return SaveResult::Saved;
         }
         // The key buffer exists only here now: say why, and ask again.
-        ShowMessage(this, SaveFailedText(KeyFileName, outcome.reason), QMessageBox::Critical,
-                    QStringLiteral("Error"));
+        view_.ShowMessage(SaveFailedMessage(KeyFileName, outcome.reason));
         if (closing_) {
             return SaveResult::Discarded;
         }

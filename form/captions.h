@@ -2,27 +2,26 @@
 // rule of a saved key buffer file.
 #pragma once
 
-#include <QString>
+#include <filesystem>
 #include <optional>
+#include <string>
 
 namespace vantri {
 
+inline constexpr char WindowCaption[] = "  Vantri Key Writer";
 inline constexpr char ReadDoneCaption[] = "   File read!";
 inline constexpr char WriteDoneCaption[] = "   File Written !";
 
-// The right-most `count` characters of `text` (all of it when shorter).
-QString RightMost(const QString& text, int count);
-
 // After read k (1..4096) of a Read: " 10 % Done ...." at k = 410, 820, ...,
 // 3690, nothing at any other k.
-std::optional<QString> ReadProgressCaption(int k);
+std::optional<std::string> ReadProgressCaption(int k);
 
 // After the block starting at byte p (from 1) of a Write: the percentage
 // (p + 16) * 100 / 4096 right-aligned in three places, then " % Done".
-QString WriteProgressCaption(int p);
+std::string WriteProgressCaption(int p);
 
 // A name whose fourth character from the end is not "." gets ".Bin" added;
 // any other keeps its extension, whatever it is.
-QString WithBinExtension(const QString& name);
+std::filesystem::path WithBinExtension(const std::filesystem::path& name);
 
 }  // namespace vantri

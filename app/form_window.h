@@ -1,0 +1,66 @@
+// FormWindow: the Qt view of the program's one window.
+//
+// It draws the window as the user knows it (the caption, the eight controls
+// at their places, colours, fonts, access keys, tab order and icon) and
+// carries out what the window's logic, Form1 (form/), asks of a view: the
+// caption, the buttons' enabling, the boxes' texts and lists, message
+// boxes, Qt's file dialogs (dialogs/Module1), event processing and, when the
+// window closes during an operation, taking down any box or dialog.  The
+// clicks and the close box go to the logic; the window decides nothing.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "form/Form1.h"
+#include "form/form_view.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace vantri {
+
+class FormWindow : public QWidget, public FormView {
+    Q_OBJECT
+
+  public:
+    explicit FormWindow(QWidget* parent = nullptr);
+    ~FormWindow() override;
+
+    // The controls, named as the user's documentation names them.
+    QPushButton* Command4;  // "&Read"
+    QPushButton* Command3;  // "&Write"
+    QComboBox* mydelay;     // Delay, milliseconds
+    QComboBox* mylen;       // Blocksize, bytes
+    QComboBox* comport;     // port number, or a device path
+    QLabel* Label3;
+    QLabel* Label2;
+    QLabel* Label1;
+
+    Form1& Logic() { return *form_; }
+
+    // FormView
+    void SetCaption(const std::string& caption) override;
+    void SetButtonEnabled(FormButton button, bool enabled) override;
+    std::string SettingText(FormSetting setting) override;
+    void SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) override;
+    void ShowMessage(const FormMessage& message) override;
+    std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
+                                         const std::string& title) override;
+    std::filesystem::path ShowSaveDialog(const std::string& filter,
+                                         const std::filesystem::path& defaultName,
+                                         const std::string& title) override;
+    void ProcessEvents() override;
+    void DismissModals() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    QComboBox* Box(FormSetting setting) const;
+
+    std::unique_ptr<Form1> form_;  // made once the controls exist
+};
+
+}  // namespace vantri

@@ -1,0 +1,97 @@
+#include "form/Form1.h"
+
+#include "form/messages.h"
+#include "serial/exchange.h"
+#include "serial/zrkCommModule.h"
+
+namespace vantri {
+namespace {
+
+// The list items of a settings box: "1" up to `count`.
+std::vector<std::string> Numbers(int count) {
+    std::vector<std::string> items;
+    for (int i = 1; i <= count; ++i) {
+        items.push_back(std::to_string(i));
+    }
+    return items;
+}
+
+}  // namespace
+
+std::string DefaultSettingText(FormSetting setting) {
+    switch (setting) {
+        case FormSetting::Comport:
+            return "1";
+        case FormSetting::Blocksize:
+            return "16";
+        case FormSetting::Delay:
+            return "10";
+    }
+    return {};
+}
+
+Form1::Form1(FormView& view) : view_(view) {}
+
+std::string Form1::hextobin(std::string_view inp) const {
+    return HexToBin(inp);
+}
+
+void Form1::Form_Load() {
+    view_.SetSettingChoices(FormSetting::Comport, Numbers(9));
+    view_.SetSettingChoices(FormSetting::Blocksize, Numbers(32));
+    view_.SetSettingChoices(FormSetting::Delay, Numbers(25));
+}
+
+void Form1::Form_Unload(std::int16_t& Cancel) {
+    static_cast<void>(Cancel);  // the close always goes ahead
+    CloseComPort();
+    comopened = False16;
+    if (!operationRunning_) {
+        return;
+    }
+    closing_ = true;
+    // The user's close box is blocked while a box or dialog is up, but the
+    // session may still close the window then: the boxes go down, so the
+    // operation gets back here, sees closing_ and ends quietly.
+    view_.DismissModals();
+}
+
+bool Form1::OpenPort(const PortSetting& port, FormButton other) {
+    const std::int32_t result = OpenExchangePort(port);
+    if (result != 0) {
+        view_.ShowMessage(PortNotOpenedMessage());
+    }
+    // Whatever the result: the other operation is off while this one may run.
+    view_.SetButtonEnabled(other, false);
+    if (result != 0) {
+        view_.SetButtonEnabled(other, true);
+        return false;
+    }
+    comopened = True16;
+    return true;
+}
+
+void Form1::EndOperation(FormButton other) {
+    CloseComPort();
+    comopened = False16;
+    view_.SetButtonEnabled(other, true);
+}
+
+Form1::Running::Running(Form1& form, FormButton other) : form_(form), other_(other) {
+    form_.operationRunning_ = true;
+    form_.closing_ = false;
+}
+
+Form1::Running::~Running() {
+    form_.operationRunning_ = false;
+    form_.view_.SetButtonEnabled(other_, true);
+}
+
+ExchangeHooks Form1::CommonHooks() {
+    ExchangeHooks hooks;
+    hooks.processEvents = [this] { view_.ProcessEvents(); };
+    hooks.cancelled = [this] { return closing_; };
+    return hooks;
+}
+
+}  // namespace vantri

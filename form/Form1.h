@@ -1,0 +1,109 @@
+// Form1: the logic of the program's one window, toolkit-free.
+//
+// The window shows the three settings of a transfer (Comport, Blocksize,
+// Delay) and the two operations, Read (Command4) and Write (Command3).  This
+// class decides everything they do and owns the state they share: the busy
+// flag comopened, the key buffer image of the last Write and the file name
+// of the running operation.  It draws nothing: a view (form_view.h), the Qt
+// window or the native Win32 window, shows what it is told and calls in:
+//
+//   after its controls exist     Form_Load()
+//   a click on Read / Write      Command4_Click() / Command3_Click()
+//   the close box                Form_Unload(cancel), then closes unless
+//                                cancel was set (it never is)
+//
+// Each operation runs from start to end inside its click, on the window's
+// one thread; the exchange with the device (serial/) lets the view process
+// its events after each read and after each block's pause.  So a second
+// click can arrive while an operation runs: both operations first apply
+// the busy rule ("Allready open").  While an operation runs, the other
+// operation's button is disabled.
+//
+// The caption is the status line: progress while an operation runs,
+// "   File read!" or "   File Written !" when one succeeded, the title again
+// after one that failed.
+//
+// Closing during an operation: Form_Unload closes the port, clears
+// comopened and asks the view to take down any box or dialog.  The
+// operation stops at its next event processing without touching the port
+// again and shows nothing more; on its way out it only enables the buttons.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "form/form_view.h"
+#include "image/hexfileHandle.h"
+
+namespace vantri {
+
+struct ExchangeHooks;
+struct PortSetting;
+
+// What a settings box holds when the window opens; every start shows them.
+// The view fills its boxes with these, the logic gives the list items.
+std::string DefaultSettingText(FormSetting setting);
+
+class Form1 {
+  public:
+    // `view` must outlive the form.
+    explicit Form1(FormView& view);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // The state the operations share.  Flags are 16-bit, True -1, False 0.
+    std::int16_t comopened = False16;   // an operation holds the serial port
+    std::filesystem::path KeyFileName;  // file of the running operation, "" between
+    ByteImage KeyImage;                 // the file the last Write loaded
+
+    // Hex text to a byte string, one char per byte (see vantri::HexToBin).
+    std::string hextobin(std::string_view inp) const;
+
+    // Start-up: gives the view the list items of the three boxes
+    // (Comport 1..9, Blocksize 1..32, Delay 1..25).
+    void Form_Load();
+    void Command4_Click();  // Read
+    void Command3_Click();  // Write
+    // The window is about to close: closes the port and clears comopened.
+    // An operation still running stops at its next event processing without
+    // touching the port again, and shows nothing more.  `Cancel` is never
+    // set: the close always goes ahead.
+    void Form_Unload(std::int16_t& Cancel);
+
+  private:
+    // Marks the operation on the stack, for a close that comes meanwhile,
+    // and enables the other operation's button on every way out.
+    struct Running {
+        Running(Form1& form, FormButton other);
+        ~Running();
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+        Form1& form_;
+        FormButton other_;
+    };
+
+    // Opens the port and disables `other`, leaving it enabled again when the
+    // open fails.  True when the port is open and comopened set.
+    bool OpenPort(const PortSetting& port, FormButton other);
+    // Closes the port, clears comopened and enables `other`: every way out
+    // of a running operation.
+    void EndOperation(FormButton other);
+    // Event processing and the cancel check, the same for both exchanges.
+    ExchangeHooks CommonHooks();
+    // Saves the Read's key buffer under a name the user chooses, offering
+    // the dialog again after a failed save.
+    enum class SaveResult {
+        Saved,
+        Cancelled,  // in the first dialog
+        Discarded,  // given up after a failed save, or the window closed
+    };
+    SaveResult SaveKeyBuffer(const std::string& keyBuffer);
+
+    FormView& view_;
+    bool operationRunning_ = false;
+    bool closing_ = false;  // the window closed while the operation ran
+};
+
+}  // namespace vantri

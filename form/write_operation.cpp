@@ -1,0 +1,89 @@
+// Write: send a key buffer file the user chooses to the device.
+#include "form/Form1.h"
+#include "form/captions.h"
+#include "form/messages.h"
+#include "serial/exchange.h"
+#include "serial/settings.h"
+
+namespace vantri {
+
+void Form1::Command3_Click() {
+    if (comopened != False16) {
+        view_.ShowMessage(BusyMessage());
+        return;
+    }
+    const Running running(*this, FormButton::Read);
+
+    // All three settings are checked before the port is opened; Blocksize
+    // is taken once, the Delay box is read again at every pause.
+    std::string error;
+    const std::optional<PortSetting> port =
+        ParsePortSetting(view_.SettingText(FormSetting::Comport), error);
+    std::optional<int> blockSize;
+    std::optional<std::uint32_t> delay;
+    if (port) {
+        blockSize = ParseBlocksize(view_.SettingText(FormSetting::Blocksize), error);
+    }
+    if (blockSize) {
+        delay = ParseDelay(view_.SettingText(FormSetting::Delay), error);
+    }
+    if (!delay) {
+        view_.ShowMessage(SettingRefusedMessage(error));
+        return;
+    }
+    if (!OpenPort(*port, FormButton::Read)) {
+        return;
+    }
+
+    const std::string filter = std::string("Bin Files(*.bin )") + '\0' + "*.bin" + '\0' + '\0';
+    KeyFileName =
+        view_.ShowOpenDialog(filter, OfnFileMustExist | OfnPathMustExist | OfnHideReadOnly,
+                             "Select Keybuffer Bin file to write");
+    if (closing_) {
+        return;
+    }
+    if (KeyFileName.empty()) {
+        EndOperation(FormButton::Read);
+        return;
+    }
+
+    // Nothing but a regular file of exactly 4096 bytes is read; anything
+    // larger, a folder or a device is refused before any content is read.
+    LoadBinFile(KeyImage, KeyFileName, KeyBufferSize);
+    if (BinFileSize != KeyBufferSize) {
+        view_.ShowMessage(WrongFileSizeMessage());
+        if (closing_) {
+            return;
+        }
+        KeyFileName.clear();
+        EndOperation(FormButton::Read);
+        return;
+    }
+
+    const std::int16_t stride = 1;
+    const std::string data = hextobin(GetHexBlock(KeyImage, 0, KeyBufferSize, stride));
+
+    ExchangeHooks hooks = CommonHooks();
+    hooks.afterBlock = [this](int p) { view_.SetCaption(WriteProgressCaption(p)); };
+    hooks.delay = [this]() -> std::optional<std::uint32_t> {
+        std::string ignored;  // an unusable text keeps the last good Delay
+        return ParseDelay(view_.SettingText(FormSetting::Delay), ignored);
+    };
+    const WriteOutcome outcome = WriteKeyBuffer(data, *blockSize, *delay, hooks);
+    if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
+        return;  // the window has closed the port and is going away
+    }
+    if (outcome.status == ExchangeStatus::Done) {
+        view_.SetCaption(WriteDoneCaption);
+    } else {
+        view_.ShowMessage(WriteFailedMessage(outcome));
+        if (closing_) {
+            return;
+        }
+        view_.SetCaption(WindowCaption);
+    }
+    KeyFileName.clear();
+    EndOperation(FormButton::Read);
+}
+
+}  // namespace vantri
