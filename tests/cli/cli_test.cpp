@@ -277,7 +277,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"verify --port PORT in.bin", "--fault short:8191", 5, "8191 of 8192 characters"},
         // The device lost during a write: 63 pauses of 10 ms, then at once.
         {"write --port PORT in.bin", "--fault hangup:1001", 6,
-         "device lost on */device at byte *partly written", 2.0},
+         "device lost on */device *partly written", 2.0},
         // ... and at its very last byte: never a success.
         {"write --port PORT --delay 0 in.bin", "--fault hangup:4096", 6,
          "device lost on */device *write it again."},
