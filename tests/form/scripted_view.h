@@ -46,8 +46,11 @@ class ScriptedView : public FormView {
     // What the user does in a dialog: the name chosen, "" for Cancel.
     using Answer = std::function<fs::path(const DialogSeen&)>;
 
+    // The boxes' texts, from the defaults every window starts with.
     std::map<FormSetting, std::string> settings{
-        {FormSetting::Comport, "1"}, {FormSetting::Blocksize, "16"}, {FormSetting::Delay, "10"}};
+        {FormSetting::Comport, DefaultSettingText(FormSetting::Comport)},
+        {FormSetting::Blocksize, DefaultSettingText(FormSetting::Blocksize)},
+        {FormSetting::Delay, DefaultSettingText(FormSetting::Delay)}};
     std::map<FormSetting, std::vector<std::string>> choices;
     bool enabled[2] = {true, true};  // Read, Write
     std::string caption = "  Vantri Key Writer";
@@ -62,7 +65,6 @@ class ScriptedView : public FormView {
     int dismissals = 0;
     std::function<void()> atNextEvents;                 // run once, at the next events
     std::function<void(const std::string&)> onCaption;  // at every caption
-    std::function<void(const FormMessage&)> onBox;      // at every box
 
     Form1 form{*this};
 
