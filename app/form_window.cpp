@@ -1,11 +1,16 @@
 #include "app/form_window.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
 
 #include "app/local_path.h"
 #include "app/message_box.h"
@@ -107,8 +112,24 @@ FormWindow::FormWindow(QWidget* parent)
     mydelay = makeCombo("mydelay", FormSetting::Delay, MydelayPlace);
     mylen = makeCombo("mylen", FormSetting::Blocksize, MylenPlace);
     comport = makeCombo("comport", FormSetting::Comport, ComportPlace);
-    // A device path is longer than the box: show it whole on hover.
-    connect(comport, &QComboBox::editTextChanged, comport, &QWidget::setToolTip);
+    // A device path is longer than the box.  Its whole text shows on hover
+    // over the edit field (which covers the box, so it needs the tooltip
+    // itself), and while the box is not being edited it shows its start,
+    // where /dev/serial/by-id/... tells the ports apart.
+    const auto showWhole = [this](const QString& text) {
+        comport->setToolTip(text);
+        comport->lineEdit()->setToolTip(text);
+        if (!comport->lineEdit()->hasFocus()) {
+            comport->lineEdit()->setCursorPosition(0);
+        }
+    };
+    connect(comport, &QComboBox::editTextChanged, this, showWhole);
+    // Qt shows tooltips only in the active window unless told otherwise; a
+    // user who comes from another window would hover in vain.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    connect(comport->lineEdit(), &QLineEdit::editingFinished, this,
+            [this] { comport->lineEdit()->setCursorPosition(0); });
+    showWhole(comport->currentText());
 
     // The labels must end before their combo box.
     const QFont font =
@@ -176,10 +197,19 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
     QComboBox* combo = Box(setting);
     const QString text = combo->currentText();
     combo->clear();
+    int widest = 0;
+    const QFontMetrics metrics(combo->font());
     for (const std::string& item : items) {
         combo->addItem(QString::fromStdString(item));
+        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(combo->count() - 1)));
     }
     combo->setEditText(text);
+    // The box stays narrow; its list is as wide as its longest item, so a
+    // port's long name reads whole there.
+    QAbstractItemView* list = combo->view();
+    list->setMinimumWidth(widest + 2 * list->frameWidth() +
+                          combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, combo) +
+                          12);
 }
 
 void FormWindow::ShowMessage(const FormMessage& message) {

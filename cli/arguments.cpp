@@ -30,12 +30,14 @@ bool TakesValue(std::string_view name) {
 bool Accepts(Command command, std::string_view name) {
     switch (command) {
         case Command::Read:
-            return name == "port" || name == "out";
+            return name == "port" || name == "out" || name == "json";
         case Command::Write:
-            return name == "port" || name == "blocksize" || name == "delay";
+            return name == "port" || name == "blocksize" || name == "delay" || name == "verify" ||
+                   name == "json";
         case Command::Verify:
-            return name == "port";
+            return name == "port" || name == "json";
         case Command::Ports:
+            return name == "json";
         case Command::None:
             break;
     }
@@ -69,7 +71,13 @@ bool CheckShape(const Invocation& inv, const std::set<std::string>& given,
         return false;
     }
     if (inv.command != Command::Ports && !inv.port) {
-        error = name + " needs --port PORT (list the ports with vantri-key ports).";
+        error = name +
+                " needs --port PORT, or VANTRI_PORT in the environment (list the ports with "
+                "vantri-key ports).";
+        return false;
+    }
+    if (inv.json && inv.out == "-") {
+        error = "--json and --out - would both use standard output; give --out FILE.";
         return false;
     }
     return true;
@@ -93,7 +101,8 @@ const char* CommandName(Command command) {
     return "";
 }
 
-std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error) {
+std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error,
+                                         const char* defaultPort) {
     Invocation inv;
     std::set<std::string> given;
     std::vector<std::string> operands;
@@ -136,13 +145,21 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
             inv.version = true;
             continue;
         }
-        std::string name = arg.substr(arg.rfind("--", 0) == 0 ? 2 : 1);
+        if (arg == "--json" || arg == "--verify") {
+            (arg == "--json" ? inv.json : inv.verify) = true;
+            given.insert(arg.substr(2));
+            continue;
+        }
+        // "-p PORT" and "-pPORT" are "--port PORT".
+        const std::string spelled =
+            arg.rfind("-p", 0) == 0 ? "--port" + (arg.size() > 2 ? "=" + arg.substr(2) : "") : arg;
+        std::string name = spelled.substr(spelled.rfind("--", 0) == 0 ? 2 : 1);
         std::optional<std::string> value;
         if (const auto eq = name.find('='); eq != std::string::npos) {
             value = name.substr(eq + 1);
             name.erase(eq);
         }
-        if (arg.rfind("--", 0) != 0 || !TakesValue(name)) {
+        if (spelled.rfind("--", 0) != 0 || !TakesValue(name)) {
             fail("unknown option '" + arg + "' (see vantri-key --help).");
             continue;
         }
@@ -174,6 +191,10 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
     if (!firstError.empty()) {
         error = firstError;
         return std::nullopt;
+    }
+    if (!inv.port && defaultPort != nullptr && *defaultPort != '\0' &&
+        inv.command != Command::Ports) {
+        inv.port = defaultPort;
     }
     if (!CheckShape(inv, given, operands, error)) {
         return std::nullopt;

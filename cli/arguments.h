@@ -1,13 +1,15 @@
 // The command line of vantri-key, taken apart.
 //
-//   vantri-key read   --port PORT [--out FILE]
-//   vantri-key write  --port PORT [--blocksize N] [--delay MS] FILE
-//   vantri-key verify --port PORT FILE
-//   vantri-key ports
+//   vantri-key read   --port PORT [--out FILE|-] [--json]
+//   vantri-key write  --port PORT [--blocksize N] [--delay MS] [--verify] [--json] FILE
+//   vantri-key verify --port PORT [--json] FILE
+//   vantri-key ports  [--json]
 //   vantri-key --help | --version      (each command takes --help too)
 //
 // Options may come before or after the command, as "--name VALUE" or
-// "--name=VALUE"; "--" ends the options.  Only the shape of the line is
+// "--name=VALUE"; "-p PORT" is short for "--port PORT", and the environment
+// variable VANTRI_PORT gives the port when the line names none.  "--"
+// ends the options.  Only the shape of the line is
 // checked here; the values are checked by the settings rules when a command
 // runs, so the CLI and the window refuse the same texts.
 #pragma once
@@ -25,6 +27,8 @@ struct Invocation {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool json = false;    // one JSON object (ports: array) on standard output
+    bool verify = false;  // write: read the buffer back and compare
     std::optional<std::string> port;
     std::string out = "Ram.Bin";
     std::string blocksize = "16";
@@ -35,7 +39,9 @@ struct Invocation {
 // nullopt with `error` set (one sentence, for the user) when the line does
 // not fit any command.  A line asking for help or the version is always
 // accepted, whatever else it holds.
-std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error);
+// `defaultPort` (VANTRI_PORT) is the port when the line gives none.
+std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, std::string& error,
+                                         const char* defaultPort = nullptr);
 
 const char* CommandName(Command command);
 

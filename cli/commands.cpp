@@ -8,7 +8,15 @@
 #include <string>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "cli/interrupt.h"
+#include "cli/json.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
 #include "cli/utf8.h"
@@ -146,65 +154,158 @@ std::optional<Failure> CheckOutputPath(const fs::path& out) {
     return std::nullopt;
 }
 
-}  // namespace
+// What a command reports at its end: the human summary line on success,
+// or with --json one object on standard output, for failures too.
+struct Summary {
+    std::string port;  // the port label, once known
+    std::string file;
+    long long bytes = 0;
+    double seconds = 0;
+    std::string line;           // the summary line of a success
+    bool lineToStderr = false;  // standard output carries the key buffer
+};
 
-int RunRead(const Invocation& inv) {
+int Conclude(const Invocation& inv, const Summary& summary, const std::optional<Failure>& failure) {
+    const int code = failure ? Report(*failure) : ExitDone;
+    if (inv.json) {
+        JsonObject object;
+        object.Add("command", CommandName(inv.command))
+            .Add("result", failure ? "failed" : "ok")
+            .Add("port", summary.port)
+            .Add("file", summary.file)
+            .Add("bytes", summary.bytes)
+            .Add("seconds", summary.seconds)
+            .Add("exit", static_cast<long long>(code));
+        if (failure) {
+            object.Add("message", failure->text);
+        }
+        std::printf("%s\n", object.Text().c_str());
+    } else if (!failure && !inv.quiet && !summary.line.empty()) {
+        std::fputs(summary.line.c_str(), summary.lineToStderr ? stderr : stdout);
+    }
+    return code;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    return text;
+}
+
+bool StdoutIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) == 1;
+#endif
+}
+
+// The device's buffer against the expected one: nullopt when identical,
+// else the differences as verify reports them.
+std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
+                               const std::string& expected, const std::string& actual) {
+    int differing = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] != actual[i]) {
+            if (differing == 0) {
+                first = i;
+            }
+            ++differing;
+        }
+    }
+    if (differing == 0) {
+        return std::nullopt;
+    }
+    char detail[96];
+    std::snprintf(detail, sizeof detail,
+                  "the first at offset %zu (0x%04zX): file 0x%02X, device 0x%02X", first, first,
+                  static_cast<unsigned char>(expected[first]),
+                  static_cast<unsigned char>(actual[first]));
+    return Failure{ExitDifferences, "the device on " + PortLabel(port) + " differs from " + file +
+                                        " in " + std::to_string(differing) + " of " +
+                                        std::to_string(KeyBufferSize) + " bytes, " + detail + "."};
+}
+
+std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
     std::string error;
     const auto port = ParsePort(inv, error);
     if (!port) {
-        return Report(ExitUsage, error);
+        return Failure{ExitUsage, error};
     }
+    summary.port = PortLabel(*port);
+    const bool toStdout = inv.out == "-";
     const fs::path out = PathFromUtf8(inv.out);
-    if (const auto failure = CheckOutputPath(out)) {
-        return Report(*failure);
+    if (toStdout) {
+        if (StdoutIsTerminal()) {
+            return Failure{ExitUsage,
+                           "--out - writes the raw key buffer to standard output, which is a "
+                           "terminal; redirect it to a file or a pipe, or give --out FILE."};
+        }
+    } else if (const auto failure = CheckOutputPath(out)) {
+        return failure;
     }
 
     ReadOutcome outcome;
-    double seconds = 0;
     if (const auto failure = ReadDevice(inv, *port, "Reading", "interrupted; nothing was saved.",
-                                        outcome, seconds)) {
-        return Report(*failure);
+                                        outcome, summary.seconds)) {
+        summary.bytes = static_cast<long long>(outcome.response.size() / 2);
+        return failure;
+    }
+    summary.bytes = KeyBufferSize;
+    if (toStdout) {
+#ifdef _WIN32
+        _setmode(_fileno(stdout), _O_BINARY);
+#endif
+        if (std::fwrite(outcome.keyBuffer.data(), 1, outcome.keyBuffer.size(), stdout) !=
+                outcome.keyBuffer.size() ||
+            std::fflush(stdout) != 0) {
+            return Failure{ExitOutputFile, "cannot write the key buffer to standard output."};
+        }
+        summary.lineToStderr = true;
+        summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
+                       " -> standard output\n";
+        return std::nullopt;
     }
     std::error_code ec;
     const bool existed = fs::exists(out, ec);
     const SaveOutcome saved = SaveBinFile(out, outcome.keyBuffer);
     if (!saved.ok) {
-        return Report(ExitOutputFile, "cannot write " + Utf8FromPath(out) + ": " + saved.reason +
-                                          (existed ? " (the existing file is untouched)" : "") +
-                                          "; choose another file with --out and read again.");
+        return Failure{ExitOutputFile, "cannot write " + Utf8FromPath(out) + ": " + saved.reason +
+                                           (existed ? " (the existing file is untouched)" : "") +
+                                           "; choose another file with --out and read again."};
     }
-    if (!inv.quiet) {
-        std::printf("Read %d bytes from %s in %.2f s -> %s\n", KeyBufferSize,
-                    PortLabel(*port).c_str(), seconds, Utf8FromPath(out).c_str());
-    }
-    return ExitDone;
+    summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
+                   " -> " + Utf8FromPath(out) + "\n";
+    return std::nullopt;
 }
 
-int RunWrite(const Invocation& inv) {
+std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     std::string error;
     const auto port = ParsePort(inv, error);
     if (!port) {
-        return Report(ExitUsage, error);
+        return Failure{ExitUsage, error};
     }
+    summary.port = PortLabel(*port);
     const auto blockSize = ParseBlocksize(inv.blocksize, error);
     if (!blockSize) {
-        return Report(ExitUsage, error);
+        return Failure{ExitUsage, error};
     }
     const auto delay = ParseDelay(inv.delay, error);
     if (!delay) {
-        return Report(ExitUsage, error);
+        return Failure{ExitUsage, error};
     }
     // The file is checked before the port is opened: a wrong file must not
     // cost a device round trip, and the device gets nothing from it.
     std::string keyBuffer;
     if (const auto failure = LoadKeyFile(inv.file, keyBuffer)) {
-        return Report(*failure);
+        return failure;
     }
 
     CatchInterrupt();
     OpenPort link;
     if (const auto failure = link.Open(*port)) {
-        return Report(*failure);
+        return failure;
     }
     ProgressBar bar("Writing", KeyBufferSize, ShowProgress(inv));
     ExchangeHooks hooks;
@@ -214,91 +315,146 @@ int RunWrite(const Invocation& inv) {
     hooks.cancelled = [] { return Interrupted(); };
     const auto start = Clock::now();
     const WriteOutcome outcome = WriteKeyBuffer(keyBuffer, *blockSize, *delay, hooks);
-    const double seconds = SecondsSince(start);
+    summary.seconds = SecondsSince(start);
+    summary.bytes = outcome.bytesSent;
     bar.Finish();
     link.Close();
 
     if (Interrupted()) {
         if (outcome.status == ExchangeStatus::Done) {
-            return Report(ExitInterrupted, "interrupted, after all " +
-                                               std::to_string(outcome.bytesSent) +
-                                               " bytes had been sent.");
+            return Failure{ExitInterrupted, "interrupted, after all " +
+                                                std::to_string(outcome.bytesSent) +
+                                                " bytes had been sent."};
         }
-        return Report(ExitInterrupted,
-                      "interrupted after " + std::to_string(outcome.bytesSent) + " of " +
-                          std::to_string(KeyBufferSize) +
-                          " bytes; the device may hold a partly written key buffer; write it "
-                          "again.");
+        return Failure{ExitInterrupted,
+                       "interrupted after " + std::to_string(outcome.bytesSent) + " of " +
+                           std::to_string(KeyBufferSize) +
+                           " bytes; the device may hold a partly written key buffer; write it "
+                           "again."};
     }
     if (outcome.status != ExchangeStatus::Done) {
-        return Report(WriteFailure(*port, outcome));
+        return WriteFailure(*port, outcome);
     }
-    if (!inv.quiet) {
-        std::printf("Wrote %d bytes from %s to %s in %.2f s (blocksize %d, delay %u ms)\n",
-                    outcome.bytesSent, inv.file.c_str(), PortLabel(*port).c_str(), seconds,
-                    *blockSize, static_cast<unsigned>(*delay));
+    char pacing[64];
+    std::snprintf(pacing, sizeof pacing, " (blocksize %d, delay %u ms)", *blockSize,
+                  static_cast<unsigned>(*delay));
+    summary.line = "Wrote 4096 bytes from " + inv.file + " to " + summary.port + " in " +
+                   Seconds(summary.seconds) + pacing;
+    if (inv.verify) {
+        // Read back on a fresh open, as `verify` would, so the device's
+        // stored buffer is what is compared.
+        ReadOutcome readBack;
+        double readSeconds = 0;
+        if (const auto failure =
+                ReadDevice(inv, *port, "Verifying", "interrupted; nothing was compared.", readBack,
+                           readSeconds)) {
+            return failure;
+        }
+        summary.seconds += readSeconds;
+        if (const auto failure = Compare(*port, inv.file, keyBuffer, readBack.keyBuffer)) {
+            return failure;
+        }
+        summary.line += ", verified";
     }
-    return ExitDone;
+    summary.line += "\n";
+    return std::nullopt;
 }
 
-int RunVerify(const Invocation& inv) {
+std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
     std::string error;
     const auto port = ParsePort(inv, error);
     if (!port) {
-        return Report(ExitUsage, error);
+        return Failure{ExitUsage, error};
     }
+    summary.port = PortLabel(*port);
     std::string expected;
     if (const auto failure = LoadKeyFile(inv.file, expected)) {
-        return Report(*failure);
+        return failure;
     }
-
     ReadOutcome outcome;
-    double seconds = 0;
-    if (const auto failure = ReadDevice(inv, *port, "Verifying",
-                                        "interrupted; nothing was compared.", outcome, seconds)) {
-        return Report(*failure);
+    if (const auto failure =
+            ReadDevice(inv, *port, "Verifying", "interrupted; nothing was compared.", outcome,
+                       summary.seconds)) {
+        return failure;
     }
-    int differing = 0;
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] != outcome.keyBuffer[i]) {
-            if (differing == 0) {
-                first = i;
-            }
-            ++differing;
-        }
+    summary.bytes = KeyBufferSize;
+    if (const auto failure = Compare(*port, inv.file, expected, outcome.keyBuffer)) {
+        return failure;
     }
-    if (differing > 0) {
-        char detail[96];
-        std::snprintf(detail, sizeof detail,
-                      "the first at offset %zu (0x%04zX): file 0x%02X, device 0x%02X", first, first,
-                      static_cast<unsigned char>(expected[first]),
-                      static_cast<unsigned char>(outcome.keyBuffer[first]));
-        return Report(ExitDifferences, "the device on " + PortLabel(*port) + " differs from " +
-                                           inv.file + " in " + std::to_string(differing) + " of " +
-                                           std::to_string(KeyBufferSize) + " bytes, " + detail +
-                                           ".");
-    }
-    if (!inv.quiet) {
-        std::printf("Verified %d bytes on %s in %.2f s: identical to %s\n", KeyBufferSize,
-                    PortLabel(*port).c_str(), seconds, inv.file.c_str());
-    }
-    return ExitDone;
+    summary.line = "Verified 4096 bytes on " + summary.port + " in " + Seconds(summary.seconds) +
+                   ": identical to " + inv.file + "\n";
+    return std::nullopt;
 }
 
-int RunPorts(const Invocation&) {
+}  // namespace
+
+int RunRead(const Invocation& inv) {
+    Summary summary;
+    summary.file = inv.out;
+    const auto failure = Read(inv, summary);
+    return Conclude(inv, summary, failure);
+}
+
+int RunWrite(const Invocation& inv) {
+    Summary summary;
+    summary.file = inv.file;
+    const auto failure = Write(inv, summary);
+    return Conclude(inv, summary, failure);
+}
+
+int RunVerify(const Invocation& inv) {
+    Summary summary;
+    summary.file = inv.file;
+    const auto failure = Verify(inv, summary);
+    return Conclude(inv, summary, failure);
+}
+
+int RunPorts(const Invocation& inv) {
     const auto ports = port::ListPorts();
+    if (inv.json) {
+        std::vector<JsonObject> items;
+        for (const auto& info : ports) {
+            JsonObject item;
+            item.Add("name", info.name)
+                .Add("kernel", info.kernelName)
+                .Add("description", Utf8FromSystemText(info.description))
+                .Add("vid", info.vendorId)
+                .Add("pid", info.productId)
+                .Add("manufacturer", Utf8FromSystemText(info.manufacturer))
+                .Add("product", Utf8FromSystemText(info.product))
+                .Add("serial", info.serialNumber)
+                .Add("console", info.console);
+            items.push_back(item);
+        }
+        std::printf("%s\n", JsonArray(items).c_str());
+        return ExitDone;
+    }
     if (ports.empty()) {
         std::printf("no serial ports found\n");
         return ExitDone;
     }
     for (const auto& info : ports) {
-        if (info.description.empty()) {
-            std::printf("%s\n", info.name.c_str());
-        } else {
-            std::printf("%-20s %s\n", info.name.c_str(),
-                        Utf8FromSystemText(info.description).c_str());
+        std::string line = info.name;
+        if (info.kernelName != info.name) {
+            line += " -> " + info.kernelName;
         }
+        if (!info.vendorId.empty()) {
+            line += "  USB " + info.vendorId + ":" + info.productId;
+            for (const std::string* text : {&info.manufacturer, &info.product}) {
+                if (!text->empty()) {
+                    line += "  " + Utf8FromSystemText(*text);
+                }
+            }
+            if (!info.serialNumber.empty()) {
+                line += "  serial " + info.serialNumber;
+            }
+        } else if (!info.description.empty()) {
+            line += "  " + Utf8FromSystemText(info.description);
+        }
+        if (info.console) {
+            line += "  (system console)";
+        }
+        std::printf("%s\n", line.c_str());
     }
     return ExitDone;
 }

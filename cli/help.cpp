@@ -4,14 +4,18 @@ namespace vantri::cli {
 namespace {
 
 #ifdef _WIN32
-constexpr const char* kPortHelp = "  --port PORT       the serial port: COM3, or just 3\n";
+constexpr const char* kPortHelp =
+    "  --port, -p PORT   the serial port: COM3, or just 3 (default: $VANTRI_PORT)\n";
 #else
 constexpr const char* kPortHelp =
-    "  --port PORT       the serial port: a device such as /dev/ttyUSB0, or a\n"
-    "                    number N (or COMN) for /dev/ttyS<N-1>\n";
+    "  --port, -p PORT   the serial port: a device such as /dev/ttyUSB0, or a\n"
+    "                    number N (or COMN) for /dev/ttyS<N-1> (default: $VANTRI_PORT)\n";
 #endif
 
 constexpr const char* kQuietHelp =
+    "  --json            print one JSON object on standard output instead of the\n"
+    "                    summary line: command, result, port, file, bytes, seconds,\n"
+    "                    exit, and on failure the message\n"
     "  --quiet, -q       print errors only: no progress bar, no summary line\n"
     "  --help, -h        show this help\n";
 
@@ -39,7 +43,7 @@ std::string HelpText(Command command) {
     switch (command) {
         case Command::Read:
             text =
-                "Usage: vantri-key read --port PORT [--out FILE]\n"
+                "Usage: vantri-key read --port PORT [--out FILE|-] [--json]\n"
                 "\n"
                 "Reads the device's 4096-byte key buffer and saves it in FILE (default\n"
                 "Ram.Bin), replacing FILE in one step: a failed save leaves an existing\n"
@@ -47,12 +51,16 @@ std::string HelpText(Command command) {
                 "\n"
                 "Options:\n";
             text += kPortHelp;
-            text += "  --out FILE        the file to save, used as given (default Ram.Bin)\n";
+            text +=
+                "  --out FILE        the file to save, used as given (default Ram.Bin)\n"
+                "  --out -           the 4096 raw bytes to standard output (refused on a\n"
+                "                    terminal); the summary line goes to standard error\n";
             text += kQuietHelp;
             break;
         case Command::Write:
             text =
-                "Usage: vantri-key write --port PORT [--blocksize N] [--delay MS] FILE\n"
+                "Usage: vantri-key write --port PORT [--blocksize N] [--delay MS] [--verify]\n"
+                "                        [--json] FILE\n"
                 "\n"
                 "Sends FILE, which must hold exactly 4096 bytes, to the device: the write\n"
                 "request 0x06, then the bytes in blocks of N with a pause of MS\n"
@@ -62,12 +70,13 @@ std::string HelpText(Command command) {
             text += kPortHelp;
             text +=
                 "  --blocksize N     bytes per block, 1 to 32767 (default 16)\n"
-                "  --delay MS        pause after each block in ms, 0 to 2147483647 (default 10)\n";
+                "  --delay MS        pause after each block in ms, 0 to 2147483647 (default 10)\n"
+                "  --verify          then read the buffer back and compare, as verify does\n";
             text += kQuietHelp;
             break;
         case Command::Verify:
             text =
-                "Usage: vantri-key verify --port PORT FILE\n"
+                "Usage: vantri-key verify --port PORT [--json] FILE\n"
                 "\n"
                 "Reads the device's key buffer and compares it with FILE (4096 bytes).\n"
                 "Names the first differing offset and how many bytes differ.\n"
@@ -78,12 +87,15 @@ std::string HelpText(Command command) {
             break;
         case Command::Ports:
             text =
-                "Usage: vantri-key ports\n"
+                "Usage: vantri-key ports [--json]\n"
                 "\n"
-                "Lists the serial ports of this machine, one a line, with the adapter\n"
-                "where it is known.\n"
+                "Lists the serial ports of this machine, one a line: the name to use\n"
+                "(on Linux the stable /dev/serial/by-id name where there is one), the\n"
+                "kernel's name, and for USB adapters vendor:product id, maker, product\n"
+                "and serial number.  The system's console port is marked.\n"
                 "\n"
                 "Options:\n"
+                "  --json            the same as a JSON array\n"
                 "  --help, -h        show this help\n";
             return text;
         case Command::None:
@@ -93,15 +105,18 @@ std::string HelpText(Command command) {
                 "Moves a 4096-byte key buffer between a file and a device on a serial port.\n"
                 "\n"
                 "Commands:\n"
-                "  read   --port PORT [--out FILE]\n"
+                "  read   --port PORT [--out FILE|-]\n"
                 "         reads the device's key buffer into FILE (default Ram.Bin)\n"
-                "  write  --port PORT [--blocksize N] [--delay MS] FILE\n"
+                "  write  --port PORT [--blocksize N] [--delay MS] [--verify] FILE\n"
                 "         sends FILE to the device (defaults: blocksize 16, delay 10 ms)\n"
                 "  verify --port PORT FILE\n"
                 "         reads the device's key buffer and compares it with FILE\n"
                 "  ports  lists the serial ports of this machine\n"
                 "\n"
                 "Options:\n"
+                "  --port, -p PORT   the serial port; VANTRI_PORT in the environment is\n"
+                "                    the default\n"
+                "  --json            one JSON object (ports: an array) on standard output\n"
                 "  --quiet, -q       print errors only\n"
                 "  --help, -h        show help (vantri-key COMMAND --help for a command)\n"
                 "  --version         show the version\n";

@@ -1,6 +1,7 @@
 // vantri-key: reads, writes and verifies a device's key buffer from the
 // command line, with the exchanges and settings rules of the window.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     const Utf8Console console;
     const std::vector<std::string> args = Utf8Arguments(argc, argv);
     std::string error;
-    const auto inv = ParseArguments(args, error);
+    const auto inv = ParseArguments(args, error, std::getenv("VANTRI_PORT"));
     if (!inv) {
         return Report(ExitUsage, error);
     }

@@ -51,64 +51,18 @@ int Report(ExitCode code, const std::string& text) {
     return Report(Failure{code, text});
 }
 
-std::string PortLabel(const PortSetting& port) {
-    if (!port.numbered) {
-        return port.device;
-    }
-    const std::string name = port.Name();
-    const std::string device = port::ComPortDevice(port.number);
-    if (device.empty() || device.find(name) != std::string::npos) {
-        return name;
-    }
-    return name + " (" + device + ")";
-}
-
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
-    const std::string label = PortLabel(port);
-    const std::string because = error != 0 ? " (" + SystemErrorText(error) + ")" : "";
-    if (result != 1) {
-        std::string what;
-        switch (result) {
-            case 2:
-                what = "its line settings cannot be read";
-                break;
-            case 3:
-                what = "it refused 115200 baud, 8 data bits, no parity, 1 stop bit";
-                break;
-            case 4:
-                what = "it refused the read and write time-outs";
-                break;
-            default:
-                what = "it refused the queue sizes";
-                break;
-        }
-        return {ExitPortOpen, label + " opened, but " + what + because + "; is it a serial port? " +
-                                  kListPorts + "."};
+    // The window says the same, from the same source.
+    const OpenFailure why = DescribeOpenFailure(port, result, error);
+    std::string text = "cannot open " + PortLabel(port) + ": " + Utf8FromSystemText(why.reason);
+    if (!why.advice.empty()) {
+        text += "; " + why.advice;
     }
-    if (port.numbered && port::ComPortDevice(port.number).empty()) {
-        return {ExitPortOpen, "cannot open " + label + ": no such port; " + kListPorts + "."};
+    if (why.listPorts) {
+        const char* joint = why.advice.empty() ? "; " : why.advice.back() == '?' ? " " : ": ";
+        text += joint + std::string(kListPorts);
     }
-    if (port::IsBusyError(error)) {
-        return {ExitPortOpen, "cannot open " + label +
-                                  ": the port is busy, another program holds it; close that "
-                                  "program and try again."};
-    }
-    if (port::IsAccessDeniedError(error)) {
-#ifdef _WIN32
-        return {ExitPortOpen, "cannot open " + label +
-                                  ": access denied; another program may hold the port, close it "
-                                  "and try again."};
-#else
-        return {ExitPortOpen, "cannot open " + label +
-                                  ": permission denied; add your user to the dialout group "
-                                  "(sudo usermod -aG dialout $USER), log in again and retry."};
-#endif
-    }
-    if (port::IsNoSuchDeviceError(error)) {
-        return {ExitPortOpen, "cannot open " + label + ": no such port; " + kListPorts + "."};
-    }
-    return {ExitPortOpen, "cannot open " + label + because +
-                              "; check that it is a serial port: " + kListPorts + "."};
+    return {ExitPortOpen, text + "."};
 }
 
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {

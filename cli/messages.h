@@ -9,6 +9,7 @@
 #include <string>
 
 #include "serial/exchange.h"
+#include "serial/port_choices.h"
 #include "serial/settings.h"
 
 namespace vantri::cli {
@@ -33,10 +34,6 @@ struct Failure {
 // Prints "vantri-key: <text>" on standard error and gives the exit code.
 int Report(const Failure& failure);
 int Report(ExitCode code, const std::string& text);
-
-// The port for messages: "/dev/ttyUSB0", or "COM3 (/dev/ttyS2)" where a
-// numbered port maps to a device of another name.
-std::string PortLabel(const PortSetting& port);
 
 // Why OpenExchangePort failed (its result and the platform error after it).
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error);

@@ -2,6 +2,7 @@
 
 #include "form/messages.h"
 #include "serial/exchange.h"
+#include "serial/port_choices.h"
 #include "serial/zrkCommModule.h"
 
 namespace vantri {
@@ -37,7 +38,8 @@ std::string Form1::hextobin(std::string_view inp) const {
 }
 
 void Form1::Form_Load() {
-    view_.SetSettingChoices(FormSetting::Comport, Numbers(9));
+    // 1 to 9, then this machine's ports by their stable names.
+    view_.SetSettingChoices(FormSetting::Comport, ComportChoices());
     view_.SetSettingChoices(FormSetting::Blocksize, Numbers(32));
     view_.SetSettingChoices(FormSetting::Delay, Numbers(25));
 }
@@ -59,7 +61,9 @@ void Form1::Form_Unload(std::int16_t& Cancel) {
 bool Form1::OpenPort(const PortSetting& port, FormButton other) {
     const std::int32_t result = OpenExchangePort(port);
     if (result != 0) {
-        view_.ShowMessage(PortNotOpenedMessage());
+        // Taken at once: the box's own calls may change the error number.
+        const std::uint32_t error = port::LastError();
+        view_.ShowMessage(PortNotOpenedMessage(OpenFailureDetail(port, result, error)));
     }
     // Whatever the result: the other operation is off while this one may run.
     view_.SetButtonEnabled(other, false);

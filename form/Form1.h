@@ -62,7 +62,7 @@ class Form1 {
     std::string hextobin(std::string_view inp) const;
 
     // Start-up: gives the view the list items of the three boxes
-    // (Comport 1..9, Blocksize 1..32, Delay 1..25).
+    // (Comport 1..9 and this machine's ports, Blocksize 1..32, Delay 1..25).
     void Form_Load();
     void Command4_Click();  // Read
     void Command3_Click();  // Write

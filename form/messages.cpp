@@ -20,8 +20,8 @@ FormMessage BusyMessage() {
     return {"Allready open", "", MessageIcon::None, ""};
 }
 
-FormMessage PortNotOpenedMessage() {
-    return {"Not able to Open selected Comport", ErrorTitle, MessageIcon::Warning, ""};
+FormMessage PortNotOpenedMessage(const std::string& detail) {
+    return {"Not able to Open selected Comport", ErrorTitle, MessageIcon::Warning, detail};
 }
 
 FormMessage SettingRefusedMessage(const std::string& error) {
@@ -53,9 +53,15 @@ FormMessage WrongFileSizeMessage() {
 }
 
 FormMessage WriteFailedMessage(const WriteOutcome& outcome) {
-    const std::string where = outcome.position > 0 ? "at byte " + std::to_string(outcome.position) +
-                                                         " of " + std::to_string(KeyBufferSize)
-                                                   : "before the first byte of the Keybuffer";
+    // A byte's write, or a drain or line check between blocks; after the
+    // last block, the Keybuffer was sent but the device is gone.
+    const std::string where =
+        outcome.position > 0
+            ? "at byte " + std::to_string(outcome.position) + " of " + std::to_string(KeyBufferSize)
+        : outcome.bytesSent == KeyBufferSize ? "after the last byte of the Keybuffer"
+        : outcome.bytesSent > 0 ? "after byte " + std::to_string(outcome.bytesSent) + " of " +
+                                      std::to_string(KeyBufferSize)
+                                : "before the first byte of the Keybuffer";
     const std::string reason = port::ErrorText(outcome.error);
     std::string what;
     if (outcome.status == ExchangeStatus::DeviceLost) {
@@ -66,7 +72,9 @@ FormMessage WriteFailedMessage(const WriteOutcome& outcome) {
         what = "The port took no more bytes " + where + ".";
     }
     return {what, ErrorTitle, MessageIcon::Error,
-            "The write was stopped before the device had the whole file. Write it again."};
+            outcome.bytesSent == KeyBufferSize
+                ? "The device may not have kept the file. Write it again."
+                : "The write was stopped before the device had the whole file. Write it again."};
 }
 
 }  // namespace vantri

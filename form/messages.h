@@ -15,7 +15,8 @@ namespace vantri {
 
 // A click while an operation runs.
 FormMessage BusyMessage();
-FormMessage PortNotOpenedMessage();
+// `detail`: the port and why it did not open (serial/port_choices.h).
+FormMessage PortNotOpenedMessage(const std::string& detail);
 // A setting the operation cannot use; `error` says why.
 FormMessage SettingRefusedMessage(const std::string& error);
 // A Read's response of `received` characters, fewer than 8192.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "image/hexfileHandle.h"
+#include "serial/call_trace.h"
 #include "serial/pause.h"
 #include "serial/platform.h"
 #include "serial/zrkCommModule.h"
@@ -30,11 +31,15 @@ bool SendByte(char byte, std::uint32_t& error) {
     return written == 1;
 }
 
-// Reads and discards what the device sent meanwhile.  Only a lost device
-// matters here; other read trouble leaves nothing worth keeping anyway.
+// Reads and discards what the device sent meanwhile.  The count fails when
+// the device is gone, so this is also the check that the line is still
+// there; other read trouble leaves nothing worth keeping anyway.
 bool Drain(std::uint32_t& error) {
-    error = 0;
-    if (InQueueCount() <= 0) {
+    const std::int16_t waiting = InQueueCount(&error);
+    if (error != 0) {
+        return false;
+    }
+    if (waiting <= 0) {
         return true;
     }
     std::uint32_t readError = 0;
@@ -139,36 +144,41 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
 
     PrecisePauses precise;
     std::uint32_t delay = delayMs;
+    std::uint32_t error = 0;
+    const auto stop = [&](int position) {
+        outcome.status = WriteFailureStatus(error);
+        outcome.position = position;
+        outcome.error = error;
+        return outcome;
+    };
+    // A pause is quiet time on the wire for the device to store what it got,
+    // so it begins only once everything written has left the port.
     const auto pause = [&] {
+        if (DrainOutput(&error) == 0) {
+            return false;
+        }
         if (hooks.delay) {
             if (const auto asked = hooks.delay()) {
                 delay = *asked;
             }
         }
+        TracePortCall(PortCall::Pause, delay);
         PauseMs(delay);
+        return true;
     };
 
-    std::uint32_t error = 0;
     if (!SendByte(static_cast<char>(WriteRequest), error)) {
-        outcome.status = WriteFailureStatus(error);
-        outcome.error = error;
-        return outcome;
+        return stop(0);
     }
-    pause();
-    if (!Drain(error)) {
-        outcome.status = ExchangeStatus::DeviceLost;
-        outcome.error = error;
-        return outcome;
+    if (!pause() || !Drain(error)) {
+        return stop(0);
     }
 
     for (int p = 1; p <= KeyBufferSize; p += step) {
         const int last = std::min(p + step - 1, KeyBufferSize);
         for (int i = p; i <= last; ++i) {
             if (!SendByte(keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
-                outcome.status = WriteFailureStatus(error);
-                outcome.position = i;
-                outcome.error = error;
-                return outcome;
+                return stop(i);
             }
             ++outcome.bytesSent;
         }
@@ -176,17 +186,22 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
         if (hooks.afterBlock) {
             hooks.afterBlock(p);
         }
-        pause();
+        if (!pause()) {
+            return stop(0);
+        }
         if (ProcessEventsAndCheckCancel(hooks)) {
             outcome.status = ExchangeStatus::Cancelled;
             return outcome;
         }
     }
 
+    // Done only if the line is still there after the last byte has left the
+    // port (drained before the last pause) and the device has had a moment
+    // to show a hang-up: a device that takes the last bytes badly, or an
+    // adapter that still held them, must not end in a false success.
+    PauseMs(LineSettleMs);
     if (!Drain(error)) {
-        outcome.status = ExchangeStatus::DeviceLost;
-        outcome.error = error;
-        return outcome;
+        return stop(0);
     }
     outcome.status = ExchangeStatus::Done;
     return outcome;

@@ -4,7 +4,9 @@
 //        hex characters, decoded into the 4096-byte key buffer.
 // Write: send 0x06, pause, drain the input, then the 4096 bytes one per
 //        write, in blocks of Blocksize bytes with a pause after each block,
-//        then drain the input again.
+//        then drain the input again.  Every pause begins only once the
+//        output has left the port (DrainOutput), and the write is Done only
+//        if the line is still there LineSettleMs after the last block.
 //
 // Both run on the caller's thread against the port that OpenExchangePort
 // opened, and report through hooks: progress, the pause length, event
@@ -44,6 +46,13 @@ inline constexpr std::uint32_t WriteConstantMs = 1000;
 // wait the same way.
 inline constexpr std::uint32_t DeviceAnswerTimeoutMs = 2000;
 
+// After the last block a write waits this long before it checks that the
+// line is still there.  A pty has no line time and USB adapters report
+// bytes sent while they still hold them (their latency timer is 16 ms), so
+// "left the port" is not yet "reached the device"; a device lost at the last
+// bytes shows within this time.
+inline constexpr std::uint32_t LineSettleMs = 50;
+
 inline constexpr int ResponseLength = 8192;  // hex characters of a read answer
 
 // Opens the port of `port` with the exchange's line settings (OpenComPort's
@@ -51,11 +60,12 @@ inline constexpr int ResponseLength = 8192;  // hex characters of a read answer
 std::int32_t OpenExchangePort(const PortSetting& port);
 
 enum class ExchangeStatus {
-    Done,         // read: 8192 hex characters received and decoded; write: every block sent
+    Done,         // read: 8192 hex characters received and decoded; write: every
+                  // block sent, and the line still there afterwards
     Incomplete,   // read: fewer than 8192 characters (`error` set if a read failed)
     Invalid,      // read: 8192 characters, but one is not a hex digit
-    WriteFailed,  // write: a write failed or timed out (`error`, `position`)
-    DeviceLost,   // write: the device went away (`error`)
+    WriteFailed,  // write: a write, drain or line check failed, or a write timed out
+    DeviceLost,   // write: the device went away (`error`), also after the last byte
     Cancelled,    // the cancel check said stop
 };
 

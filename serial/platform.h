@@ -9,6 +9,7 @@
 //   SetTimeouts         SetCommTimeouts
 //   SetQueueSizes       SetupComm
 //   Write / Read        WriteFile / ReadFile
+//   DrainOutput         FlushFileBuffers (tcdrain on POSIX)
 //   ClearErrorAndCount  ClearCommError, giving COMSTAT.cbInQue
 //   Close               CloseHandle
 //   LastError           GetLastError (errno on POSIX)
@@ -26,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,8 +75,16 @@ bool SetTimeouts(Handle h, const Timeouts& timeouts);
 bool SetQueueSizes(Handle h, std::uint32_t inQueue, std::uint32_t outQueue);
 bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& written);
 bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got);
+// Waits until every byte written has left the port: a Write returns once
+// its bytes are queued, and on a real line they still take their line time.
+// Fails when the device is gone.  On POSIX the wait is bounded like a
+// write of what is still queued (the write time-outs), so a line held by
+// flow control fails it with ETIMEDOUT.  On a pty there is no line time, so
+// it returns at once.
+bool DrainOutput(Handle h);
 // Clears line errors (their bits go to `errors`) and reports the bytes waiting
-// in the input queue.
+// in the input queue.  Fails when the device is gone (on POSIX: the line hung
+// up or is in error), so it doubles as the check that the line is still there.
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue);
 bool Close(Handle h);
 std::uint32_t LastError();
@@ -94,10 +104,22 @@ bool IsBusyError(std::uint32_t error);          // held by another program or ha
 bool IsNoSuchDeviceError(std::uint32_t error);  // the device does not exist
 
 struct PortInfo {
-    std::string name;         // what to pass as the port: "COM3", "/dev/ttyUSB0"
+    std::string name;         // what to pass as the port: the stable name where there is one
+    std::string kernelName;   // the system's own name: "/dev/ttyUSB0", "COM3"
     std::string description;  // driver or adapter, where known
+    // USB adapters: vendor and product ids (four hex digits), and the
+    // adapter's own maker, product and serial number strings, where it has them.
+    std::string vendorId, productId, manufacturer, product, serialNumber;
+    bool console = false;  // the system uses the port as its console
 };
-// The serial ports of this machine, as well as the platform can tell.
+// The serial ports of this machine, as well as the platform can tell.  On
+// Linux the stable name is the /dev/serial/by-id link where udev made one;
+// on Windows it is "COMn".
 std::vector<PortInfo> ListPorts();
+#ifndef _WIN32
+// The same, for a system whose root is `root`: its sysfs at root/sys and its
+// devices at root/dev, names shown as that system would show them.
+std::vector<PortInfo> ListPorts(const std::filesystem::path& root);
+#endif
 
 }  // namespace vantri::port

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string_view>
 
 #include "serial/platform.h"
@@ -556,12 +557,65 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
     return true;
 }
 
+bool DrainOutput(Handle h) {
+    auto fd = ToFd(h);
+    if (!fd) {
+        return Fail(EBADF);
+    }
+    // Bounded like a write of what is still queued, so a line that flow
+    // control holds cannot hold the caller for ever; a hang-up ends the wait
+    // at once.  A pty has no output queue of its own.
+    int queued = 0;
+    if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+        return Fail(errno);
+    }
+    const Timeouts t = TimeoutsOf(*fd);
+    std::optional<Clock::time_point> deadline;
+    if (t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0) {
+        deadline =
+            DeadlineAfter(Clock::now(), std::uint64_t{t.WriteTotalTimeoutMultiplier} *
+                                                static_cast<std::uint32_t>(std::max(queued, 0)) +
+                                            t.WriteTotalTimeoutConstant);
+    }
+    while (queued > 0) {
+        if (deadline && Clock::now() >= *deadline) {
+            return Fail(ETIMEDOUT);
+        }
+        auto revents = WaitFor(*fd, 0, Clock::now() + std::chrono::milliseconds(1));
+        if (!revents) {
+            return false;
+        }
+        if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            return Fail(LostError(*revents));
+        }
+        if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+            return Fail(errno);
+        }
+    }
+    // The last bytes still in the UART: tcdrain blocks even on a
+    // non-blocking descriptor, and fails with EIO once the line hung up.
+    while (::tcdrain(*fd) != 0) {
+        if (errno != EINTR) {
+            return Fail(errno);
+        }
+    }
+    return true;
+}
+
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue) {
     errors = 0;
     inQueue = 0;
     auto fd = ToFd(h);
     if (!fd) {
         return Fail(EBADF);
+    }
+    // A hung-up line still answers FIONREAD; only poll tells it is gone.
+    auto revents = WaitFor(*fd, POLLIN, Clock::now());
+    if (!revents) {
+        return false;
+    }
+    if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return Fail(LostError(*revents));
     }
     // termios reports line errors in the data (PARMRK), which a raw channel
     // switches off, so there are no error bits to hand back.
@@ -639,38 +693,6 @@ std::string ReadLine(const fs::path& file) {
     return line;
 }
 
-// A ttyS node exists for every possible UART; only those with a chip
-// behind them (type other than PORT_UNKNOWN, 0) are ports.
-bool IsRealUart(const std::string& name) {
-    std::string type = ReadLine(fs::path("/sys/class/tty") / name / "type");
-    return !type.empty() && type != "0";
-}
-
-// The adapter's own name for USB ports, else the driver's name.
-std::string Description(const std::string& name) {
-    std::error_code ec;
-    fs::path dir = fs::canonical(fs::path("/sys/class/tty") / name / "device", ec);
-    if (ec) {
-        return {};
-    }
-    std::string driver;
-    for (int level = 0; level < 4 && !dir.empty() && dir != dir.root_path(); ++level) {
-        std::string product = ReadLine(dir / "product");
-        if (!product.empty()) {
-            std::string maker = ReadLine(dir / "manufacturer");
-            return maker.empty() ? product : maker + " " + product;
-        }
-        if (driver.empty() || driver == "port") {
-            fs::path link = fs::read_symlink(dir / "driver", ec);
-            if (!ec) {
-                driver = link.filename().string();
-            }
-        }
-        dir = dir.parent_path();
-    }
-    return driver == "port" ? std::string() : driver;
-}
-
 // "ttyS2" before "ttyS10": the name, then its trailing number.
 bool NaturalLess(const std::string& a, const std::string& b) {
     auto split = [](const std::string& s) {
@@ -688,44 +710,141 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return ka != kb ? ka < kb : a < b;
 }
 
-}  // namespace
+// One system's view of its serial ports, read from its sysfs and /dev.
+class PortScan {
+  public:
+    explicit PortScan(fs::path root) : root_(std::move(root)), sys_(root_ / "sys") {}
 
-std::vector<PortInfo> ListPorts() {
-    std::set<std::string> devices;  // "/dev/ttyUSB0"
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/dev/serial/by-id", ec)) {
-        fs::path target = fs::canonical(entry.path(), ec);
-        if (!ec) {
-            devices.insert(target.string());
+    std::vector<PortInfo> Ports() const {
+        std::error_code ec;
+        // kernel name -> the by-id link that udev made for it
+        std::map<std::string, std::string> stable;
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(root_ / "dev/serial/by-id", ec)) {
+            std::error_code linkError;
+            const fs::path target = fs::canonical(entry.path(), linkError);
+            if (!linkError) {
+                const std::string name = target.filename().string();
+                const std::string link = Shown(entry.path());
+                auto [it, fresh] = stable.emplace(name, link);
+                if (!fresh && link < it->second) {
+                    it->second = link;  // the same choice on every run
+                }
+                names.insert(name);
+            }
         }
-    }
-    for (const auto& entry : fs::directory_iterator("/dev", ec)) {
-        std::string name = entry.path().filename().string();
-        std::string_view view(name);
-        if (view.starts_with("ttyUSB") || view.starts_with("ttyACM") ||
-            (view.starts_with("ttyS") && IsRealUart(name))) {
-            devices.insert(entry.path().string());
+        for (const auto& entry : fs::directory_iterator(sys_ / "class/tty", ec)) {
+            const std::string name = entry.path().filename().string();
+            if (IsPort(name)) {
+                names.insert(name);
+            }
         }
-    }
-    std::vector<std::string> sorted(devices.begin(), devices.end());
-    std::sort(sorted.begin(), sorted.end(), NaturalLess);
+        std::vector<std::string> sorted(names.begin(), names.end());
+        std::sort(sorted.begin(), sorted.end(), NaturalLess);
 
-    std::vector<PortInfo> ports;
-    for (const auto& device : sorted) {
-        std::string name = fs::path(device).filename().string();
-        std::string description = Description(name);
+        const std::set<std::string> consoles = Consoles();
+        std::vector<PortInfo> ports;
+        for (const auto& name : sorted) {
+            std::error_code missing;
+            if (!fs::exists(root_ / "dev" / name, missing)) {
+                continue;
+            }
+            PortInfo info;
+            info.kernelName = "/dev/" + name;
+            const auto link = stable.find(name);
+            info.name = link != stable.end() ? link->second : info.kernelName;
+            info.console = consoles.count(name) != 0;
+            Describe(name, info);
+            ports.push_back(std::move(info));
+        }
+        return ports;
+    }
+
+  private:
+    // A path inside the tree as the system itself names it.
+    std::string Shown(const fs::path& path) const {
+        if (root_ == root_.root_path()) {
+            return path.string();
+        }
+        return (fs::path("/") / path.lexically_relative(root_)).string();
+    }
+
+    // A tty with hardware behind it.  A ttyS node exists for every possible
+    // UART; only those with a chip (type other than PORT_UNKNOWN, 0) count.
+    bool IsPort(const std::string& name) const {
+        std::error_code ec;
+        if (!fs::exists(sys_ / "class/tty" / name / "device", ec)) {
+            return false;
+        }
+        if (name.starts_with("ttyS")) {
+            const std::string type = ReadLine(sys_ / "class/tty" / name / "type");
+            return !type.empty() && type != "0";
+        }
+        return true;
+    }
+
+    // The ttys the kernel writes its console to ("ttyS0 tty0").
+    std::set<std::string> Consoles() const {
+        std::set<std::string> names;
+        std::istringstream active(ReadLine(sys_ / "class/tty/console/active"));
+        for (std::string name; active >> name;) {
+            names.insert(name);
+        }
+        return names;
+    }
+
+    // The USB identity of the adapter behind the port, else the driver.
+    void Describe(const std::string& name, PortInfo& info) const {
+        std::error_code ec;
+        fs::path dir = fs::canonical(sys_ / "class/tty" / name / "device", ec);
+        std::string driver;
+        for (int level = 0; !ec && level < 5 && dir.has_relative_path() && dir != sys_; ++level) {
+            if (!ReadLine(dir / "idVendor").empty()) {
+                info.vendorId = ReadLine(dir / "idVendor");
+                info.productId = ReadLine(dir / "idProduct");
+                info.manufacturer = ReadLine(dir / "manufacturer");
+                info.product = ReadLine(dir / "product");
+                info.serialNumber = ReadLine(dir / "serial");
+                break;
+            }
+            if (driver.empty() || driver == "port") {
+                std::error_code linkError;
+                const fs::path link = fs::read_symlink(dir / "driver", linkError);
+                if (!linkError) {
+                    driver = link.filename().string();
+                }
+            }
+            dir = dir.parent_path();
+        }
+        if (!info.product.empty()) {
+            info.description =
+                info.manufacturer.empty() ? info.product : info.manufacturer + " " + info.product;
+        } else if (driver != "port") {
+            info.description = driver;
+        }
         // A ttyS port also answers to its number form, COM<n+1>.
         unsigned index = 0;
         const char* digits = name.data() + 4;
         const char* end = name.data() + name.size();
         if (name.starts_with("ttyS") && digits != end &&
             std::from_chars(digits, end, index).ptr == end && index < 32767) {
-            std::string com = "COM" + std::to_string(index + 1);
-            description = description.empty() ? com : description + " (" + com + ")";
+            const std::string com = "COM" + std::to_string(index + 1);
+            info.description = info.description.empty() ? com : info.description + " (" + com + ")";
         }
-        ports.push_back({device, description});
     }
-    return ports;
+
+    fs::path root_;
+    fs::path sys_;
+};
+
+}  // namespace
+
+std::vector<PortInfo> ListPorts(const std::filesystem::path& root) {
+    return PortScan(root).Ports();
+}
+
+std::vector<PortInfo> ListPorts() {
+    return ListPorts("/");
 }
 
 }  // namespace vantri::port

@@ -44,17 +44,79 @@ unsigned long ComNumber(const std::string& name) {
     return IsBareComName(name) ? std::strtoul(name.c_str() + 3, nullptr, 10) : 0;
 }
 
-// "PortName" -> friendly name ("USB Serial Port (COM3)") of the present
-// devices of the Ports class, as Device Manager shows them.
-std::map<std::string, std::string> FriendlyNames() {
+// A text property of a device, "" where it has none.
+std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    char text[512] = {};
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr,
+                                           reinterpret_cast<BYTE*>(text), sizeof text - 1,
+                                           nullptr)) {
+        return {};
+    }
+    return text;  // the first string of a multi-string
+}
+
+// The product string the USB device itself reports, as UTF-16 turned into
+// the ANSI code page of every other text here.
+std::string BusReportedText(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    // DEVPKEY_Device_BusReportedDeviceDesc, spelled out for the same reason.
+    static const DEVPROPKEY kBusReported = {
+        {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
+    wchar_t wide[256] = {};
+    DEVPROPTYPE type = 0;
+    if (!SetupDiGetDevicePropertyW(set, &device, &kBusReported, &type,
+                                   reinterpret_cast<BYTE*>(wide), sizeof wide - sizeof(wchar_t),
+                                   nullptr, 0)) {
+        return {};
+    }
+    char text[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, nullptr, nullptr);
+    return text;
+}
+
+// The four hex digits after `tag` ("VID_") in a hardware id, "" if none.
+std::string IdAfter(const std::string& id, const char* tag) {
+    const auto at = id.find(tag);
+    if (at == std::string::npos || at + std::strlen(tag) + 4 > id.size()) {
+        return {};
+    }
+    std::string digits = id.substr(at + std::strlen(tag), 4);
+    for (char& c : digits) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return digits;
+}
+
+// The USB serial number in an instance id: "USB\VID_2341&PID_0043\85736323"
+// or "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000".  Windows makes up an
+// id with '&' in it for a device without a serial number.
+std::string SerialFromInstance(const std::string& instance) {
+    const auto first = instance.find('\\');
+    const auto second = instance.find('\\', first + 1);
+    if (first == std::string::npos || second == std::string::npos) {
+        return {};
+    }
+    const std::string middle = instance.substr(first + 1, second - first - 1);
+    if (const auto plus = middle.rfind('+'); plus != std::string::npos) {
+        return middle.substr(plus + 1);
+    }
+    std::string last = instance.substr(second + 1);
+    if (!instance.starts_with("USB\\") || last.find('&') != std::string::npos) {
+        return {};
+    }
+    return last;
+}
+
+// What SetupAPI knows of the present devices of the Ports class, by their
+// "PortName", as Device Manager shows them.
+std::map<std::string, PortInfo> DeviceDetails() {
     // GUID_DEVCLASS_PORTS, spelled out so that no GUID-defining header games
     // are needed.
     static const GUID kPortsClass = {
         0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-    std::map<std::string, std::string> names;
+    std::map<std::string, PortInfo> details;
     HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE) {
-        return names;
+        return details;
     }
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
@@ -71,15 +133,26 @@ std::map<std::string, std::string> FriendlyNames() {
                              &portSize) == ERROR_SUCCESS &&
             type == REG_SZ;
         RegCloseKey(key);
-        char friendly[256] = {};
-        if (havePort && SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                                          reinterpret_cast<BYTE*>(friendly),
-                                                          sizeof friendly - 1, nullptr)) {
-            names[port] = friendly;
+        if (!havePort) {
+            continue;
         }
+        PortInfo info;
+        info.description = DeviceText(set, device, SPDRP_FRIENDLYNAME);
+        const std::string hardware = DeviceText(set, device, SPDRP_HARDWAREID);
+        info.vendorId = IdAfter(hardware, "VID_");
+        info.productId = IdAfter(hardware, "PID_");
+        if (!info.vendorId.empty()) {
+            info.manufacturer = DeviceText(set, device, SPDRP_MFG);
+            info.product = BusReportedText(set, device);
+            char instance[512] = {};
+            if (SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance - 1, nullptr)) {
+                info.serialNumber = SerialFromInstance(instance);
+            }
+        }
+        details[port] = info;
     }
     SetupDiDestroyDeviceInfoList(set);
-    return names;
+    return details;
 }
 
 // The serial ports the drivers have announced: value "\Device\Serial0" =
@@ -103,7 +176,10 @@ std::vector<PortInfo> RegisteredPorts() {
             break;
         }
         if (rc == ERROR_SUCCESS && type == REG_SZ && data[0] != '\0') {
-            ports.push_back({data, valueName});
+            PortInfo info;
+            info.name = data;
+            info.description = valueName;
+            ports.push_back(info);
         }
     }
     RegCloseKey(key);
@@ -127,7 +203,10 @@ std::vector<PortInfo> DosDevicePorts() {
         }
         char target[512] = {};
         const bool known = QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
-        ports.push_back({name, known ? target : ""});
+        PortInfo info;
+        info.name = name;
+        info.description = known ? target : "";
+        ports.push_back(info);
     }
     return ports;
 }
@@ -213,6 +292,10 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
     return ok;
 }
 
+bool DrainOutput(Handle h) {
+    return FlushFileBuffers(Native(h)) != 0;
+}
+
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue) {
     DWORD bits = 0;
     COMSTAT status{};
@@ -295,12 +378,19 @@ std::vector<PortInfo> ListPorts() {
     if (ports.empty()) {
         ports = DosDevicePorts();
     }
-    const std::map<std::string, std::string> friendly = FriendlyNames();
+    const std::map<std::string, PortInfo> details = DeviceDetails();
     for (PortInfo& port : ports) {
-        const auto found = friendly.find(port.name);
-        if (found != friendly.end()) {
-            port.description = found->second;
+        const auto found = details.find(port.name);
+        if (found != details.end()) {
+            const PortInfo registered = port;
+            port = found->second;
+            port.name = registered.name;
+            if (port.description.empty()) {
+                port.description = registered.description;
+            }
         }
+        // "COMn" is both the name to use and the system's own.
+        port.kernelName = port.name;
     }
     std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
         const unsigned long na = ComNumber(a.name);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "serial/call_trace.h"
+
 namespace vantri {
 
 port::Handle ComHandle = port::InvalidHandle;
@@ -93,6 +95,7 @@ std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint
     if (!text.empty()) {
         auto count = static_cast<std::uint32_t>(
             std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
+        TracePortCall(PortCall::Write, count);
         ok = port::Write(ComHandle, text.data(), count, sent);
         if (!ok) {
             failure = port::LastError();
@@ -126,13 +129,27 @@ std::string ReadBytes(std::int16_t count, std::uint32_t* error) {
     return bytes;
 }
 
-std::int16_t InQueueCount() {
+std::int16_t InQueueCount(std::uint32_t* error) {
     std::uint32_t errors = 0;
     std::uint32_t inQueue = 0;
+    std::uint32_t failure = 0;
     if (!port::ClearErrorAndCount(ComHandle, errors, inQueue)) {
         inQueue = 0;
+        failure = port::LastError();
+    }
+    if (error != nullptr) {
+        *error = failure;
     }
     return static_cast<std::int16_t>(std::min<std::uint32_t>(inQueue, 32767));
+}
+
+std::int32_t DrainOutput(std::uint32_t* error) {
+    TracePortCall(PortCall::DrainOutput, 0);
+    const bool ok = port::DrainOutput(ComHandle);
+    if (error != nullptr) {
+        *error = ok ? 0 : port::LastError();
+    }
+    return ok ? 1 : 0;
 }
 
 }  // namespace vantri

@@ -50,7 +50,8 @@ std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::
 // call's success flag (non-zero: closed); ComHandle is -1 afterwards.
 std::int32_t CloseComPort();
 
-// Writes `text` in one platform write.  Returns the write's success flag.
+// Writes `text` in one platform write (reported to the call trace,
+// serial/call_trace.h, as is each DrainOutput).  Returns the write's success flag.
 // `written` receives the bytes actually written (fewer after a time-out) and
 // `error` the platform error number of a failed write (else 0).
 std::int32_t SendString(std::string_view text, std::uint32_t* written = nullptr,
@@ -63,7 +64,14 @@ std::int32_t SendString(std::string_view text, std::uint32_t* written = nullptr,
 std::string ReadBytes(std::int16_t count, std::uint32_t* error = nullptr);
 
 // Bytes waiting in the input queue (0 when the query fails), clamped to
-// 32767.  Clears any line error the port has flagged.
-std::int16_t InQueueCount();
+// 32767.  Clears any line error the port has flagged.  A failed query puts
+// the platform error number in `error` (else 0): a device that is gone
+// fails it, so it is also the check that the line is still there.
+std::int16_t InQueueCount(std::uint32_t* error = nullptr);
+
+// Waits until everything sent has left the port (one platform call).
+// Returns its success flag; `error` receives the platform error number of a
+// failure (else 0), such as a device that went away.
+std::int32_t DrainOutput(std::uint32_t* error = nullptr);
 
 }  // namespace vantri

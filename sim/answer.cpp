@@ -72,6 +72,8 @@ std::string FaultText(const Fault& fault) {
             return "hangup:" + n;
         case Fault::Kind::Chatter:
             return "chatter";
+        case Fault::Kind::Flip:
+            return "flip:" + n;
     }
     return "?";
 }

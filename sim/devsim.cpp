@@ -124,6 +124,7 @@ struct Simulator::Impl {
     bool portOpen = true;
     bool silent = false;
     bool chatter = false;
+    std::optional<std::uint32_t> flipAt;  // the byte each write stores inverted
     std::optional<std::uint64_t> hangupAfter;
     std::uint64_t crossed = 0;  // bytes over the line, both ways
     // Set once the hangup count is reached: the line takes no more bytes and
@@ -332,6 +333,10 @@ void Simulator::Impl::BeginAnswer() {
 
 void Simulator::Impl::CompleteWrite() {
     inWrite = false;
+    if (flipAt && *flipAt < incoming.size()) {
+        incoming[*flipAt] = static_cast<char>(~incoming[*flipAt]);
+        Event("fault flip: byte " + std::to_string(*flipAt) + " stored inverted");
+    }
     Event("write complete: buffer replaced");
     // Saved before it is published, so whoever sees WritesCompleted() rise
     // also finds the file in place.
@@ -507,6 +512,8 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
             impl->silent = true;
         } else if (f.kind == Fault::Kind::Chatter) {
             impl->chatter = true;
+        } else if (f.kind == Fault::Kind::Flip) {
+            impl->flipAt = f.n;
         } else if (f.kind == Fault::Kind::Hangup) {
             impl->hangupAfter = std::min<std::uint64_t>(impl->hangupAfter.value_or(f.n), f.n);
         }

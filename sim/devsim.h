@@ -37,6 +37,7 @@ struct Fault {
         Extra,    // sends n more hex characters after the 8192
         Hangup,   // closes its side after n bytes crossed the line, either way
         Chatter,  // sends one byte back for every 16 received during a write
+        Flip,     // stores byte n (from 0) of each write inverted: a cell that fails
     };
     Kind kind = Kind::Silent;
     std::uint32_t n = 0;
@@ -44,7 +45,7 @@ struct Fault {
 };
 
 // "silent", "short:N", "stall:N:MS", "garbage:N", "extra:N", "hangup:N",
-// "chatter".  nullopt with `error` set for anything else.
+// "chatter", "flip:N".  nullopt with `error` set for anything else.
 std::optional<Fault> ParseFault(std::string_view text, std::string& error);
 
 // Byte i = (i * 7 + 3) mod 256.

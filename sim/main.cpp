@@ -38,6 +38,7 @@ constexpr const char* kUsage =
     "      extra:N       send N more hex characters after the 8192\n"
     "      hangup:N      close the line after N bytes have crossed it, either way\n"
     "      chatter       send a byte back for every 16 received during a write\n"
+    "      flip:N        store byte N (from 0) of each write inverted\n"
     "  --help            show this text\n";
 
 int UsageError(const std::string& message) {

@@ -72,6 +72,7 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
         {"extra", Fault::Kind::Extra, 1, "extra:N"},
         {"hangup", Fault::Kind::Hangup, 1, "hangup:N"},
         {"chatter", Fault::Kind::Chatter, 0, "chatter"},
+        {"flip", Fault::Kind::Flip, 1, "flip:N"},
     };
     for (const Kind& k : kKinds) {
         if (k.name != name) {
@@ -97,7 +98,7 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
     }
     error = where +
             "unknown fault mode (silent, short:N, stall:N:MS, garbage:N, extra:N, hangup:N, "
-            "chatter)";
+            "chatter, flip:N)";
     return std::nullopt;
 }
 

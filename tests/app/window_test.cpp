@@ -5,16 +5,19 @@
 // up.  Against the simulated device on a real pty.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -88,7 +91,7 @@ TEST_F(WindowTest, StartsWithItsControlsDefaultsAndFocus) {
         const char* name;
         QString text;
         QRect geometry;  // twips / 15, rounded
-        int items;       // a combo box offers 1..items
+        int items;       // a combo box offers 1..items first
     };
     const Expected controls[] = {
         {"Command4", "&Read", {8, 8, 81, 25}, 0},     {"Command3", "&Write", {8, 32, 81, 25}, 0},
@@ -107,7 +110,9 @@ TEST_F(WindowTest, StartsWithItsControlsDefaultsAndFocus) {
         } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
             text = combo->currentText();
             EXPECT_TRUE(combo->isEditable());
-            ASSERT_EQ(combo->count(), c.items);
+            // Comport offers this machine's ports after the numbers.
+            const std::size_t ports = combo == window_.comport ? port::ListPorts().size() : 0;
+            ASSERT_EQ(combo->count(), c.items + static_cast<int>(ports));
             for (int i = 0; i < c.items; ++i) {
                 EXPECT_EQ(combo->itemText(i), QString::number(i + 1));
             }
@@ -170,12 +175,51 @@ TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.text.isEmpty(); }, 2000));
         EXPECT_EQ(script.Finish(), "");
         EXPECT_TRUE(seen.text.startsWith(QLatin1String(c.says))) << seen.text.toStdString();
+        if (c.box == window_.comport) {  // the port and why, under the box's text
+            EXPECT_EQ(seen.detail, "/nonexistent/port: no such port.");
+        }
         EXPECT_EQ(seen.title, "Error");
         EXPECT_EQ(seen.icon, c.icon);
         ExpectIdle();
         c.box->setEditText(kept);
     }
     EXPECT_TRUE(captions_.isEmpty());
+}
+
+// The Comport box is narrow, its list wide enough for a port's long name; a
+// long name reads from its start while the box is not being edited, and
+// whole in the tooltip when the mouse rests on it.
+TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
+    QComboBox* box = window_.comport;
+    ASSERT_GE(box->count(), 9);
+    EXPECT_EQ(box->itemText(8), "9");
+    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    window_.SetSettingChoices(FormSetting::Comport, {"1", path.toStdString()});
+    const int pathWidth = box->fontMetrics().horizontalAdvance(path);
+    EXPECT_LT(box->width(), pathWidth);
+    EXPECT_GE(box->view()->minimumWidth(), pathWidth);
+
+    QApplication::setActiveWindow(&window_);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+    window_.Command3->setFocus();
+    box->setCurrentIndex(1);  // chosen from the list
+    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
+    box->lineEdit()->setFocus();
+    QTest::keyClick(box->lineEdit(), Qt::Key_End);
+    window_.Command3->setFocus();  // typed, then left
+    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
+
+    // The mouse rests on the box while another window has the focus, as
+    // when the user comes from the terminal that started the program.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    QTest::mouseMove(box->lineEdit(), box->lineEdit()->rect().center());
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 3000));
+    EXPECT_EQ(QToolTip::text(), path);
+    QToolTip::hideText();
+    box->setEditText("1");
 }
 
 // A Read and a Write through the window: its captions and enabling, event

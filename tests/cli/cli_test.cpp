@@ -15,6 +15,8 @@
 namespace vantri::test {
 namespace {
 
+std::vector<std::string> Words(const char* text);
+
 std::string RandomBuffer(unsigned variant) {
     std::mt19937 random(variant);
     std::string bytes(4096, '\0');
@@ -65,19 +67,64 @@ TEST(Cli, ReadWriteVerifyRoundTrip) {
     EXPECT_EQ(ReadFile(dir / "Ram.Bin"), changed);
 }
 
-TEST(Cli, QuietPrintsNothingOnSuccess) {
+// What a success prints on standard output: nothing with --quiet, the raw
+// buffer with --out -, one JSON object with --json; -p and VANTRI_PORT
+// name the port.
+TEST(Cli, SuccessOutputFollowsTheOptions) {
     TempDir dir;
     Devsim device(dir, {});
     ASSERT_TRUE(device.ready());
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--quiet", "read", "--port", device.port(), "--out", "k.bin"},
-          {"write", "-q", "--port", device.port(), "--blocksize", "4096", "--delay", "0", "k.bin"},
-          {"verify", "-q", "--port", device.port(), "k.bin"}}) {
-        SCOPED_TRACE(args[0] + " " + args[1]);
-        KeyRun run = RunKey(args, dir);
+    const std::string buffer = RandomBuffer(4);
+    WriteFile(dir / "k.bin", buffer);
+    struct Case {
+        const char* args;  // PORT: the device's port
+        bool portInEnvironment;
+        const char* out;  // a regular expression; RAW: exactly the key buffer
+    };
+    const std::string json =
+        "\\{\"command\": \"%s\", \"result\": \"ok\", \"port\": \"PORT\", "
+        "\"file\": \"%s\", \"bytes\": 4096, \"seconds\": [0-9.]+, "
+        "\"exit\": 0\\}\n";
+    // clang-format off
+    const Case cases[] = {
+        {"write -q -p PORT --blocksize 4096 --delay 0 k.bin", false, ""},
+        {"--quiet read --port PORT --out k2.bin", false, ""},
+        {"verify -q k2.bin", true, ""},
+        {"read --out - -pPORT", false, "RAW"},
+        {"write --verify --json --delay 0 k.bin", true, "write|k.bin"},
+        {"verify --json --port=PORT k.bin", false, "verify|k.bin"},
+        {"read --json -p PORT --out k3.bin", false, "read|k3.bin"},
+        {"ports --json", true, "\\[.*\\]\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::vector<std::string> args = Words(c.args);
+        for (auto& a : args) {
+            a = std::regex_replace(a, std::regex("PORT"), device.port());
+        }
+        if (c.portInEnvironment) {
+            ::setenv("VANTRI_PORT", device.port().c_str(), 1);
+        }
+        const KeyRun run = RunKey(args, dir);
+        ::unsetenv("VANTRI_PORT");
         EXPECT_EQ(run.code, 0) << run.err;
-        EXPECT_EQ(run.out + run.err, "");
+        std::string pattern = c.out;
+        if (const auto bar = pattern.find('|'); bar != std::string::npos) {
+            char text[512];
+            std::snprintf(text, sizeof text, json.c_str(), pattern.substr(0, bar).c_str(),
+                          pattern.substr(bar + 1).c_str());
+            pattern = std::regex_replace(text, std::regex("PORT"), device.port());
+        }
+        if (pattern == "RAW") {
+            EXPECT_EQ(run.out, buffer);
+            EXPECT_NE(run.err.find("-> standard output"), std::string::npos) << run.err;
+        } else {
+            EXPECT_TRUE(std::regex_match(run.out, std::regex(pattern))) << run.out;
+        }
     }
+    EXPECT_EQ(ReadFile(dir / "k2.bin"), buffer);
+    EXPECT_EQ(ReadFile(dir / "k3.bin"), buffer);
 }
 
 // A file name is the bytes given, UTF-8 or not, to the file calls and in the
@@ -112,8 +159,10 @@ TEST(Cli, HelpListsTheCommandsAndExitCodes) {
     TempDir dir;
     KeyRun help = RunKey({"--help"}, dir);
     EXPECT_EQ(help.code, 0);
-    for (const char* text : {"read", "write", "verify", "ports", "--quiet", "Exit codes", "  0 ",
-                             "  2 ", "  3 ", "  4 ", "  5 ", "  6 ", "  7 ", "  8 ", "130 "}) {
+    for (const char* text :
+         {"read",   "write",    "verify",       "ports",      "--quiet", "-p PORT", "VANTRI_PORT",
+          "--json", "--verify", "--out FILE|-", "Exit codes", "  0 ",    "  2 ",    "  3 ",
+          "  4 ",   "  5 ",     "  6 ",         "  7 ",       "  8 ",    "130 "}) {
         EXPECT_NE(help.out.find(text), std::string::npos) << text;
     }
     KeyRun version = RunKey({"--version"}, dir);
@@ -194,6 +243,8 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"read --port 1 --port 2", nullptr, 2, "given twice"},
         {"read --port 1 --blocksize 8", nullptr, 2, "--blocksize is not an option of read"},
         {"read --port 1 extra.bin", nullptr, 2, "unexpected argument 'extra.bin'"},
+        {"read -p 1 --json --out -", nullptr, 2, "--json and --out - would both"},
+        {"verify --verify -p 1 in.bin", nullptr, 2, "--verify is not an option of verify"},
         {"write --port 1", nullptr, 2, "needs the key buffer file"},
         {"read --bogus", nullptr, 2, "unknown option '--bogus'"},
         {"read --port=", nullptr, 2, "Give a serial port"},
@@ -226,13 +277,18 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"verify --port PORT in.bin", "--fault short:8191", 5, "8191 of 8192 characters"},
         // The device lost during a write: 63 pauses of 10 ms, then at once.
         {"write --port PORT in.bin", "--fault hangup:1001", 6,
-         "device lost on */device at byte *partly written", 2.0},
+         "device lost on */device *partly written", 2.0},
+        // ... and at its very last byte: never a success.
+        {"write --port PORT --delay 0 in.bin", "--fault hangup:4096", 6,
+         "device lost on */device *write it again."},
         // The output file.
         {"read --port PORT --out missing/out.bin", "", 7, "the folder missing does not exist"},
         {"read --port PORT --out folder", "", 7, "it is a folder"},
         {"read --port PORT --out /proc/version", "", 7, "the existing file is untouched"},
         // A difference, named by its first offset and its count.
-        {"verify --port PORT changed.bin", "", 8,
+        {"write --port PORT --delay 0 --verify in.bin", "--fault flip:4095", 8,
+         "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF)"},
+        {"verify --port PORT --json changed.bin", "", 8,
          "differs from changed.bin in 2 of 4096 bytes, the first at offset 300 (0x012C)"},
         // Ctrl-C: a read at 2400 baud (34 s) stops at once, a write after its block.
         {"read --port PORT --out out.bin", "--line-rate 2400", 130,
@@ -266,14 +322,24 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         const KeyRun run = RunKey(args, dir, interrupt);
         CloseComPort();
         EXPECT_EQ(run.code, c.code) << run.err;
-        EXPECT_EQ(run.out, "");
+        // With --json a failure after the line was understood is also one object.
+        if (std::string(c.args).find("--json") == std::string::npos || c.code == 2) {
+            EXPECT_EQ(run.out, "");
+        } else {
+            EXPECT_TRUE(std::regex_match(
+                run.out, std::regex("\\{\"command\": .*\"result\": "
+                                    "\"failed\", .*\"exit\": " +
+                                    std::to_string(c.code) + ", \"message\": \".+\"\\}\n")))
+                << run.out;
+        }
         EXPECT_EQ(run.err.rfind("vantri-key: ", 0), 0u) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_TRUE(HoldsInOrder(run.err, c.says)) << run.err;
         EXPECT_LT(run.seconds, c.within);
         EXPECT_EQ(Snapshot(dir), before);
-        if (device) {
-            EXPECT_FALSE(fs::exists(device->saveFile()));  // no write completed
+        if (device) {  // no write completed, but the one --verify reads back
+            EXPECT_EQ(fs::exists(device->saveFile()),
+                      std::string(c.args).find("--verify") != std::string::npos);
         }
     }
 }

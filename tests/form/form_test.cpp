@@ -16,8 +16,13 @@ std::vector<std::string> Numbers(int count) {
 
 TEST_F(FormTest, StartsIdleAndGivesTheListItems) {
     view_.form.Form_Load();
+    // Comport: 1 to 9, then this machine's ports by name.
+    std::vector<std::string> comports = Numbers(9);
+    for (const port::PortInfo& info : port::ListPorts()) {
+        comports.push_back(info.name);
+    }
     EXPECT_EQ(view_.choices, (std::map<FormSetting, std::vector<std::string>>{
-                                 {FormSetting::Comport, Numbers(9)},
+                                 {FormSetting::Comport, comports},
                                  {FormSetting::Blocksize, Numbers(32)},
                                  {FormSetting::Delay, Numbers(25)}}));
     EXPECT_TRUE(view_.form.KeyImage.empty());
@@ -59,6 +64,8 @@ TEST_F(FormTest, UnusableSettingsAndAPortThatCannotBeOpenedLeaveItIdle) {
         ASSERT_EQ(view_.boxes.size(), 1u);
         const FormMessage& box = view_.boxes[0];
         EXPECT_EQ(box.text.rfind(c.says, 0), 0u) << box.text;
+        // The port and the reason go under the box's own text.
+        EXPECT_EQ(box.detail, c.says == noPort ? "/nonexistent/port: no such port." : "");
         EXPECT_EQ(box.title, "Error");
         EXPECT_EQ(box.icon, MessageIcon::Warning);
         std::vector<std::string> log{"box: " + box.text};

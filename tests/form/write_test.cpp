@@ -140,21 +140,25 @@ TEST_F(WriteTest, AFileNotOf4096BytesIsRefusedAtOnce) {
     EXPECT_TRUE(SameBytes(Received(), ""));
 }
 
+// Lost in the middle, or at the very last byte: never "   File Written !".
 TEST_F(WriteTest, ADeviceLostDuringAWriteStopsItAtOnce) {
-    StartDevice("hangup:1000");
-    view_.settings[FormSetting::Delay] = "2";
-    view_.answers = {Choosing("key.bin")};
-    view_.Run(FormButton::Write);
-    ASSERT_EQ(view_.boxes.size(), 1u);
-    const FormMessage& box = view_.boxes[0];
-    EXPECT_TRUE(box.text.starts_with("The device was lost at byte ")) << box.text;
-    EXPECT_EQ(box.title, "Error");
-    EXPECT_EQ(box.icon, MessageIcon::Error);
-    EXPECT_EQ(box.detail,
-              "The write was stopped before the device had the whole file. Write it again.");
-    EXPECT_EQ(device_->WritesCompleted(), 0);
-    EXPECT_EQ(view_.caption, "  Vantri Key Writer");
-    ExpectIdle();
+    for (const char* fault : {"hangup:1000", "hangup:4096"}) {
+        SCOPED_TRACE(fault);
+        StartDevice(fault);
+        view_.settings[FormSetting::Delay] = "0";
+        view_.boxes.clear();
+        view_.answers = {Choosing("key.bin")};
+        view_.Run(FormButton::Write);
+        ASSERT_EQ(view_.boxes.size(), 1u);
+        const FormMessage& box = view_.boxes[0];
+        EXPECT_TRUE(box.text.starts_with("The device was lost ")) << box.text;
+        EXPECT_EQ(box.title, "Error");
+        EXPECT_EQ(box.icon, MessageIcon::Error);
+        EXPECT_TRUE(box.detail.ends_with("Write it again.")) << box.detail;
+        EXPECT_EQ(device_->WritesCompleted(), 0);
+        EXPECT_EQ(view_.caption, "  Vantri Key Writer");
+        ExpectIdle();
+    }
 }
 
 // Closing the window stops the Write after the block on the line: the close

@@ -1,5 +1,6 @@
 // The serial link over a real pseudo-terminal: opening and its result codes,
 // exclusive use, the line settings it leaves, and bytes both ways.
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "serial/port_choices.h"
 #include "tests/serial/pty_peer.h"
 
 namespace vantri {
@@ -231,12 +233,111 @@ TEST_F(Link, WithNoPortOpenCallsFailQuietly) {
     EXPECT_FALSE(port::ErrorText(error).empty());
 }
 
-TEST(Ports, ListsEachTerminalDeviceOnce) {
+// A made-up system: its sysfs and /dev as udev and the drivers lay them out
+// for an FTDI adapter, a CDC-ACM board, an adapter without a serial number,
+// the console UART and a UART slot with no chip.
+class FakeSystem {
+  public:
+    FakeSystem() {
+        char name[] = "/tmp/vantri-ports-XXXXXX";
+        root = ::mkdtemp(name);
+        const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/";
+        Usb(usb + "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
+        Tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0");
+        Link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0");
+        Usb(usb + "1-3", "2341", "0043", "Arduino (www.arduino.cc)", "", "85736323");
+        Tty("ttyACM0", usb + "1-3/1-3:1.0");
+        Link("dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00", "../../ttyACM0");
+        Usb(usb + "1-4", "1a86", "7523", "", "USB Serial", "");
+        Tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1");
+        Tty("ttyS0", "sys/devices/platform/serial8250/ttyS0", "4");
+        Tty("ttyS1", "sys/devices/platform/serial8250/ttyS1", "0");
+        Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", false);  // its node is gone
+        Put("sys/class/tty/console/active", "ttyS0 tty0\n");
+    }
+    ~FakeSystem() { std::filesystem::remove_all(root); }
+    std::filesystem::path root;
+
+  private:
+    void Put(const std::string& file, const std::string& text) {
+        std::filesystem::create_directories((root / file).parent_path());
+        std::ofstream(root / file) << text;
+    }
+    void Link(const std::string& link, const std::string& target) {
+        std::filesystem::create_directories((root / link).parent_path());
+        std::filesystem::create_directory_symlink(target, root / link);
+    }
+    void Usb(const std::string& dir, const char* vid, const char* pid, const std::string& maker,
+             const std::string& product, const std::string& serial) {
+        Put(dir + "/idVendor", std::string(vid) + "\n");
+        Put(dir + "/idProduct", std::string(pid) + "\n");
+        for (const auto& [file, text] :
+             {std::pair{"manufacturer", maker}, {"product", product}, {"serial", serial}}) {
+            if (!text.empty()) {
+                Put(dir + "/" + file, text + "\n");
+            }
+        }
+    }
+    void Tty(const std::string& name, const std::string& device, const std::string& type = "",
+             bool node = true) {
+        std::filesystem::create_directories(root / device);
+        Link("sys/class/tty/" + name + "/device", "../../../" + device.substr(4));
+        if (!type.empty()) {
+            Put("sys/class/tty/" + name + "/type", type + "\n");
+        }
+        if (node) {
+            Put("dev/" + name, "");
+        }
+    }
+};
+
+TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
+    FakeSystem system;
+    struct Row {
+        const char* name;
+        const char* kernel;
+        const char* vid;
+        const char* pid;
+        const char* maker;
+        const char* product;
+        const char* serial;
+        bool console;
+    };
+    const Row expected[] = {
+        {"/dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00", "/dev/ttyACM0",
+         "2341", "0043", "Arduino (www.arduino.cc)", "", "85736323", false},
+        {"/dev/ttyS0", "/dev/ttyS0", "", "", "", "", "", true},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "/dev/ttyUSB0", "0403",
+         "6001", "FTDI", "FT232R USB UART", "A50285BI", false},
+        {"/dev/ttyUSB1", "/dev/ttyUSB1", "1a86", "7523", "", "USB Serial", "", false},
+    };
+    const auto ports = port::ListPorts(system.root);
+    ASSERT_EQ(ports.size(), std::size(expected));
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const Row& row = expected[i];
+        const port::PortInfo& got = ports[i];
+        SCOPED_TRACE(row.kernel);
+        EXPECT_EQ(got.name, row.name);
+        EXPECT_EQ(got.kernelName, row.kernel);
+        EXPECT_EQ(got.vendorId, row.vid);
+        EXPECT_EQ(got.productId, row.pid);
+        EXPECT_EQ(got.manufacturer, row.maker);
+        EXPECT_EQ(got.product, row.product);
+        EXPECT_EQ(got.serialNumber, row.serial);
+        EXPECT_EQ(got.console, row.console);
+    }
+    // The Comport box offers COM1 to COM9 by number, then these by name.
+    std::vector<std::string> offered = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
+    for (const Row& row : expected) {
+        offered.push_back(row.name);
+    }
+    EXPECT_EQ(ComportChoices(ports), offered);
+    // This machine's own ports: each a terminal device, listed once.
     std::set<std::string> seen;
     for (const auto& p : port::ListPorts()) {
         std::error_code ec;
-        EXPECT_TRUE(std::filesystem::is_character_file(p.name, ec)) << p.name;
-        EXPECT_TRUE(seen.insert(p.name).second) << p.name;
+        EXPECT_TRUE(std::filesystem::is_character_file(p.kernelName, ec)) << p.kernelName;
+        EXPECT_TRUE(seen.insert(p.kernelName).second) << p.kernelName;
     }
 }
 

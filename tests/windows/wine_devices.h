@@ -14,14 +14,15 @@
 
 namespace vantri::wintest {
 
-inline constexpr std::int16_t GoodPort = 1;         // answers reads, takes writes
-inline constexpr std::int16_t GoodPortHigh = 12;    // the COM1 device once more, as COM12
-inline constexpr std::int16_t WriteHangupPort = 2;  // hangs up after 100 bytes
-inline constexpr std::int16_t SilentPort = 3;       // never answers a read request
-inline constexpr std::int16_t LatePort = 4;         // answers after 600 ms, 3 characters only
-inline constexpr std::int16_t ReadHangupPort = 5;   // hangs up after 0x05 and 1000 characters
-inline constexpr std::int16_t ReadLostPort = 6;     // the same, for the test wine skips
-inline constexpr std::int16_t AbsentPort = 200;     // mapped to nothing
+inline constexpr std::int16_t GoodPort = 1;            // answers reads, takes writes
+inline constexpr std::int16_t GoodPortHigh = 12;       // the COM1 device once more, as COM12
+inline constexpr std::int16_t WriteHangupPort = 2;     // hangs up after 100 bytes
+inline constexpr std::int16_t SilentPort = 3;          // never answers a read request
+inline constexpr std::int16_t LatePort = 4;            // answers after 600 ms, 3 characters only
+inline constexpr std::int16_t ReadHangupPort = 5;      // hangs up after 0x05 and 1000 characters
+inline constexpr std::int16_t ReadLostPort = 6;        // the same, for the test wine skips
+inline constexpr std::int16_t LastByteHangupPort = 7;  // hangs up at a write's last byte
+inline constexpr std::int16_t AbsentPort = 200;        // mapped to nothing
 
 inline constexpr int LateAnswerMs = 600;
 inline constexpr int WriteHangupBytes = 100;

@@ -1,0 +1,34 @@
+// One-line JSON objects for vantri-key's --json output.
+//
+// A production log takes one object per run (or one array for `ports`), so
+// the writer is small: string, number and true/false members, added in
+// order, with the strings escaped as JSON requires.  Text is passed through
+// as the UTF-8 it already is.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantri::cli {
+
+class JsonObject {
+  public:
+    JsonObject& Add(std::string_view key, std::string_view text);
+    JsonObject& Add(std::string_view key, const char* text) {
+        return Add(key, std::string_view(text));
+    }
+    JsonObject& Add(std::string_view key, long long number);
+    JsonObject& Add(std::string_view key, double number);
+    JsonObject& Add(std::string_view key, bool flag);
+    std::string Text() const;  // "{...}"
+
+  private:
+    void Key(std::string_view key);
+    std::string members_;
+};
+
+std::string JsonString(std::string_view text);  // quoted and escaped
+std::string JsonArray(const std::vector<JsonObject>& items);
+
+}  // namespace vantri::cli

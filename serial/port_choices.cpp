@@ -1,0 +1,80 @@
+#include "serial/port_choices.h"
+
+namespace vantri {
+
+std::vector<std::string> ComportChoices(const std::vector<port::PortInfo>& ports) {
+    std::vector<std::string> choices;
+    for (int n = 1; n <= 9; ++n) {
+        choices.push_back(std::to_string(n));
+    }
+    for (const port::PortInfo& info : ports) {
+        choices.push_back(info.name);
+    }
+    return choices;
+}
+
+std::vector<std::string> ComportChoices() {
+    return ComportChoices(port::ListPorts());
+}
+
+std::string PortLabel(const PortSetting& port) {
+    if (!port.numbered) {
+        return port.device;
+    }
+    const std::string name = port.Name();
+    const std::string device = port::ComPortDevice(port.number);
+    if (device.empty() || device.find(name) != std::string::npos) {
+        return name;
+    }
+    return name + " (" + device + ")";
+}
+
+OpenFailure DescribeOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
+    const std::string because = error != 0 ? " (" + port::ErrorText(error) + ")" : "";
+    switch (result) {
+        case 2:
+            return {"its line settings cannot be read" + because, "is it a serial port?", true};
+        case 3:
+            return {"it refused 115200 baud, 8 data bits, no parity, 1 stop bit" + because,
+                    "is it a serial port?", true};
+        case 4:
+            return {"it refused the read and write time-outs" + because, "is it a serial port?",
+                    true};
+        case 5:
+            return {"it refused the queue sizes" + because, "is it a serial port?", true};
+        default:
+            break;
+    }
+    if ((port.numbered && port::ComPortDevice(port.number).empty()) ||
+        port::IsNoSuchDeviceError(error)) {
+        return {"no such port", "", true};
+    }
+    if (port::IsBusyError(error)) {
+        return {"the port is busy, another program holds it", "close that program and try again",
+                false};
+    }
+    if (port::IsAccessDeniedError(error)) {
+#ifdef _WIN32
+        return {"access denied", "another program may hold the port, close it and try again",
+                false};
+#else
+        return {"permission denied",
+                "add your user to the dialout group (sudo usermod -aG dialout $USER), log in "
+                "again and retry",
+                false};
+#endif
+    }
+    return {error != 0 ? port::ErrorText(error) : "it cannot be opened",
+            "check that it is a serial port", true};
+}
+
+std::string OpenFailureDetail(const PortSetting& port, std::int32_t result, std::uint32_t error) {
+    const OpenFailure failure = DescribeOpenFailure(port, result, error);
+    std::string text = PortLabel(port) + ": " + failure.reason;
+    if (!failure.advice.empty()) {
+        text += "; " + failure.advice;
+    }
+    return text + ".";
+}
+
+}  // namespace vantri
