@@ -2,6 +2,14 @@
 
 #include <cstdio>
 
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
 #include "cli/utf8.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
@@ -38,6 +46,65 @@ std::string WriteAdvice(const WriteOutcome& outcome) {
     return outcome.bytesSent > 0 ? "the device may hold a partly written key buffer; write it again"
                                  : "nothing was written; check the device and write again";
 }
+
+#ifndef _WIN32
+std::string UserName(uid_t uid) {
+    const passwd* user = ::getpwuid(uid);
+    return user != nullptr ? user->pw_name : "user " + std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+    const group* g = ::getgrgid(gid);
+    return g != nullptr ? g->gr_name : "group " + std::to_string(gid);
+}
+
+std::string Mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Linux gives pseudo-terminal ends the character-device majors 136 to 143.
+bool IsPseudoTerminal(const struct stat& info) {
+    return S_ISCHR(info.st_mode) && ::major(info.st_rdev) >= 136 && ::major(info.st_rdev) <= 143;
+}
+
+// What to do about a device that refused us: a serial device is opened
+// through its group (dialout on Debian) where the group may use it; a
+// pseudo-terminal only by the user whose program made it.
+std::string PortAccessAdvice(const std::string& device) {
+    struct stat info {};
+    if (device.empty() || ::stat(device.c_str(), &info) != 0) {
+        return "check who may open it (ls -l " + device + ")";
+    }
+    if (IsPseudoTerminal(info)) {
+        return "it is a pseudo-terminal of " + UserName(info.st_uid) +
+               ", which only they can open; run as that user";
+    }
+    const std::string groupName = GroupName(info.st_gid);
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && info.st_gid != 0) {
+        return "add your user to the " + groupName + " group (sudo usermod -aG " + groupName +
+               " $USER), log in again and retry";
+    }
+    return "only " + UserName(info.st_uid) + " may open it (mode " + Mode(info.st_mode) +
+           "); run as " + UserName(info.st_uid) + " or ask an administrator for access";
+}
+
+// What to do about a key file that refused us: whose it is and its mode.
+std::string FileAccessAdvice(const std::string& name) {
+    struct stat info {};
+    if (::stat(PathFromUtf8(name).c_str(), &info) != 0) {
+        return "a folder on its way does not let you in; ask that folder's owner";
+    }
+    const std::string owner = UserName(info.st_uid);
+    if (info.st_uid == ::geteuid()) {
+        return "it is your file, but its mode " + Mode(info.st_mode) +
+               " does not let you read it: chmod u+r " + name;
+    }
+    return "it belongs to " + owner + " (mode " + Mode(info.st_mode) + "); ask " + owner +
+           " for a copy, or run as " + owner;
+}
+#endif
 
 }  // namespace
 
@@ -99,9 +166,9 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
                                   ": access denied; another program may hold the port, close it "
                                   "and try again."};
 #else
-        return {ExitPortOpen, "cannot open " + label +
-                                  ": permission denied; add your user to the dialout group "
-                                  "(sudo usermod -aG dialout $USER), log in again and retry."};
+        const std::string device = port.numbered ? port::ComPortDevice(port.number) : port.device;
+        return {ExitPortOpen,
+                "cannot open " + label + ": permission denied; " + PortAccessAdvice(device) + "."};
 #endif
     }
     if (port::IsNoSuchDeviceError(error)) {
@@ -109,6 +176,20 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
     }
     return {ExitPortOpen, "cannot open " + label + because +
                               "; check that it is a serial port: " + kListPorts + "."};
+}
+
+Failure KeyFileFailure(const std::string& name, const std::string& reason) {
+    if (reason == "permission denied") {
+#ifdef _WIN32
+        return {ExitKeyFile, "cannot read " + name +
+                                 ": permission denied; the file's owner or an administrator can "
+                                 "give you read access."};
+#else
+        return {ExitKeyFile,
+                "cannot read " + name + ": permission denied; " + FileAccessAdvice(name) + "."};
+#endif
+    }
+    return {ExitKeyFile, "cannot read " + name + ": " + reason + "; check the file name."};
 }
 
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
