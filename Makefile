@@ -2,25 +2,31 @@
 # Debian 12 machine: they install what they need, build, then test or demo.
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The programs the demo runs; `make demo` builds only these.
+DEMO_PROGRAMS = vantri-keywriter vantri-key vantri-devsim
 
-.PHONY: all deps build test demo clean format test-windows
+.PHONY: all deps build test demo clean format test-windows package package-windows
 
 all: build
 
 deps:
-	scripts/install-deps
+	scripts/install-deps build test
 
-$(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja
-
-build: deps $(BUILD)/build.ninja
+# Everything, tests and benchmarks included.
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DVANTRI_BUILD_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure
 
-demo: build
-	scripts/demo
+# Only the demo's programs and only the packages building them needs.  A
+# build folder made here leaves the tests out until `make test` asks for them.
+demo:
+	scripts/install-deps build
+	test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja -DVANTRI_BUILD_TESTS=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_PROGRAMS)
+	BUILD=$(BUILD) scripts/demo
 
 # The Win32 serial link, cross-built with MinGW-w64 and run under wine
 # against simulated devices (build-win; see docs/windows.md).
@@ -28,8 +34,18 @@ test-windows:
 	scripts/install-deps windows
 	JOBS=$(JOBS) scripts/test-windows
 
+# The Debian package (build-pkg/vantri-keywriter_*.deb), checked by lintian.
+package:
+	scripts/install-deps build package
+	JOBS=$(JOBS) scripts/package-deb
+
+# The Windows setup program (build-win-pkg/vantri-keywriter-*-setup.exe).
+package-windows:
+	scripts/install-deps windows-package
+	JOBS=$(JOBS) scripts/package-windows
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-pkg build-win-pkg

@@ -90,8 +90,7 @@ std::optional<Failure> LoadKeyFile(const std::string& name, std::string& bytes) 
         if (loaded.fileSize > static_cast<std::uintmax_t>(KeyBufferSize)) {
             return wrongSize(loaded.fileSize);
         }
-        return Failure{ExitKeyFile,
-                       "cannot read " + name + ": " + loaded.error + "; check the file name."};
+        return KeyFileFailure(name, loaded.error);
     }
     if (BinFileSize != KeyBufferSize || image.size() != static_cast<std::size_t>(KeyBufferSize)) {
         return wrongSize(loaded.fileSize);

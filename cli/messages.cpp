@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/utf8.h"
+#include "image/access_advice.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
 #include "serial/zrkCommModule.h"
@@ -63,6 +64,14 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
         text += joint + std::string(kListPorts);
     }
     return {ExitPortOpen, text + "."};
+}
+
+Failure KeyFileFailure(const std::string& name, const std::string& reason) {
+    if (reason == "permission denied") {
+        return {ExitKeyFile, "cannot read " + name + ": permission denied; " +
+                                 FileAccessAdvice(PathFromUtf8(name), name) + "."};
+    }
+    return {ExitKeyFile, "cannot read " + name + ": " + reason + "; check the file name."};
 }
 
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {

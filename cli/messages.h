@@ -38,6 +38,11 @@ int Report(ExitCode code, const std::string& text);
 // Why OpenExchangePort failed (its result and the platform error after it).
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error);
 
+// Why a key buffer file `name` (UTF-8) could not be loaded, from the
+// loader's reason.  A refused permission names the file's owner and mode,
+// since "check the file name" does not help there.
+Failure KeyFileFailure(const std::string& name, const std::string& reason);
+
 // Why a read exchange that did not end Done failed.
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome);
 

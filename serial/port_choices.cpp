@@ -1,5 +1,7 @@
 #include "serial/port_choices.h"
 
+#include "image/access_advice.h"
+
 namespace vantri {
 
 std::vector<std::string> ComportChoices(const std::vector<port::PortInfo>& ports) {
@@ -55,14 +57,12 @@ OpenFailure DescribeOpenFailure(const PortSetting& port, std::int32_t result, st
     }
     if (port::IsAccessDeniedError(error)) {
 #ifdef _WIN32
-        return {"access denied", "another program may hold the port, close it and try again",
-                false};
+        const char* reason = "access denied";
 #else
-        return {"permission denied",
-                "add your user to the dialout group (sudo usermod -aG dialout $USER), log in "
-                "again and retry",
-                false};
+        const char* reason = "permission denied";
 #endif
+        const std::string device = port.numbered ? port::ComPortDevice(port.number) : port.device;
+        return {reason, PortAccessAdvice(device), false};
     }
     return {error != 0 ? port::ErrorText(error) : "it cannot be opened",
             "check that it is a serial port", true};
