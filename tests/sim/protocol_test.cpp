@@ -121,14 +121,17 @@ TEST_F(DevsimProtocol, LineRatePacesTheAnswerEvenlyAndStopCutsItShort) {
     const auto seconds = [&](std::size_t i) {
         return std::chrono::duration<double>(times[i] - start).count();
     };
-    // Evenly, not in bursts: 1000 characters by 1.04 s, 500 by about half that.
-    EXPECT_GT(seconds(999), 0.9);
-    EXPECT_LT(seconds(999), 1.6);
-    EXPECT_GT(seconds(499), 0.35);
-    EXPECT_LT(seconds(499), 0.8);
+    // Evenly, never ahead of the line: character i not before i / 960 s
+    // (less a little for the first one's own time).  A busy machine may
+    // only make it later, so the upper bound is wide: the rate is not
+    // ignored or divided.
+    for (const std::size_t i : {99u, 499u, 999u}) {
+        EXPECT_GT(seconds(i), i / 960.0 - 0.01) << i;
+    }
+    EXPECT_LT(seconds(999), 3 * 1000 / 960.0);
     const Clock::time_point stop = Clock::now();
     sim_.reset();
-    EXPECT_LT(Clock::now() - stop, milliseconds(500));
+    EXPECT_LT(Clock::now() - stop, milliseconds(5000)) << "stopping cuts the answer short";
 }
 
 std::string WithG(std::string text, std::initializer_list<std::size_t> at) {
