@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo clean format test-windows
+.PHONY: all deps build test demo clean format test-windows test-sanitize
 
 all: build
 
@@ -27,6 +27,12 @@ demo: build
 test-windows:
 	scripts/install-deps windows
 	JOBS=$(JOBS) scripts/test-windows
+
+# The native suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# (build-asan), then ThreadSanitizer over the tests that run the simulator
+# on a thread (build-tsan).  Any report fails it.
+test-sanitize: deps
+	JOBS=$(JOBS) scripts/test-sanitize
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
