@@ -143,6 +143,7 @@ bool FormWindow::Create() {
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
     }
+    comportBox_.Attach(Control(IdComport));
     Layout(WindowDpi(window_));
     // The boxes' texts go in once the boxes have their width, so their edit
     // fields show them from the first character.
@@ -187,6 +188,7 @@ void FormWindow::Layout(UINT dpi) {
         }
     }
     look_ = std::move(look);
+    comportBox_.FitList();  // for the new font
 }
 
 void FormWindow::Show(int showCommand) {
@@ -205,6 +207,9 @@ HWND FormWindow::SettingBox(FormSetting setting) const {
 
 void FormWindow::SetSettingText(FormSetting setting, const std::string& text) {
     SetWindowTextW(SettingBox(setting), Widen(text).c_str());
+    if (setting == FormSetting::Comport) {
+        comportBox_.TextSet();
+    }
 }
 
 void FormWindow::Dispatch(MSG& message) {
@@ -248,7 +253,9 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
-            if (HIWORD(wParam) == BN_CLICKED) {
+            if (LOWORD(wParam) == IdComport) {
+                comportBox_.OnNotify(HIWORD(wParam));
+            } else if (HIWORD(wParam) == BN_CLICKED) {
                 if (LOWORD(wParam) == IdCommand4) {
                     Clicked(&Form1::Command4_Click);
                 } else if (LOWORD(wParam) == IdCommand3) {
@@ -358,6 +365,10 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
         SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
     }
     SetWindowTextW(box, text.c_str());
+    if (setting == FormSetting::Comport) {
+        comportBox_.FitList();
+        comportBox_.TextSet();
+    }
 }
 
 void FormWindow::ShowMessage(const FormMessage& message) {

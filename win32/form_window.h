@@ -10,8 +10,10 @@
 //
 // Keyboard: messages go through IsDialogMessage, so Tab follows the focus
 // order and Alt+R / Alt+W press the buttons, also while an operation
-// processes events.  A close during an operation hides the window at once
-// and destroys it when the operation has got back out of its click.
+// processes events.  The Comport box lists ports with long names and takes
+// device paths: it is a PathBox (list as wide as its items, the start of
+// its text shown, a tooltip with the whole text).  A close during an operation hides the window at
+// once and destroys it when the operation has got back out of its click.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +23,7 @@
 
 #include "form/Form1.h"
 #include "form/form_view.h"
+#include "win32/path_box.h"
 
 namespace vantri::win32 {
 
@@ -48,6 +51,8 @@ class FormWindow final : public FormView {
     // The window, null once destroyed, and a control by its id (layout.h).
     HWND Handle() const { return window_; }
     HWND Control(int id) const;
+    // The tooltip with the Comport box's whole text.
+    HWND ComportTooltip() const { return comportBox_.Tooltip(); }
 
     // Hands one message of the thread's loop to the window (dialog keys
     // first).  RunMessageLoop is the program's loop until WM_QUIT.
@@ -82,6 +87,7 @@ class FormWindow final : public FormView {
     HWND window_ = nullptr;
     std::unique_ptr<WindowLook> look_;
     std::unique_ptr<Form1> form_;
+    PathBox comportBox_;        // device paths are longer than the box
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
     int clickDepth_ = 0;        // click handlers on the stack
     bool closing_ = false;

@@ -6,7 +6,7 @@
 ;
 ;   makensis -DVERSION=1.0.0 -DBINDIR=... -DSRCDIR=... -DOUTFILE=... installer.nsi
 ;
-; vantri-keywriter.exe (the window) is included when BINDIR holds it.
+; BINDIR holds vantri-keywriter.exe (the window) and vantri-key.exe.
 ; Copyright (c) 2026 The Vantri Key Writer authors; MIT licence (LICENSE).
 
 Unicode true
@@ -16,9 +16,6 @@ RequestExecutionLevel user
 
 !define APP "Vantri Key Writer"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VantriKeyWriter"
-!if /FileExists "${BINDIR}/vantri-keywriter.exe"
-  !define WITH_WINDOW
-!endif
 
 Name "${APP}"
 OutFile "${OUTFILE}"
@@ -45,19 +42,15 @@ Section "Install"
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "${BINDIR}/vantri-key.exe"
-!ifdef WITH_WINDOW
   File "${BINDIR}/vantri-keywriter.exe"
-!endif
   File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
   File "/oname=README.md" "${SRCDIR}/README.md"
   File "${SRCDIR}/icons/vantri-keywriter.ico"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${APP}"
-!ifdef WITH_WINDOW
   CreateShortcut "$SMPROGRAMS\${APP}\${APP}.lnk" "$INSTDIR\vantri-keywriter.exe" "" \
       "$INSTDIR\vantri-keywriter.ico"
-!endif
   ; vantri-key in a console opened in the program folder, with its help shown.
   CreateShortcut "$SMPROGRAMS\${APP}\${APP} command line.lnk" "$SYSDIR\cmd.exe" \
       '/k "$INSTDIR\vantri-key.exe" --help' "$INSTDIR\vantri-keywriter.ico"

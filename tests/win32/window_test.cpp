@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -18,6 +20,7 @@
 #include "tests/windows/wine_devices.h"
 #include "win32/form_window.h"
 #include "win32/layout.h"
+#include "win32/utf16.h"
 
 namespace vantri {
 namespace {
@@ -140,6 +143,74 @@ TEST_F(Win32WindowTest, WriteSendsTheFileChosenInTheOpenDialog) {
     EXPECT_EQ(Caption(), "   File Written !");
 }
 
+// The Comport box takes device paths, and lists ports by names, longer than
+// itself: its list reads them whole, its field shows a path's start while
+// the user is not editing it, and its tooltip holds the whole text as it
+// changes and shows on hover, also over a window that is not the active one.
+TEST_F(Win32WindowTest, ComportBoxReadsLongPathsWhole) {
+    const std::string path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    const HWND box = Control(win32::IdComport);
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    ASSERT_TRUE(GetComboBoxInfo(box, &parts));
+    const HWND edit = parts.hwndItem;
+    const HWND tip = view_->ComportTooltip();
+    ASSERT_NE(tip, nullptr);
+    const auto tipText = [&](HWND tool) {
+        wchar_t text[1024] = {};
+        TTTOOLINFOW info{};
+        info.cbSize = TTTOOLINFOW_V2_SIZE;
+        info.hwnd = view_->Handle();
+        info.uId = reinterpret_cast<UINT_PTR>(tool);
+        info.lpszText = text;
+        SendMessageW(tip, TTM_GETTEXTW, std::size(text), reinterpret_cast<LPARAM>(&info));
+        return win32::Narrow(text);
+    };
+    const auto firstShown = [edit] { return SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0); };
+
+    view_->SetSettingChoices(FormSetting::Comport, {"1", path});
+    const HDC dc = GetDC(box);
+    SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(box, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, win32::Widen(path).c_str(), static_cast<int>(path.size()), &extent);
+    ReleaseDC(box, dc);
+    SendMessageW(box, CB_SHOWDROPDOWN, TRUE, 0);
+    RECT list{};
+    GetClientRect(parts.hwndList, &list);
+    SendMessageW(box, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_GT(list.right, extent.cx);
+
+    Set(FormSetting::Comport, path);
+    EXPECT_EQ(firstShown(), 0);
+    EXPECT_EQ(tipText(edit), path);
+    EXPECT_EQ(tipText(box), path);
+    // Typed at the end, the field shows the end; left, its start again.
+    SetFocus(edit);
+    SendMessageW(edit, EM_SETSEL, path.size(), path.size());
+    SendMessageW(edit, WM_CHAR, L'x', 0);
+    EXPECT_GT(firstShown(), 0);
+    EXPECT_EQ(tipText(edit), path + "x");
+    SetFocus(Control(IdCommand3));
+    EXPECT_EQ(firstShown(), 0);
+
+    // The mouse comes to rest over the field while another window is active.
+    const HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 600, 500, 50,
+                                       50, nullptr, nullptr, nullptr, nullptr);
+    SetActiveWindow(other);
+    RECT field{};
+    GetWindowRect(edit, &field);
+    SetCursorPos((field.left + field.right) / 2, (field.top + field.bottom) / 2);
+    POINT at{(field.right - field.left) / 2, (field.bottom - field.top) / 2};
+    SendMessageW(edit, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+    const auto start = std::chrono::steady_clock::now();
+    while (!IsWindowVisible(tip) && wintest::ElapsedMs(start) < 10000) {
+        view_->ProcessEvents();
+        Sleep(20);
+    }
+    EXPECT_TRUE(IsWindowVisible(tip));
+    DestroyWindow(other);
+}
+
 // The save dialog takes a name only in a folder that exists: a mistyped
 // folder is refused by the dialog itself, which stays up, and nothing is
 // saved.
@@ -204,7 +275,8 @@ INSTANTIATE_TEST_SUITE_P(
                               FormSetting::Comport,
                               std::to_string(wintest::AbsentPort),
                               0,
-                              {"Not able to Open selected Comport", "Error", MB_ICONWARNING}},
+                              {"Not able to Open selected Comport\n\nCOM200: no such port.",
+                               "Error", MB_ICONWARNING}},
                       BoxCase{"BadComport",
                               IdCommand4,
                               FormSetting::Comport,
@@ -241,7 +313,9 @@ TEST_F(Win32WindowTest, ClosingDuringAReadEndsItWithoutAnotherBox) {
     for (const bool overBusyBox : {false, true}) {
         SCOPED_TRACE(overBusyBox ? "close over the busy box" : "close between reads");
         Open();
-        Set(FormSetting::Comport, std::to_string(wintest::ReadLostPort));
+        // Each run meets a device of its own: one that hung up is gone.
+        Set(FormSetting::Comport,
+            std::to_string(overBusyBox ? wintest::ReadLostPortAgain : wintest::ReadLostPort));
         auto answerer = Answerer();
         const HWND window = view_->Handle();
         if (overBusyBox) {

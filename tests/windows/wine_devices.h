@@ -22,6 +22,7 @@ inline constexpr std::int16_t LatePort = 4;            // answers after 600 ms, 
 inline constexpr std::int16_t ReadHangupPort = 5;      // hangs up after 0x05 and 1000 characters
 inline constexpr std::int16_t ReadLostPort = 6;        // the same, for the test wine skips
 inline constexpr std::int16_t LastByteHangupPort = 7;  // hangs up at a write's last byte
+inline constexpr std::int16_t ReadLostPortAgain = 8;   // as ReadLostPort, for a second window
 inline constexpr std::int16_t AbsentPort = 200;        // mapped to nothing
 
 inline constexpr int LateAnswerMs = 600;
