@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # The programs the demo runs; `make demo` builds only these.
 DEMO_PROGRAMS = vantri-keywriter vantri-key vantri-devsim
 
-.PHONY: all deps build test demo clean format test-windows package package-windows
+.PHONY: all deps build test demo clean format test-windows test-sanitize package package-windows
 
 all: build
 
@@ -43,6 +43,12 @@ package:
 package-windows:
 	scripts/install-deps windows-package
 	JOBS=$(JOBS) scripts/package-windows
+
+# The native suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# (build-asan), then ThreadSanitizer over the tests that run the simulator
+# on a thread (build-tsan).  Any report fails it.
+test-sanitize: deps
+	JOBS=$(JOBS) scripts/test-sanitize
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -5,9 +5,17 @@
 // leaves exactly the new bytes (never the tail of an older, longer file) or
 // leaves any existing file as it was.  A new file is created owner-only on
 // POSIX, since it holds key material; an existing file keeps its permissions.
+//
+// No key material outlives a save that is killed half-way.  Where the file
+// system allows (Linux O_TMPFILE), the temporary file has no name until its
+// bytes are complete and flushed, and it is owner-only until it replaces the
+// target.  A temporary file that does have a name ".vantri-save-*.tmp" is
+// held by its writer (a lock on POSIX, an unshared handle on Windows); each
+// save first removes the ones in its folder whose writer is gone.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +26,15 @@ struct SaveOutcome {
     std::string reason;  // for the user: "permission denied", "no space left on device", ...
 };
 
-SaveOutcome SaveBinFile(const std::filesystem::path& target, std::string_view bytes);
+// Points of a save, for tests that stop a saver there.
+enum class SaveStep {
+    Written,  // the bytes are in the temporary file and flushed
+    Named,    // the temporary file has its name in the target's folder; the rename is next
+};
+using SaveProbe = std::function<void(SaveStep)>;
+
+// `probe`, when set, is called at each step; the product passes none.
+SaveOutcome SaveBinFile(const std::filesystem::path& target, std::string_view bytes,
+                        const SaveProbe& probe = {});
 
 }  // namespace vantri

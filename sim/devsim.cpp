@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -33,6 +34,8 @@ constexpr std::uint8_t kWriteRequest = 0x06;
 // it into a read answer finds it there.
 constexpr char kChatterByte = '*';
 constexpr std::size_t kChatterEvery = 16;
+// Records of received bytes kept: a write and room for what follows it.
+constexpr std::size_t kRecordLimit = 2 * (KeyBufferSize + 1);
 
 // Waits on `fds` until one is ready or `timeout` has passed (none: no limit).
 int Wait(pollfd* fds, nfds_t count, std::optional<Clock::duration> timeout) {
@@ -117,7 +120,9 @@ struct Simulator::Impl {
     std::string buffer;
     int writesCompleted = 0;
     int readsAnswered = 0;
-    std::vector<Received> received;
+    // From the latest write request on, so a device that serves for ever
+    // keeps one write's worth; at most kRecordLimit, the oldest dropped.
+    std::deque<Received> received;
     bool hungUp = false;
 
     // The serving thread's own state.
@@ -174,6 +179,7 @@ struct Simulator::Impl {
 
     void Serve();
     void Receive();
+    void Record(microseconds at, std::uint8_t byte);
     void Handle(std::uint8_t byte, Clock::time_point now);
     void BeginAnswer();
     void CompleteWrite();
@@ -256,20 +262,27 @@ void Simulator::Impl::Receive() {
     const Clock::time_point now = Clock::now();
     const microseconds at = Since(now);
     crossed += static_cast<std::uint64_t>(n);
-    {
-        std::lock_guard lock(mutex);
-        for (ssize_t i = 0; i < n; ++i) {
-            received.push_back({at, static_cast<std::uint8_t>(buf[i])});
-        }
-    }
     batchAt = at;
     for (ssize_t i = 0; i < n; ++i) {
         const auto byte = static_cast<std::uint8_t>(buf[i]);
         log.Byte(at, byte);
+        Record(at, byte);
         Handle(byte, now);
     }
     batchAt.reset();
     log.Flush();
+}
+
+// Before the byte is handled, so whoever sees its effect also finds it here.
+void Simulator::Impl::Record(microseconds at, std::uint8_t byte) {
+    std::lock_guard lock(mutex);
+    if (!inWrite && byte == kWriteRequest) {
+        received.clear();
+    }
+    received.push_back({at, byte});
+    if (received.size() > kRecordLimit) {
+        received.pop_front();
+    }
 }
 
 void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
@@ -594,7 +607,7 @@ int Simulator::ReadsAnswered() const {
 
 std::vector<Received> Simulator::ReceivedBytes() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->received;
+    return {impl_->received.begin(), impl_->received.end()};
 }
 
 bool Simulator::HungUp() const {

@@ -83,12 +83,14 @@ class Simulator {
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    const std::string& PortPath() const;          // the port side, "/dev/pts/N"
-    std::string Buffer() const;                   // the current 4096-byte buffer
-    int WritesCompleted() const;                  // write exchanges fully received
-    int ReadsAnswered() const;                    // 0x05 requests answered (or begun)
-    std::vector<Received> ReceivedBytes() const;  // every byte received, in order
-    bool HungUp() const;                          // the hangup fault has closed the line
+    const std::string& PortPath() const;  // the port side, "/dev/pts/N"
+    std::string Buffer() const;           // the current 4096-byte buffer
+    int WritesCompleted() const;          // write exchanges fully received
+    int ReadsAnswered() const;            // 0x05 requests answered (or begun)
+    // The bytes received from the latest write request (0x06 outside a
+    // write) on, or from the start before any; in order, at most 8194.
+    std::vector<Received> ReceivedBytes() const;
+    bool HungUp() const;  // the hangup fault has closed the line
     void Stop();
 
   private:

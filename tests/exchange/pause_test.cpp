@@ -19,7 +19,9 @@ TEST(PauseMs, LastsAtLeastWhatItSaysAndNotMuchMore) {
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         EXPECT_GE(took.count(), ms) << ms;
-        EXPECT_LT(took.count(), ms + 30.0) << ms;  // loose: a loaded machine wakes late
+        // Catches a unit error (25 ms taken as 250), not a late wake: a
+        // loaded machine woke 34 ms late here; bench/ measures the overshoot.
+        EXPECT_LT(took.count(), ms + 200.0) << ms;
     }
 }
 

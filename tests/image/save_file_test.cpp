@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -161,6 +162,61 @@ TEST(SaveBinFile, ReplacesTheFileInOneStepOrNotAtAll) {
     ASSERT_EQ(::stat(file.c_str(), &after), 0);
     EXPECT_NE(after.st_ino, before.st_ino);
     EXPECT_EQ(ReadFile(file), key);
+}
+
+// A saver killed at a step of its save (a child stopped there, then killed)
+// leaves the target whole and no key material for good: no file at all
+// while the bytes have no name (Linux), else an owner-only one that the
+// next save removes once, and only once, its writer is gone.
+TEST(SaveBinFile, ASaverKilledMidSaveLeavesNoKeyMaterialBehind) {
+    for (const SaveStep step : {SaveStep::Written, SaveStep::Named}) {
+        SCOPED_TRACE(static_cast<int>(step));
+        TempDir dir;
+        const auto file = dir / "Ram.Bin";
+        WriteFile(file, "old");
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t saver = ::fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            ::close(ready[0]);
+            SaveBinFile(file, RandomBytes(4096, 20), [&](SaveStep at) {
+                if (at == step) {
+                    static_cast<void>(::write(ready[1], "!", 1));
+                    for (;;) {
+                        ::pause();
+                    }
+                }
+            });
+            ::_exit(1);  // the step never came
+        }
+        ::close(ready[1]);
+        char signal = 0;
+        const bool stopped = ::read(ready[0], &signal, 1) == 1;
+        ::close(ready[0]);
+        Names leftovers = NamesIn(dir.path());
+        leftovers.erase("Ram.Bin");
+#ifdef __linux__
+        EXPECT_EQ(leftovers.size(), step == SaveStep::Written ? 0u : 1u);
+#endif
+        // The writer still lives: its file stays.
+        ASSERT_TRUE(SaveBinFile(file, "meanwhile").ok);
+        EXPECT_EQ(NamesIn(dir.path()).size(), leftovers.size() + 1);
+        ::kill(saver, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(saver, &status, 0), saver);
+        ASSERT_TRUE(stopped);
+        EXPECT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(ReadFile(file), "meanwhile");
+        for (const std::string& name : leftovers) {
+            EXPECT_EQ(ModeOf(dir / name), 0600u) << name;
+        }
+        ASSERT_TRUE(SaveBinFile(file, "new").ok);
+        EXPECT_EQ(NamesIn(dir.path()), Names{"Ram.Bin"});
+        EXPECT_EQ(ReadFile(file), "new");
+        EXPECT_EQ(ModeOf(file), 0644u);
+    }
 }
 
 // An existing file keeps its mode; a link stays a link to the file it names.
