@@ -189,25 +189,27 @@ TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
 TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
     QStringList seen;
     BoxSeen busy;
-    bool writeOff = false;
     // A nested click on Read, posted at the first progress caption: it
-    // comes before the save dialog only if the window processes its events
-    // while the Read runs.
+    // comes while the Read runs, Write off, before the save dialog, only if
+    // the window processes its events meanwhile.
+    bool nested = false;
     QObject context;  // ends the connection with the test
     bool posted = false;
     QObject::connect(&window_, &QWidget::windowTitleChanged, &context, [&] {
         if (!std::exchange(posted, true)) {
             QTimer::singleShot(0, &context, [&] {
-                writeOff = !window_.Command3->isEnabled();
+                nested = !window_.Command3->isEnabled() && !QApplication::activeModalWidget();
                 QTest::mouseClick(window_.Command4, Qt::LeftButton);
             });
         }
     });
     Run(window_.Command4, ModalScript().Box(&busy).Dialog([&](QFileDialog& d) {
         seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d), d.nameFilters().join('|')};
+        // The port stays held while the dialog is up.
+        EXPECT_TRUE(window_.Logic().comopened == True16 && !window_.Command3->isEnabled());
         ModalScript::Choose(d, Path("a"));
     }));
-    EXPECT_TRUE(writeOff);
+    EXPECT_TRUE(nested);
     EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
     EXPECT_EQ(seen, (QStringList{"Save Keybuffer To Bin file", "Ram.Bin", "Bin File (*.bin)"}));
     QFile saved(Path("a.Bin"));
