@@ -28,18 +28,10 @@ namespace {
 namespace fs = std::filesystem;
 using Log = std::vector<std::string>;
 
-// A file dialog as the logic asked for it.
-struct DialogSeen {
-    std::string kind, filter;  // kind: "open" or "save"
-    std::uint32_t flags;
-    std::string title;
-    fs::path proposed;
-};
-
 class ScriptedView : public FormView {
   public:
     // What the user does in a dialog: the name chosen, "" for Cancel.
-    using Answer = std::function<fs::path(const DialogSeen&)>;
+    using Answer = std::function<fs::path()>;
 
     std::map<FormSetting, std::string> settings;  // the boxes' texts
     std::map<FormSetting, Log> choices;
@@ -49,7 +41,8 @@ class ScriptedView : public FormView {
     // "box: <text>", "save dialog", "open dialog", and every caption.
     Log log;
     std::vector<FormMessage> boxes;
-    std::vector<DialogSeen> dialogs;
+    Log dialogs;                  // "title|flags" (open), "title|proposed name" (save)
+    std::string filter;           // of the last dialog
     std::vector<Answer> answers;  // one per dialog to come
     int unanswered = 0;           // dialogs that came with no answer left
     int dismissals = 0;
@@ -94,11 +87,11 @@ class ScriptedView : public FormView {
     }
     fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                             const std::string& title) override {
-        return Dialog({"open", filter, flags, title, {}});
+        return Dialog("open", filter, title + "|" + std::to_string(flags));
     }
     fs::path ShowSaveDialog(const std::string& filter, const fs::path& defaultName,
                             const std::string& title) override {
-        return Dialog({"save", filter, 0, title, defaultName});
+        return Dialog("save", filter, title + "|" + defaultName.string());
     }
     void ProcessEvents() override {
         if (auto act = std::exchange(atNextEvents, nullptr)) {
@@ -108,16 +101,18 @@ class ScriptedView : public FormView {
     void DismissModals() override { ++dismissals; }
 
   private:
-    fs::path Dialog(const DialogSeen& seen) {
+    fs::path Dialog(const std::string& kind, const std::string& filterList,
+                    const std::string& seen) {
         dialogs.push_back(seen);
-        log.push_back(seen.kind + " dialog");
+        filter = filterList;
+        log.push_back(kind + " dialog");
         if (answers.empty()) {
             ++unanswered;
             return {};
         }
         const Answer answer = answers.front();
         answers.erase(answers.begin());
-        return answer(seen);
+        return answer();
     }
 };
 
@@ -158,7 +153,7 @@ class FormTest : public ::testing::Test {
     }
     // A dialog answer: the user chooses `name` in the folder.
     ScriptedView::Answer Choosing(const std::string& name) const {
-        return [path = Path(name)](const DialogSeen&) { return path; };
+        return [path = Path(name)] { return path; };
     }
     Log FilesInFolder() const {
         Log names;
@@ -325,7 +320,7 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
 // more is shown, sent or saved, the port is closed.
 TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
     const auto closeNow = [this] { view_.Close(); };
-    const auto closeInTheDialog = [this](const DialogSeen&) {
+    const auto closeInTheDialog = [this] {
         view_.Close();
         return fs::path();  // what a dialog taken down gives
     };
@@ -383,17 +378,15 @@ TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) 
     // An older, longer file of that name is replaced, not overwritten in part.
     WriteFile("a.Bin", std::string(5000, '\xEE'));
     bool held = false;  // the port stays held while the save dialog is up
-    view_.answers = {[&](const DialogSeen&) {
+    view_.answers = {[&] {
         held =
             view_.form.comopened == True16 && ComHandle != port::InvalidHandle && !view_.enabled[1];
         return Path("a");
     }};
     view_.Click(FormButton::Read);
     EXPECT_TRUE(held);
-    ASSERT_EQ(view_.dialogs.size(), 1u);
-    const DialogSeen& d = view_.dialogs[0];
-    EXPECT_EQ(d.title + "|" + d.proposed.string(), "Save Keybuffer To Bin file|Ram.Bin");
-    EXPECT_EQ(d.filter, std::string("Bin File (*.bin)\0*.bin\0\0", 24));
+    EXPECT_EQ(view_.dialogs, Log{"Save Keybuffer To Bin file|Ram.Bin"});
+    EXPECT_EQ(view_.filter, std::string("Bin File (*.bin)\0*.bin\0\0", 24));
     EXPECT_TRUE(Contents("a.Bin") == device_->Buffer());
     // Write is off from the open to the end; the caption comes first.
     Log log = ReadProgress();
@@ -409,7 +402,7 @@ TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) 
     EXPECT_TRUE(Contents("b.txt") == device_->Buffer());
 
     // Cancel in the save dialog saves nothing and keeps the last progress.
-    view_.answers = {[](const DialogSeen&) { return fs::path(); }};
+    view_.answers = {[] { return fs::path(); }};
     view_.Click(FormButton::Read);
     EXPECT_EQ(view_.caption, ReadProgress().back());
     EXPECT_EQ(FilesInFolder(), (Log{"a.Bin", "b.txt", "key.bin"}));
@@ -429,11 +422,11 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
              "Choose another name or folder. Cancel discards the Keybuffer."}}));
     // Offered again under the name that failed, extension and folder included.
     ASSERT_EQ(view_.dialogs.size(), 2u);
-    EXPECT_EQ(view_.dialogs[1].proposed, Path("k.Bin"));
+    EXPECT_EQ(view_.dialogs[1], "Save Keybuffer To Bin file|" + Path("k.Bin").string());
     EXPECT_TRUE(Contents("k2.Bin") == device_->Buffer());
     EXPECT_EQ(view_.caption, ReadDoneCaption);
 
-    view_.answers = {Choosing("k"), [](const DialogSeen&) { return fs::path(); }};
+    view_.answers = {Choosing("k"), [] { return fs::path(); }};
     view_.Click(FormButton::Read);  // given up: nothing claimed
     EXPECT_EQ(view_.boxes.size(), 2u);
     EXPECT_EQ(FilesInFolder(), (Log{"k.Bin", "k2.Bin", "key.bin"}));
@@ -505,10 +498,8 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
     };
     view_.answers = {Choosing("key.bin")};
     view_.Click(FormButton::Write);
-    ASSERT_EQ(view_.dialogs.size(), 1u);
-    const DialogSeen& d = view_.dialogs[0];
-    EXPECT_EQ(d.title + "|" + std::to_string(d.flags), "Select Keybuffer Bin file to write|6148");
-    EXPECT_EQ(d.filter, std::string("Bin Files(*.bin )\0*.bin\0\0", 25));
+    EXPECT_EQ(view_.dialogs, Log{"Select Keybuffer Bin file to write|6148"});
+    EXPECT_EQ(view_.filter, std::string("Bin Files(*.bin )\0*.bin\0\0", 25));
     EXPECT_TRUE(Received(4097) == "\x06" + key_);
     // Read is off from the open to the end; a caption after each of the 41
     // blocks, then the end's.
@@ -537,7 +528,7 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
 
     StartDevice();  // Cancel in the open dialog sends nothing
     view_.log.clear();
-    view_.answers = {[](const DialogSeen&) { return fs::path(); }};
+    view_.answers = {[] { return fs::path(); }};
     view_.Click(FormButton::Write);
     EXPECT_EQ(Received(), "");
     EXPECT_EQ(view_.log, (Log{"Read off", "open dialog", "Read on"}));
