@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QListView>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "dialogs/Module1.h"
 #include "modal_script.h"
@@ -30,74 +30,71 @@ class DialogsTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(folder_.isValid());
         owner_.show();
+        for (const char* name : {"old.bin", "KEY.BIN", "lower.bin", "notes.txt"}) {
+            QFile file(Path(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name;
+        }
     }
     QString Path(const QString& name) const { return folder_.filePath(name); }
-    void Touch(const QString& name) const {
-        QFile file(Path(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name.toStdString();
-    }
 
     QTemporaryDir folder_;
     QWidget owner_;
 };
 
-// The proposal as it stands, a name without extension, an existing file
-// (no overwrite question: the caller decides) and a long path all come
-// back as typed, nothing added.
-TEST_F(DialogsTest, SaveReturnsTheNameAsTypedWithoutAQuestion) {
-    Touch("old.bin");
+// What the save dialog shows (title, name box, filters, no suffix added),
+// and what it gives back: the name as typed, an existing file with no
+// overwrite question (the caller decides), a long path; a name in a folder
+// that does not exist is refused in the dialog, which stays up; a proposal
+// whose folder has gone starts in the nearest folder that exists.
+TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
     const QString deep = Path(QString(60, 'd') + "/" + QString(60, 'e'));
     ASSERT_TRUE(QDir().mkpath(deep));
-    const QString proposal = QStringLiteral("Ram.Bin");
-    for (const QString& typed :
-         {proposal, Path("noext"), Path("old.bin"), deep + "/" + QString(40, 'k')}) {
-        SCOPED_TRACE(typed.toStdString());
+    const QString here = QDir(folder_.path()).absolutePath();
+    struct Case {
+        QString proposal, typed;
+        QString nameBox, folder;  // as the dialog opens; folder "" not checked
+        bool refused;             // then "k" is chosen
+    };
+    const Case cases[] = {
+        // First: the dialog would otherwise start where the one before it ended.
+        {Path("gone/deeper/k.Bin"), Path("gone/k"), "k.Bin", here, true},
+        {"Ram.Bin", "Ram.Bin", "Ram.Bin", "", false},
+        {"Ram.Bin", Path("noext"), "Ram.Bin", "", false},
+        {"Ram.Bin", Path("old.bin"), "Ram.Bin", "", false},
+        {"Ram.Bin", deep + "/" + QString(40, 'k'), "Ram.Bin", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
         QStringList seen;
+        BoxSeen refusal;
         ModalScript script;  // an overwrite question would be unexpected
         script.Dialog([&](QFileDialog& d) {
             seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d),
-                               d.nameFilters().join('|'), d.defaultSuffix()};
+                               d.nameFilters().join('|'), d.defaultSuffix(),
+                               c.folder.isEmpty() ? "" : d.directory().absolutePath()};
             d.setDirectory(folder_.path());
-            ModalScript::Choose(d, typed);
+            ModalScript::Choose(d, c.typed);
         });
-        const QString chosen =
-            ShowSaveDialog(SaveFilter, &owner_, proposal, QStringLiteral("Save Keybuffer"));
+        if (c.refused) {
+            script.Box(&refusal).Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("k")); });
+        }
+        const QString chosen = ShowSaveDialog(SaveFilter, &owner_, c.proposal, "Save");
         EXPECT_EQ(script.Finish(), "");
-        EXPECT_EQ(seen, (QStringList{"Save Keybuffer", proposal, "Bin File (*.bin)", ""}));
-        EXPECT_EQ(chosen, QDir::toNativeSeparators(typed == proposal ? Path(typed) : typed));
+        EXPECT_EQ(seen, (QStringList{"Save", c.nameBox, "Bin File (*.bin)", "", c.folder}));
+        const QString want = c.refused ? Path("k") : c.typed == "Ram.Bin" ? Path(c.typed) : c.typed;
+        EXPECT_EQ(chosen, QDir::toNativeSeparators(want));
+        if (c.refused) {
+            EXPECT_EQ(refusal,
+                      (BoxSeen{QDir::toNativeSeparators(c.typed), "Save", QMessageBox::Warning,
+                               "The folder does not exist. Check the name and try "
+                               "again."}));
+        }
     }
-}
-
-// A name in a folder that does not exist is refused in the dialog, which
-// stays up; a proposal whose folder has gone starts in the nearest folder
-// that exists, with the name alone in the name box.
-TEST_F(DialogsTest, SaveAcceptsOnlyANameInAFolderThatExists) {
-    QStringList seen;
-    BoxSeen refusal;
-    ModalScript script;
-    script
-        .Dialog([&](QFileDialog& d) {
-            seen = QStringList{ModalScript::NameBoxText(d), d.directory().absolutePath()};
-            ModalScript::Choose(d, Path("gone/k"));
-        })
-        .Box(&refusal)
-        .Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("k")); });
-    const QString chosen =
-        ShowSaveDialog(SaveFilter, &owner_, Path("gone/deeper/k.Bin"), QStringLiteral("Save"));
-    EXPECT_EQ(script.Finish(), "");
-    EXPECT_EQ(seen, (QStringList{"k.Bin", QDir(folder_.path()).absolutePath()}));
-    EXPECT_EQ(refusal,
-              (BoxSeen{QDir::toNativeSeparators(Path("gone/k")), "Save", QMessageBox::Warning,
-                       "The folder does not exist. Check the name and try again."}));
-    EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("k")));
 }
 
 // Key files are offered whatever the case of their extension; a name that
 // does not exist is refused in the dialog.
 TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
-    Touch("Ram.Bin");
-    Touch("lower.bin");
-    Touch("notes.txt");
     QStringList seen;
     QStringList offered;
     BoxSeen refusal;
@@ -106,32 +103,35 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
         .Dialog([&](QFileDialog& d) {
             seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d),
                                d.nameFilters().join('|')};
-            EXPECT_EQ(d.fileMode(), QFileDialog::ExistingFile);
             d.setDirectory(folder_.path());
             auto* list = d.findChild<QListView*>(QStringLiteral("listView"));
             ASSERT_NE(list, nullptr);
-            // The folder is listed by a background thread.
-            const QAbstractItemModel* model = list->model();
-            for (int wait = 0; wait < 400 && model->rowCount(list->rootIndex()) < 2; ++wait) {
-                QApplication::processEvents(QEventLoop::AllEvents, 10);
-            }
-            for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
-                const QModelIndex index = model->index(row, 0, list->rootIndex());
-                if ((model->flags(index) & Qt::ItemIsEnabled) && !list->isRowHidden(row)) {
-                    offered << index.data().toString();
+            const auto shown = [list] {
+                QStringList names;
+                const QAbstractItemModel* model = list->model();
+                for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+                    const QModelIndex index = model->index(row, 0, list->rootIndex());
+                    if ((model->flags(index) & Qt::ItemIsEnabled) && !list->isRowHidden(row)) {
+                        names << index.data().toString();
+                    }
                 }
-            }
+                names.sort();
+                return names;
+            };
+            // A background thread lists the folder: wait until it has.
+            const QStringList keyFiles{"KEY.BIN", "lower.bin", "old.bin"};
+            static_cast<void>(  // what it shows then is checked below
+                QTest::qWaitFor([&] { return (offered = shown()) == keyFiles; }, 20000));
             ModalScript::Choose(d, Path("missing.bin"));
         })
         .Box(&refusal)
-        .Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("Ram.Bin")); });
+        .Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("KEY.BIN")); });
     const QString chosen = ShowOpenDialog(OpenFilter, OpenFlags, &owner_, QStringLiteral("Open"));
     EXPECT_EQ(script.Finish(), "");
     EXPECT_EQ(seen, (QStringList{"Open", "", "Bin Files(*.bin )"}));
-    offered.sort();
-    EXPECT_EQ(offered, (QStringList{"Ram.Bin", "lower.bin"}));
+    EXPECT_EQ(offered, (QStringList{"KEY.BIN", "lower.bin", "old.bin"}));
     EXPECT_TRUE(refusal.text.contains("missing.bin")) << refusal.text.toStdString();
-    EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("Ram.Bin")));
+    EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("KEY.BIN")));
 }
 
 TEST_F(DialogsTest, CancelAndTheCloseBoxGiveNothing) {

@@ -1,87 +1,542 @@
-// The window's logic at rest, what it refuses before an operation begins,
-// the caption texts and the extension rule.
+// The window's logic against a scripted view that records what the logic
+// shows and answers its dialogs, with the real serial backend, real files
+// and a simulated device on a real pseudo-terminal behind it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "form/Form1.h"
 #include "form/captions.h"
-#include "scripted_view.h"
+#include "serial/call_trace.h"
+#include "serial/zrkCommModule.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
+
+bool operator==(const FormMessage& a, const FormMessage& b) {
+    return a.text == b.text && a.title == b.title && a.icon == b.icon && a.detail == b.detail;
+}
+
 namespace {
 
-std::vector<std::string> Numbers(int count) {
-    std::vector<std::string> items;
+namespace fs = std::filesystem;
+using Log = std::vector<std::string>;
+
+class ScriptedView : public FormView {
+  public:
+    // What the user does in a dialog: the name chosen, "" for Cancel.
+    using Answer = std::function<fs::path()>;
+
+    std::map<FormSetting, std::string> settings;  // the boxes' texts
+    std::map<FormSetting, Log> choices;
+    bool enabled[2] = {true, true};  // Read, Write
+    std::string caption = WindowCaption;
+    // What the user saw, in order: "Write off", "Write on" (changes only),
+    // "box: <text>", "save dialog", "open dialog", and every caption.
+    Log log;
+    std::vector<FormMessage> boxes;
+    Log dialogs;                  // "title|flags" (open), "title|proposed name" (save)
+    std::string filter;           // of the last dialog
+    std::vector<Answer> answers;  // one per dialog to come
+    int unanswered = 0;           // dialogs that came with no answer left
+    int dismissals = 0;
+    std::function<void()> atNextEvents;                 // run once, at the next events
+    std::function<void(const std::string&)> onCaption;  // at every caption
+    Form1 form{*this};
+
+    ScriptedView() {
+        for (FormSetting s : {FormSetting::Comport, FormSetting::Blocksize, FormSetting::Delay}) {
+            settings[s] = DefaultSettingText(s);
+        }
+    }
+    // A click on an enabled button reaches the logic, as in a real window.
+    void Click(FormButton button) {
+        if (enabled[static_cast<int>(button)]) {
+            button == FormButton::Read ? form.Command4_Click() : form.Command3_Click();
+        }
+    }
+    void Close() {
+        std::int16_t cancel = False16;
+        form.Form_Unload(cancel);
+    }
+    void SetCaption(const std::string& text) override {
+        log.push_back(caption = text);
+        if (const auto call = onCaption) {  // it may replace itself
+            call(text);
+        }
+    }
+    void SetButtonEnabled(FormButton button, bool on) override {
+        if (std::exchange(enabled[static_cast<int>(button)], on) != on) {
+            log.push_back(std::string(button == FormButton::Read ? "Read" : "Write") +
+                          (on ? " on" : " off"));
+        }
+    }
+    std::string SettingText(FormSetting setting) override { return settings[setting]; }
+    void SetSettingChoices(FormSetting setting, const Log& items) override {
+        choices[setting] = items;
+    }
+    void ShowMessage(const FormMessage& message) override {
+        boxes.push_back(message);
+        log.push_back("box: " + message.text);
+    }
+    fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
+                            const std::string& title) override {
+        return Dialog("open", filter, title + "|" + std::to_string(flags));
+    }
+    fs::path ShowSaveDialog(const std::string& filter, const fs::path& defaultName,
+                            const std::string& title) override {
+        return Dialog("save", filter, title + "|" + defaultName.string());
+    }
+    void ProcessEvents() override {
+        if (auto act = std::exchange(atNextEvents, nullptr)) {
+            act();
+        }
+    }
+    void DismissModals() override { ++dismissals; }
+
+  private:
+    fs::path Dialog(const std::string& kind, const std::string& filterList,
+                    const std::string& seen) {
+        dialogs.push_back(seen);
+        filter = filterList;
+        log.push_back(kind + " dialog");
+        if (answers.empty()) {
+            ++unanswered;
+            return {};
+        }
+        const Answer answer = answers.front();
+        answers.erase(answers.begin());
+        return answer();
+    }
+};
+
+// One kind of device for every test: a simulated one, healthy unless a test
+// restarts it with a fault; and a folder holding key.bin, a key file unlike
+// the device's own buffer.
+class FormTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string name = (fs::temp_directory_path() / "vantri-form-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(name.data()), nullptr);
+        folder_ = name;
+        std::mt19937 random(7);
+        for (char& b : key_) {
+            b = static_cast<char>(random() & 0xFF);
+        }
+        WriteFile("key.bin", key_);
+        StartDevice();
+    }
+    void TearDown() override {
+        CloseComPort();
+        fs::remove_all(folder_);
+    }
+    // Starts a device (`fault` as vantri-devsim takes it) on the Comport box.
+    void StartDevice(std::string_view fault = {}, std::uint32_t lineRate = 0) {
+        std::string error;
+        device_ = StartSimDevice(fault, {}, lineRate, error);
+        ASSERT_NE(device_, nullptr) << error;
+        view_.settings[FormSetting::Comport] = device_->PortPath();
+    }
+    fs::path Path(const std::string& name) const { return folder_ / name; }
+    void WriteFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    std::string Contents(const std::string& name) const {
+        std::ifstream in(Path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // A dialog answer: the user chooses `name` in the folder.
+    ScriptedView::Answer Choosing(const std::string& name) const {
+        return [path = Path(name)] { return path; };
+    }
+    Log FilesInFolder() const {
+        Log names;
+        for (const auto& entry : fs::directory_iterator(folder_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // What the device received, once it has `atLeast` bytes (the simulator
+    // reads the line on its own thread) or 20 s have passed.
+    std::string Received(std::size_t atLeast = 0) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (device_->ReceivedBytes().size() < atLeast &&
+               std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::string bytes;
+        for (const sim::Received& r : device_->ReceivedBytes()) {
+            bytes += static_cast<char>(r.byte);
+        }
+        return bytes;
+    }
+    // Port closed, not busy, both buttons usable, every dialog as scripted.
+    void ExpectIdle() const {
+        EXPECT_EQ(view_.form.comopened, False16);
+        EXPECT_EQ(ComHandle, port::InvalidHandle);
+        EXPECT_TRUE(view_.enabled[0] && view_.enabled[1]);
+        EXPECT_TRUE(view_.form.KeyFileName.empty());
+        EXPECT_TRUE(view_.answers.empty() && view_.unanswered == 0);
+    }
+
+    fs::path folder_;
+    std::string key_ = std::string(4096, '\0');
+    ScriptedView view_;
+    std::unique_ptr<sim::Simulator> device_;
+};
+
+Log Numbers(int count) {
+    Log items;
     for (int i = 1; i <= count; ++i) {
         items.push_back(std::to_string(i));
     }
     return items;
 }
 
-TEST_F(FormTest, StartsIdleAndGivesTheListItems) {
+Log ReadProgress() {
+    Log captions;
+    for (int percent = 10; percent <= 90; percent += 10) {
+        captions.push_back(" " + std::to_string(percent) + " % Done ....");
+    }
+    return captions;
+}
+
+TEST_F(FormTest, StartsIdleGivesTheListItemsAndClosesQuietly) {
     view_.form.Form_Load();
-    // Comport: 1 to 9, then this machine's ports by name.
-    std::vector<std::string> comports = Numbers(9);
+    Log comports = Numbers(9);  // then this machine's ports by name
     for (const port::PortInfo& info : port::ListPorts()) {
         comports.push_back(info.name);
     }
-    EXPECT_EQ(view_.choices, (std::map<FormSetting, std::vector<std::string>>{
-                                 {FormSetting::Comport, comports},
-                                 {FormSetting::Blocksize, Numbers(32)},
-                                 {FormSetting::Delay, Numbers(25)}}));
-    EXPECT_TRUE(view_.form.KeyImage.empty());
-    EXPECT_TRUE(view_.log.empty());
+    EXPECT_EQ(view_.choices, (std::map<FormSetting, Log>{{FormSetting::Comport, comports},
+                                                         {FormSetting::Blocksize, Numbers(32)},
+                                                         {FormSetting::Delay, Numbers(25)}}));
     ExpectIdle();
-    // A close with no operation running shows nothing and takes nothing down.
-    view_.Close();
+    view_.Close();  // no operation runs: nothing shown, nothing taken down
     EXPECT_TRUE(view_.log.empty());
     EXPECT_EQ(view_.dismissals, 0);
 }
 
 // A setting that cannot be used is refused before the port is opened; a
-// port that cannot be opened is reported, and the other button is turned
-// off and on again.  Either way the window stays idle, the caption as it was.
-TEST_F(FormTest, UnusableSettingsAndAPortThatCannotBeOpenedLeaveItIdle) {
-    StartDevice();
+// port that cannot be opened is reported, the other button turned off and
+// on again; a file not of 4096 bytes is refused before anything is sent.
+// Either way the window stays idle, the caption as it was.
+TEST_F(FormTest, RefusesWhatItCannotUseAndStaysIdle) {
+    WriteFile("short.bin", std::string(4095, 'x'));
+    WriteFile("long.bin", std::string(4097, 'x'));
+    WriteFile("huge.bin", "");
+    fs::resize_file(Path("huge.bin"), std::uintmax_t{8} << 30);  // sparse: refused by its size
+    const auto refused = [](const char* says) {
+        return FormMessage{says, "Error", MessageIcon::Warning, ""};
+    };
+    const FormMessage noPort{"Not able to Open selected Comport", "Error", MessageIcon::Warning,
+                             "/nonexistent/port: no such port."};
+    const FormMessage size{"Wrong File size !", "Error in filesize", MessageIcon::Error, ""};
+    const Log sizeLog{"Read off", "open dialog", "box: Wrong File size !", "Read on"};
     struct Case {
         FormSetting setting;
-        const char* text;
+        const char* text;  // in the box; for a file, the name chosen
         FormButton button;
-        const char* says;  // the start of the box's text
+        FormMessage box;  // only the start of a refused setting's text
+        Log log;          // none: the box alone
     };
-    const char* const noPort = "Not able to Open selected Comport";
     const Case cases[] = {
-        {FormSetting::Comport, "   ", FormButton::Read, "Give a serial port"},
-        {FormSetting::Blocksize, "0", FormButton::Write, "Blocksize must be"},
-        {FormSetting::Blocksize, "12x", FormButton::Write, "Blocksize must be"},
-        {FormSetting::Delay, "-1", FormButton::Write, "Delay must be"},
-        {FormSetting::Comport, "/nonexistent/port", FormButton::Read, noPort},
-        {FormSetting::Comport, "/nonexistent/port", FormButton::Write, noPort},
+        {FormSetting::Comport, "   ", FormButton::Read, refused("Give a serial port"), {}},
+        {FormSetting::Blocksize, "0", FormButton::Write, refused("Blocksize must be"), {}},
+        {FormSetting::Delay, "-1", FormButton::Write, refused("Delay must be"), {}},
+        {FormSetting::Comport,
+         "/nonexistent/port",
+         FormButton::Read,
+         noPort,
+         {"box: " + noPort.text, "Write off", "Write on"}},
+        {FormSetting::Comport,
+         "/nonexistent/port",
+         FormButton::Write,
+         noPort,
+         {"box: " + noPort.text, "Read off", "Read on"}},
+        {FormSetting::Delay, "short.bin", FormButton::Write, size, sizeLog},
+        {FormSetting::Delay, "long.bin", FormButton::Write, size, sizeLog},
+        {FormSetting::Delay, "huge.bin", FormButton::Write, size, sizeLog},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         const std::string kept = view_.settings[c.setting];
-        view_.settings[c.setting] = c.text;
+        if (c.box == size) {
+            view_.answers = {Choosing(c.text)};
+        } else {
+            view_.settings[c.setting] = c.text;
+        }
         view_.log.clear();
         view_.boxes.clear();
-        view_.Run(c.button);  // no dialog may follow
+        view_.Click(c.button);
         ASSERT_EQ(view_.boxes.size(), 1u);
-        const FormMessage& box = view_.boxes[0];
-        EXPECT_EQ(box.text.rfind(c.says, 0), 0u) << box.text;
-        // The port and the reason go under the box's own text.
-        EXPECT_EQ(box.detail, c.says == noPort ? "/nonexistent/port: no such port." : "");
-        EXPECT_EQ(box.title, "Error");
-        EXPECT_EQ(box.icon, MessageIcon::Warning);
-        std::vector<std::string> log{"box: " + box.text};
-        if (c.says == noPort) {  // the other button goes off and on again
-            const std::string other = c.button == FormButton::Read ? "Write" : "Read";
-            log.insert(log.end(), {other + " off", other + " on"});
-        }
-        EXPECT_EQ(view_.log, log);
+        FormMessage box = view_.boxes[0];
+        box.text.resize(std::min(box.text.size(), c.box.text.size()));
+        EXPECT_EQ(box, c.box);
+        EXPECT_EQ(view_.log, c.log.empty() ? Log{"box: " + view_.boxes[0].text} : c.log);
         ExpectIdle();
         view_.settings[c.setting] = kept;
     }
-    EXPECT_TRUE(SameBytes(Received(), ""));
-    EXPECT_TRUE(view_.captions.empty());
+    EXPECT_EQ(Received(), "");
 }
 
-// The read progress texts are seen whole in the Read's captions.
+// A click on the running operation's button, at its first event processing,
+// meets "Allready open"; the other button is off meanwhile; the operation
+// goes on to its end.
+TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
+    view_.settings[FormSetting::Delay] = "1";
+    for (const FormButton button : {FormButton::Read, FormButton::Write}) {
+        const bool read = button == FormButton::Read;
+        SCOPED_TRACE(read ? "Read" : "Write");
+        StartDevice();
+        view_.boxes.clear();
+        bool otherWasOff = false;
+        view_.atNextEvents = [&] {
+            otherWasOff = !view_.enabled[read ? 1 : 0];
+            view_.Click(read ? FormButton::Write : FormButton::Read);  // disabled: nothing
+            view_.Click(button);                                       // nested
+        };
+        view_.answers = {Choosing(read ? "k.bin" : "key.bin")};
+        view_.Click(button);
+        EXPECT_TRUE(otherWasOff);
+        EXPECT_EQ(view_.boxes,
+                  (std::vector<FormMessage>{{"Allready open", "", MessageIcon::None, ""}}));
+        // One request, from the first click; the operation's end.
+        EXPECT_TRUE(read ? Received() == "\x05" : Received(4097) == "\x06" + key_);
+        EXPECT_TRUE(read ? Contents("k.bin") == device_->Buffer() : true);
+        EXPECT_EQ(view_.caption, read ? ReadDoneCaption : WriteDoneCaption);
+        ExpectIdle();
+    }
+}
+
+// Closing the window during a Read, in the Read's save dialog or during a
+// Write stops the operation at once: the view takes its boxes down, nothing
+// more is shown, sent or saved, the port is closed.
+TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
+    const auto closeNow = [this] { view_.Close(); };
+    const auto closeInTheDialog = [this] {
+        view_.Close();
+        return fs::path();  // what a dialog taken down gives
+    };
+    struct Case {
+        const char* when;
+        FormButton button;
+        std::function<void()> arm;
+        std::string sent;  // all the device ever receives
+        Log endLog;        // the log's end
+    };
+    const Case cases[] = {
+        {"reading",
+         FormButton::Read,
+         [&] { view_.atNextEvents = closeNow; },
+         "\x05",
+         {"Write off", "Write on"}},
+        {"in the save dialog",
+         FormButton::Read,
+         [&] { view_.answers = {closeInTheDialog}; },
+         "\x05",
+         {" 90 % Done ....", "save dialog", "Write on"}},
+        {"writing, after the first block and its pause",
+         FormButton::Write,
+         [&] {
+             view_.answers = {Choosing("key.bin")};
+             view_.onCaption = [&](const std::string&) {
+                 view_.onCaption = nullptr;
+                 view_.atNextEvents = closeNow;
+             };
+         },
+         "\x06" + key_.substr(0, 16),
+         {"open dialog", "  0 % Done", "Read on"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        // Paced, so that a Read not stopped would still be on the line.
+        StartDevice({}, c.endLog.size() == 2 ? 115200 : 0);
+        view_.log.clear();
+        view_.dismissals = 0;
+        c.arm();
+        view_.Click(c.button);
+        EXPECT_EQ(view_.dismissals, 1);
+        EXPECT_TRUE(Received(c.sent.size()) == c.sent);
+        ASSERT_GE(view_.log.size(), c.endLog.size());
+        EXPECT_EQ(Log(view_.log.end() - c.endLog.size(), view_.log.end()), c.endLog);
+        EXPECT_TRUE(view_.boxes.empty());
+        EXPECT_EQ(device_->WritesCompleted(), 0);
+        EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
+        view_.form.KeyFileName.clear();  // the closed window no longer shows it
+        ExpectIdle();
+    }
+}
+
+TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) {
+    // An older, longer file of that name is replaced, not overwritten in part.
+    WriteFile("a.Bin", std::string(5000, '\xEE'));
+    bool held = false;  // the port stays held while the save dialog is up
+    view_.answers = {[&] {
+        held =
+            view_.form.comopened == True16 && ComHandle != port::InvalidHandle && !view_.enabled[1];
+        return Path("a");
+    }};
+    view_.Click(FormButton::Read);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(view_.dialogs, Log{"Save Keybuffer To Bin file|Ram.Bin"});
+    EXPECT_EQ(view_.filter, std::string("Bin File (*.bin)\0*.bin\0\0", 24));
+    EXPECT_TRUE(Contents("a.Bin") == device_->Buffer());
+    // Write is off from the open to the end; the caption comes first.
+    Log log = ReadProgress();
+    log.insert(log.begin(), "Write off");
+    log.insert(log.end(), {"save dialog", ReadDoneCaption, "Write on"});
+    EXPECT_EQ(view_.log, log);
+    EXPECT_EQ(Received(), "\x05");
+    EXPECT_TRUE(view_.boxes.empty());
+    ExpectIdle();
+
+    view_.answers = {Choosing("b.txt")};  // a three-letter extension is kept
+    view_.Click(FormButton::Read);
+    EXPECT_TRUE(Contents("b.txt") == device_->Buffer());
+
+    // Cancel in the save dialog saves nothing and keeps the last progress.
+    view_.answers = {[] { return fs::path(); }};
+    view_.Click(FormButton::Read);
+    EXPECT_EQ(view_.caption, ReadProgress().back());
+    EXPECT_EQ(FilesInFolder(), (Log{"a.Bin", "b.txt", "key.bin"}));
+    ExpectIdle();
+}
+
+TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
+    // The dialog took "k"; the save to k.Bin fails, a folder is in the way.
+    fs::create_directory(Path("k.Bin"));
+    view_.answers = {Choosing("k"), Choosing("k2")};
+    view_.Click(FormButton::Read);
+    EXPECT_EQ(
+        view_.boxes,
+        (std::vector<FormMessage>{
+            {"Could not save the Keybuffer to " + Path("k.Bin").string() + ": is a directory.",
+             "Error", MessageIcon::Error,
+             "Choose another name or folder. Cancel discards the Keybuffer."}}));
+    // Offered again under the name that failed, extension and folder included.
+    ASSERT_EQ(view_.dialogs.size(), 2u);
+    EXPECT_EQ(view_.dialogs[1], "Save Keybuffer To Bin file|" + Path("k.Bin").string());
+    EXPECT_TRUE(Contents("k2.Bin") == device_->Buffer());
+    EXPECT_EQ(view_.caption, ReadDoneCaption);
+
+    view_.answers = {Choosing("k"), [] { return fs::path(); }};
+    view_.Click(FormButton::Read);  // given up: nothing claimed
+    EXPECT_EQ(view_.boxes.size(), 2u);
+    EXPECT_EQ(FilesInFolder(), (Log{"k.Bin", "k2.Bin", "key.bin"}));
+    EXPECT_EQ(view_.caption, WindowCaption);
+    ExpectIdle();
+}
+
+// A response cut short or not hex, or a device lost during a Read or a
+// Write: reported, nothing saved or claimed, the plain title back.  A lost
+// Read shows the system's error number, then the count.
+TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
+    const FormMessage lost{"The device was lost ", "Error", MessageIcon::Error, "Write it again."};
+    const FormMessage incomplete{"Error in reading Keybuffer!", "", MessageIcon::Error, ""};
+    struct Case {
+        const char* fault;
+        FormButton button;
+        std::vector<FormMessage> boxes;  // "#": any error number; the start of "lost" texts
+    };
+    const Case cases[] = {
+        {"short:101",
+         FormButton::Read,
+         {{incomplete.text, "101 Bytes read", MessageIcon::Error, ""}}},
+        {"garbage:10",
+         FormButton::Read,
+         {{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.", "Error",
+           MessageIcon::Error, "Nothing was saved."}}},
+        {"hangup:1001", FormButton::Read, {{"#", "", MessageIcon::None, ""}, incomplete}},
+        {"hangup:1000", FormButton::Write, {lost}},
+        {"hangup:4096", FormButton::Write, {lost}},  // at the very last byte
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartDevice(c.fault);
+        view_.boxes.clear();
+        view_.settings[FormSetting::Delay] = "1";
+        if (c.button == FormButton::Write) {
+            view_.answers = {Choosing("key.bin")};
+        }
+        view_.Click(c.button);
+        std::vector<FormMessage> boxes = view_.boxes;
+        for (FormMessage& box : boxes) {
+            if (box.text.starts_with(lost.text) && box.detail.ends_with(lost.detail)) {
+                box = lost;
+            } else if (!box.text.empty() &&
+                       box.text.find_first_not_of("0123456789") == std::string::npos) {
+                box.text = "#";
+            } else if (box.text == incomplete.text && c.boxes.size() == 2) {
+                box.title.clear();  // the count of a lost Read varies
+            }
+        }
+        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
+        EXPECT_EQ(device_->WritesCompleted(), 0);
+        EXPECT_EQ(view_.caption, WindowCaption);
+        ExpectIdle();
+    }
+}
+
+TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
+    view_.settings[FormSetting::Blocksize] = "100";
+    view_.settings[FormSetting::Delay] = "25";
+    // At the block at 2001 the user edits both boxes: the Delay box is read
+    // at every pause, the Blocksize once.
+    view_.onCaption = [this](const std::string& caption) {
+        if (caption == " 49 % Done") {
+            view_.settings[FormSetting::Delay] = "70";
+            view_.settings[FormSetting::Blocksize] = "7";
+        }
+    };
+    std::vector<std::uint32_t> pauses;
+    const PortCallTrace before = SetPortCallTrace([&](PortCall call, std::uint32_t amount) {
+        if (call == PortCall::Pause) {
+            pauses.push_back(amount);
+        }
+    });
+    view_.answers = {Choosing("key.bin")};
+    view_.Click(FormButton::Write);
+    SetPortCallTrace(before);
+    EXPECT_EQ(view_.dialogs, Log{"Select Keybuffer Bin file to write|6148"});
+    EXPECT_EQ(view_.filter, std::string("Bin Files(*.bin )\0*.bin\0\0", 25));
+    EXPECT_TRUE(Received(4097) == "\x06" + key_);
+    // Read is off from the open to the end; a caption after each of the 41
+    // blocks, then the end's.
+    ASSERT_EQ(view_.log.size(), 2u + 41u + 2u);
+    EXPECT_EQ(Log(view_.log.begin(), view_.log.begin() + 3),
+              (Log{"Read off", "open dialog", "  0 % Done"}));
+    EXPECT_EQ(Log(view_.log.end() - 3, view_.log.end()),
+              (Log{" 98 % Done", WriteDoneCaption, "Read on"}));
+    // The pauses as the link made them: after 0x06 and after each block of
+    // 100 bytes, 25 ms up to the block at 2001, 70 ms from there on.
+    std::vector<std::uint32_t> expectedPauses(21, 25);
+    expectedPauses.resize(42, 70);
+    EXPECT_EQ(pauses, expectedPauses);
+    EXPECT_TRUE(view_.boxes.empty());
+    ExpectIdle();
+    for (int wait = 0; wait < 4000 && device_->WritesCompleted() < 1; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(device_->Buffer() == key_);  // taken once the last byte is in
+
+    StartDevice();  // Cancel in the open dialog sends nothing
+    view_.log.clear();
+    view_.answers = {[] { return fs::path(); }};
+    view_.Click(FormButton::Write);
+    EXPECT_EQ(Received(), "");
+    EXPECT_EQ(view_.log, (Log{"Read off", "open dialog", "Read on"}));
+    ExpectIdle();
+}
+
 TEST(CaptionRules, WriteProgressAndTheExtensionRule) {
     const std::pair<int, const char*> writes[] = {
         {1, "  0 % Done"}, {33, "  1 % Done"}, {4065, " 99 % Done"}, {4081, "100 % Done"}};
@@ -92,7 +547,6 @@ TEST(CaptionRules, WriteProgressAndTheExtensionRule) {
         {"C:\\keys\\a", "C:\\keys\\a.Bin"},
         {"C:\\keys\\a.bin", "C:\\keys\\a.bin"},
         {"a.c", "a.c.Bin"},
-        {"abc", "abc.Bin"},
         {".key", ".key"},
         {"keys/\xC3\xA4.b\xC3\xA9", "keys/\xC3\xA4.b\xC3\xA9.Bin"},  // characters, not bytes
         {"keys/\xC3\xA4.\xC3\xA9xy", "keys/\xC3\xA4.\xC3\xA9xy"},
