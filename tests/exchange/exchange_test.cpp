@@ -2,6 +2,7 @@
 // pseudo-terminal, through the real serial link.  The simulator's faults
 // are tested here, through what the exchanges see of them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -216,7 +217,9 @@ TEST_F(Exchange, AWriteLostAtItsLastBytesIsNeverDone) {
 // closed port would fail and be reported).  The device drops the write left
 // half-way, so the next read is answered.
 TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
-    const std::string logFile = ::testing::TempDir() + "exchange-cancel.log";
+    // Its own name: the suite may run twice at once.
+    const std::string logFile =
+        ::testing::TempDir() + "exchange-cancel-" + std::to_string(::getpid()) + ".log";
     std::filesystem::remove(logFile);
     sim::Options options;
     options.logFile = logFile;
