@@ -47,11 +47,8 @@ bool WaitForQueued(int count) {
 
 // Whether another open of ours is refused, i.e. the link holds the port.
 bool Held(const std::string& device) {
-    port::Handle other = port::OpenDevice(device);
-    if (other != port::InvalidHandle) {
-        port::Close(other);
-    }
-    return other == port::InvalidHandle;
+    const port::Handle other = port::OpenDevice(device);
+    return other == port::InvalidHandle || (port::Close(other), false);
 }
 
 // The device: the master of a fresh pseudo-terminal, whose port side (path)
@@ -63,38 +60,27 @@ class Link : public ::testing::Test {
         master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128] = {};
         ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
-                    ::ptsname_r(master, name, sizeof name) == 0)
-            << "no pseudo-terminal";
+                    ::ptsname_r(master, name, sizeof name) == 0);
         path = name;
-        ASSERT_EQ(ComHandle, port::InvalidHandle);
     }
     void TearDown() override {
         CloseComPort();
         CloseMaster();
-        if (slave >= 0) {
-            ::close(slave);
-        }
+        ::close(slave);
     }
-    void CloseMaster() {
-        if (master >= 0) {
-            ::close(std::exchange(master, -1));
-        }
-    }
+    void CloseMaster() { ::close(std::exchange(master, -1)); }
     bool Send(const std::string& bytes) {
         return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
     // What the port side sent, up to `count` bytes, each wait at most `ms`.
     std::string Receive(std::size_t count, int ms) {
-        std::string got;
-        char buffer[4096];
-        for (pollfd p{master, POLLIN, 0}; got.size() < count && ::poll(&p, 1, ms) > 0;) {
-            const ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n <= 0) {
-                break;
-            }
-            got.append(buffer, static_cast<std::size_t>(n));
+        std::string got(count, '\0');
+        std::size_t n = 0;
+        for (pollfd p{master, POLLIN, 0}; n<count&& ::poll(&p, 1, ms)> 0;) {
+            const ssize_t more = ::read(master, got.data() + n, count - n);
+            n += static_cast<std::size_t>(std::max<ssize_t>(more, 0));
         }
-        return got;
+        return got.substr(0, n);
     }
     // The port side held by the test, to look at its termios and exclusive mark.
     int Slave() {
@@ -115,9 +101,10 @@ class Link : public ::testing::Test {
         });
     }
     // The line settings and time-outs the Read and Write operations use.
-    std::int32_t Open(const std::string& device, std::uint8_t parity = 0, std::uint8_t stopBits = 0,
-                      std::int32_t baud = 115200) {
-        return OpenComPort(device, baud, parity, stopBits, 100, MaxDword, 200, 1, 1000);
+    std::int32_t Open(const std::string& device, int parity = 0, int stopBits = 0,
+                      int baud = 115200) {
+        return OpenComPort(device, baud, static_cast<std::uint8_t>(parity),
+                           static_cast<std::uint8_t>(stopBits), 100, MaxDword, 200, 1, 1000);
     }
 
     int master = -1, slave = -1;
@@ -172,13 +159,9 @@ TEST_F(Link, HoldsThePortExclusivelyUntilClosed) {
 TEST_F(Link, RefusedLineSettingsGiveThreeAndKeepThePortHeld) {
     // 1.5 stop bits and rates termios lacks are refused; a pty cannot do
     // parity and drops it quietly, which the read-back must not pass.
-    for (auto [baud, parity, stopBits] : {std::tuple{12345, 0, 0},
-                                          {-1, 0, 0},
-                                          {115200, 0, 1},
-                                          {115200, 1, 0},
-                                          {115200, 2, 0},
-                                          {115200, 5, 0},
-                                          {115200, 0, 3}}) {
+    const int cases[][3] = {{12345, 0, 0},  {-1, 0, 0},     {115200, 0, 1}, {115200, 1, 0},
+                            {115200, 2, 0}, {115200, 5, 0}, {115200, 0, 3}};
+    for (const auto& [baud, parity, stopBits] : cases) {
         EXPECT_EQ(Open(path, parity, stopBits, baud), 3) << baud << " " << parity << stopBits;
         EXPECT_TRUE(Held(path));
     }
@@ -253,7 +236,7 @@ TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
         // 4294967295 x 10 + 200 wraps in 32 bits; the first byte must be
         // waited for well past that, then the interval ends the read.
         {"the operations' total", 100, MaxDword, 200, "", {{400ms, "a"}}, "a", 500},
-        {"all zero waits for every byte",
+        {"all zero: every byte",
          0,
          0,
          0,
@@ -312,7 +295,6 @@ TEST_F(Link, ALostDeviceEndsReadsAndWrites) {
             const double ms = MsSince(start);
             EXPECT_TRUE(port::IsDeviceLostError(error)) << error;
             EXPECT_TRUE(ms >= at && ms < at + (at == 0 ? AtOnce : Slack)) << ms;
-            EXPECT_EQ(InQueueCount(), 0);
             EXPECT_EQ(CloseComPort(), 1);
             far.join();
             SetUp();
