@@ -11,10 +11,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -236,14 +236,7 @@ TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
         // 4294967295 x 10 + 200 wraps in 32 bits; the first byte must be
         // waited for well past that, then the interval ends the read.
         {"the operations' total", 100, MaxDword, 200, "", {{400ms, "a"}}, "a", 500},
-        {"all zero: every byte",
-         0,
-         0,
-         0,
-         "",
-         {{0ms, "abcdefghi"}, {300ms, "j"}},
-         "abcdefghij",
-         300},
+        {"all zero waits for every byte", 0, 0, 0, "abcdefghi", {{300ms, "j"}}, "abcdefghij", 300},
         // MAXDWORD interval alone: what is there, at once.
         {"MAXDWORD interval, empty queue", MaxDword, 0, 0, "", {}, "", 0},
         {"MAXDWORD interval, bytes queued", MaxDword, 0, 0, "abc", {}, "abc", 0},
@@ -310,11 +303,11 @@ struct FakeSystem {
         const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/";
         Tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0", "",
             "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-        Usb(usb + "1-2", "0403\n6001\nFTDI\nFT232R USB UART\nA50285BI");
+        Usb(usb + "1-2", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
         Tty("ttyACM0", usb + "1-3/1-3:1.0", "", "usb-Arduino__www.arduino.cc__0043_85736323-if00");
-        Usb(usb + "1-3", "2341\n0043\nArduino (www.arduino.cc)\n\n85736323");
+        Usb(usb + "1-3", {"2341", "0043", "Arduino (www.arduino.cc)", "", "85736323"});
         Tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1");
-        Usb(usb + "1-4", "1a86\n7523\n\nUSB Serial\n");
+        Usb(usb + "1-4", {"1a86", "7523", "", "USB Serial", ""});
         Tty("ttyS0", "devices/platform/serial8250/ttyS0", "4");
         Tty("ttyS1", "devices/platform/serial8250/ttyS1", "0");
         Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", "", false);
@@ -325,14 +318,11 @@ struct FakeSystem {
         std::filesystem::create_directories((root / file).parent_path());
         std::ofstream(root / file) << text;
     }
-    // The adapter's id files, one a line; an empty line is a file it lacks.
-    void Usb(const std::string& dir, const std::string& lines) {
-        std::istringstream in(lines);
-        std::string text;
-        for (const char* file : {"idVendor", "idProduct", "manufacturer", "product", "serial"}) {
-            if (std::getline(in, text) && !text.empty()) {
-                Put("sys/" + dir + "/" + file, text + "\n");
-            }
+    // The adapter's id files; an empty text is a file it lacks.
+    void Usb(const std::string& dir, const std::array<std::string, 5>& texts) {
+        const char* files[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+        for (int i = 0; i < 5; ++i) {
+            texts[i].empty() ? void() : Put("sys/" + dir + "/" + files[i], texts[i] + "\n");
         }
     }
     void Tty(const std::string& name, const std::string& device, const std::string& type = "",
