@@ -53,23 +53,10 @@ void WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string RandomBytes(std::size_t n, unsigned variant) {
     std::string bytes(n, '\0');
     std::generate(bytes.begin(), bytes.end(), std::mt19937(variant));
     return bytes;
-}
-
-Names NamesIn(const fs::path& folder) {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
 }
 
 ByteImage ImageOf(const std::string& bytes, std::vector<std::int32_t> addresses = {}) {
@@ -197,6 +184,19 @@ TEST(LoadBinFile, RecordsAndHexRoundTrip) {
 }
 
 #ifndef _WIN32
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Names NamesIn(const fs::path& folder) {
+    Names names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
 mode_t ModeOf(const fs::path& file) {
     struct stat info {};
     EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
