@@ -1,344 +1,372 @@
 // The serial link over a real pseudo-terminal: opening and its result codes,
-// exclusive use, the line settings it leaves, and bytes both ways.
+// exclusive use, the line it leaves, bytes both ways, the Windows time-out
+// rules measured, a lost device; and the port list of a made-up sysfs tree.
+#include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "serial/port_choices.h"
-#include "tests/serial/pty_peer.h"
+#include "serial/zrkCommModule.h"
 
 namespace vantri {
 namespace {
 
 using namespace std::chrono_literals;
-using test::PtyPeer;
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t MaxDword = port::MaxDword;
+// Whether a wait that should take `expected` ms ended in time: never early;
+// late by what a loaded machine's wake-up costs, never by a unit error.
+bool InTime(double ms, double expected) {
+    return ms >= expected && ms < 3 * expected + 400;
+}
 
-// The line settings and time-outs the Read and Write operations use.
-std::int32_t OpenLikeTheOperations(const std::string& device, std::uint8_t parity = 0,
-                                   std::uint8_t stopBits = 0, std::int32_t baud = 115200) {
-    return OpenComPort(device, baud, parity, stopBits, 100, port::MaxDword, 200, 1, 1000);
+double MsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Waits until the link's input queue holds `count` bytes: the pty moves them
+// across on a kernel worker, a moment after the far end wrote them.
+bool WaitForQueued(int count) {
+    for (const auto end = Clock::now() + 2s; InQueueCount() < count && Clock::now() < end;) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return InQueueCount() == count;
 }
 
 // Whether another open of ours is refused, i.e. the link holds the port.
 bool Held(const std::string& device) {
-    port::Handle other = port::OpenDevice(device);
-    if (other == port::InvalidHandle) {
-        return true;
-    }
-    port::Close(other);
-    return false;
+    const port::Handle other = port::OpenDevice(device);
+    return other == port::InvalidHandle || (port::Close(other), false);
 }
 
+// The device: the master of a fresh pseudo-terminal, whose port side (path)
+// the link opens like any serial port.  Writing to the master is the device
+// sending, closing it the device going away (the port side hangs up).
 class Link : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.Ok()) << "no pseudo-terminal";
-        ASSERT_EQ(ComHandle, port::InvalidHandle);
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
+                    ::ptsname_r(master, name, sizeof name) == 0);
+        path = name;
     }
-    void TearDown() override { CloseComPort(); }
+    void TearDown() override {
+        CloseComPort();
+        CloseMaster();
+        ::close(slave);
+    }
+    void CloseMaster() { ::close(std::exchange(master, -1)); }
+    bool Send(const std::string& bytes) {
+        return ::write(master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // What the port side sent, up to `count` bytes, each wait at most `ms`.
+    std::string Receive(std::size_t count, int ms) {
+        std::string got(count, '\0');
+        std::size_t n = 0;
+        for (pollfd p{master, POLLIN, 0}; n<count&& ::poll(&p, 1, ms)> 0;) {
+            const ssize_t more = ::read(master, got.data() + n, count - n);
+            n += static_cast<std::size_t>(std::max<ssize_t>(more, 0));
+        }
+        return got.substr(0, n);
+    }
+    // The port side held by the test, to look at its termios and exclusive mark.
+    int Slave() {
+        if (slave < 0) {
+            slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        }
+        return slave;
+    }
+    // The far end's part on a thread: at each offset from `start`, send the
+    // bytes (an empty text closes the master: the device goes away).
+    using Steps = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
+    std::jthread Play(Steps steps, Clock::time_point start) {
+        return std::jthread([this, steps = std::move(steps), start] {
+            for (const auto& [at, bytes] : steps) {
+                std::this_thread::sleep_until(start + at);
+                bytes.empty() ? CloseMaster() : static_cast<void>(Send(bytes));
+            }
+        });
+    }
+    // The line settings and time-outs the Read and Write operations use.
+    std::int32_t Open(const std::string& device, int parity = 0, int stopBits = 0,
+                      int baud = 115200) {
+        return OpenComPort(device, baud, static_cast<std::uint8_t>(parity),
+                           static_cast<std::uint8_t>(stopBits), 100, MaxDword, 200, 1, 1000);
+    }
 
-    PtyPeer peer;
+    int master = -1, slave = -1;
+    std::string path;
 };
 
-TEST_F(Link, PortNumbersAndDevicesThatCannotBeOpenedGiveOne) {
-    EXPECT_EQ(port::ComPortDevice(1), "/dev/ttyS0");
+TEST_F(Link, WhatCannotBeOpenedGivesOne) {
     EXPECT_EQ(port::ComPortDevice(12), "/dev/ttyS11");
     for (std::int16_t number : {0, -1, -32768}) {
-        SCOPED_TRACE(number);
-        EXPECT_EQ(port::ComPortDevice(number), "");
-        EXPECT_EQ(OpenComPort(number, 115200, 0, 0, 100, port::MaxDword, 200, 1, 1000), 1);
-        EXPECT_EQ(ComHandle, port::InvalidHandle);
+        EXPECT_EQ(OpenComPort(number, 115200, 0, 0, 100, MaxDword, 200, 1, 1000), 1) << number;
     }
-
-    EXPECT_EQ(OpenLikeTheOperations("/dev/vantri-no-such-port"), 1);
-    EXPECT_TRUE(port::IsNoSuchDeviceError(port::LastError())) << port::LastError();
     const auto dir = std::filesystem::temp_directory_path();
     const auto file = dir / ("vantri-link-test-" + std::to_string(::getpid()));
     std::ofstream(file) << "not a port";
-    for (const auto& device : {file.string(), dir.string(), std::string("/dev/null")}) {
-        EXPECT_EQ(OpenLikeTheOperations(device), 1) << device;
+    for (const auto& device : {file.string(), dir.string(), std::string("/dev/null"),
+                               std::string("/dev/vantri-no-such-port")}) {
+        EXPECT_EQ(Open(device), 1) << device;
         EXPECT_EQ(ComHandle, port::InvalidHandle);
     }
+    EXPECT_TRUE(port::IsNoSuchDeviceError(port::LastError())) << port::LastError();
     std::filesystem::remove(file);
 }
 
 TEST_F(Link, HoldsThePortExclusivelyUntilClosed) {
-    ASSERT_EQ(OpenLikeTheOperations(peer.Path()), 0);
-    EXPECT_NE(ComHandle, port::InvalidHandle);
-    EXPECT_EQ(port::OpenDevice(peer.Path()), port::InvalidHandle);
-    EXPECT_TRUE(port::IsBusyError(port::LastError())) << port::LastError();
-    // Opening again closes the open port first, else its own lock would refuse.
-    EXPECT_EQ(OpenLikeTheOperations(peer.Path()), 0);
-
-    // The tty is marked exclusive while held, and no longer once let go (a
-    // pty keeps the mark past the close otherwise).
-    int slave = peer.OpenSlave();
-    ASSERT_GE(slave, 0);
-#ifdef TIOCGEXCL
-    int exclusive = 0;
-    ASSERT_EQ(::ioctl(slave, TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 1);
-#endif
-    EXPECT_EQ(CloseComPort(), 1);
-    EXPECT_EQ(ComHandle, port::InvalidHandle);
-#ifdef TIOCGEXCL
-    ASSERT_EQ(::ioctl(slave, TIOCGEXCL, &exclusive), 0);
-    EXPECT_EQ(exclusive, 0);
-#endif
-    EXPECT_FALSE(Held(peer.Path()));
-    // A second close hands -1 to the platform, which closes nothing.
-    EXPECT_EQ(CloseComPort(), 0);
-    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EBADF));
-
-    // A failed open still closes the open port first.
-    ASSERT_EQ(OpenLikeTheOperations(peer.Path()), 0);
-    EXPECT_EQ(OpenLikeTheOperations("/dev/vantri-no-such-port"), 1);
-    EXPECT_EQ(ComHandle, port::InvalidHandle);
-    EXPECT_FALSE(Held(peer.Path()));
-}
-
-TEST_F(Link, APortHeldByAnotherProgramGivesOne) {
     // Another open file description with the lock is what another program
     // holding the port looks like, whoever runs the test (root passes
     // TIOCEXCL, not the lock).
-    int other = ::open(peer.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(other, 0);
+    int other = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(OpenLikeTheOperations(peer.Path()), 1);
-    EXPECT_EQ(ComHandle, port::InvalidHandle);
+    EXPECT_EQ(Open(path), 1);
     ::close(other);
-    EXPECT_EQ(OpenLikeTheOperations(peer.Path()), 0);
+    ASSERT_EQ(Open(path), 0);
+    EXPECT_EQ(port::OpenDevice(path), port::InvalidHandle);
+    EXPECT_TRUE(port::IsBusyError(port::LastError())) << port::LastError();
+    EXPECT_EQ(Open(path), 0);  // opening again closes the open port first
+    // The tty is marked exclusive while held, and no longer once let go (a
+    // pty keeps the mark past the close otherwise).
+    int held = 0, released = 1;
+    ASSERT_EQ(::ioctl(Slave(), TIOCGEXCL, &held), 0);
+    EXPECT_EQ(CloseComPort(), 1);
+    ASSERT_EQ(::ioctl(Slave(), TIOCGEXCL, &released), 0);
+    EXPECT_EQ(std::pair(held, released), std::pair(1, 0));
+    EXPECT_FALSE(Held(path));
+    EXPECT_EQ(CloseComPort(), 0);  // nothing left to close
+    // A failed open still closes the open port first.
+    ASSERT_EQ(Open(path), 0);
+    EXPECT_EQ(Open("/dev/vantri-no-such-port"), 1);
+    EXPECT_EQ(ComHandle, port::InvalidHandle);
+    EXPECT_FALSE(Held(path));
 }
 
 TEST_F(Link, RefusedLineSettingsGiveThreeAndKeepThePortHeld) {
     // 1.5 stop bits and rates termios lacks are refused; a pty cannot do
     // parity and drops it quietly, which the read-back must not pass.
-    struct Case {
-        std::int32_t baud;
-        std::uint8_t parity, stopBits;
-    };
-    for (Case c : {Case{12345, 0, 0}, Case{-1, 0, 0}, Case{115200, 0, 1}, Case{115200, 1, 0},
-                   Case{115200, 2, 0}, Case{115200, 5, 0}, Case{115200, 0, 3}}) {
-        SCOPED_TRACE(testing::Message() << c.baud << " " << int{c.parity} << int{c.stopBits});
-        EXPECT_EQ(OpenLikeTheOperations(peer.Path(), c.parity, c.stopBits, c.baud), 3);
-        EXPECT_NE(ComHandle, port::InvalidHandle);
-        EXPECT_TRUE(Held(peer.Path()));
+    const int cases[][3] = {{12345, 0, 0},  {-1, 0, 0},     {115200, 0, 1}, {115200, 1, 0},
+                            {115200, 2, 0}, {115200, 5, 0}, {115200, 0, 3}};
+    for (const auto& [baud, parity, stopBits] : cases) {
+        EXPECT_EQ(Open(path, parity, stopBits, baud), 3) << baud << " " << parity << stopBits;
+        EXPECT_TRUE(Held(path));
     }
-    EXPECT_EQ(OpenLikeTheOperations(peer.Path(), 0, 2), 0);  // two stop bits are fine
+    EXPECT_EQ(Open(path, 0, 2), 0);  // two stop bits are fine
 }
 
-TEST_F(Link, LeavesARaw8N1LineAndKeepsFlowControl) {
-    // A fresh pty starts cooked (line editing, echo, CR/LF mapping, XON/XOFF,
-    // signals); the link must leave a raw 8N1 line at 115200 with the port's
-    // own hardware flow control and modem-line handling.
-    int slave = peer.OpenSlave();
-    ASSERT_GE(slave, 0);
+// A fresh pty starts cooked: bytes crossing unchanged show the line raw.
+// The port's own hardware flow control and modem handling stay as they were.
+TEST_F(Link, Leaves115200And8N1AndKeepsFlowControl) {
     for (tcflag_t kept : {tcflag_t{CRTSCTS | HUPCL}, tcflag_t{CLOCAL}}) {
-        SCOPED_TRACE(kept);
         termios t{};
-        ASSERT_EQ(::tcgetattr(slave, &t), 0);
-        t.c_iflag |= IXON | IXOFF | ICRNL;
-        t.c_lflag |= ECHO | ICANON | ISIG;
-        t.c_oflag |= OPOST;
-        t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CRTSCTS | CLOCAL | HUPCL)) | kept;
+        ASSERT_EQ(::tcgetattr(Slave(), &t), 0);
+        t.c_cflag = (t.c_cflag & ~tcflag_t{CRTSCTS | CLOCAL | HUPCL | CSIZE}) | kept | CS7 | CSTOPB;
         ::cfsetspeed(&t, B9600);
-        ASSERT_EQ(::tcsetattr(slave, TCSANOW, &t), 0);
-
-        ASSERT_EQ(OpenLikeTheOperations(peer.Path()), 0);
-        ASSERT_EQ(::tcgetattr(slave, &t), 0);
-        EXPECT_EQ(::cfgetospeed(&t), B115200);
-        EXPECT_EQ(::cfgetispeed(&t), B115200);
-        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-        EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
-        EXPECT_NE(t.c_cflag & CREAD, 0u);
-        EXPECT_EQ(t.c_cflag & (CRTSCTS | CLOCAL | HUPCL), kept);
-        EXPECT_EQ(t.c_lflag & (ECHO | ECHONL | ICANON | ISIG | IEXTEN), 0u);
-        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK), 0u);
-        EXPECT_EQ(t.c_oflag & OPOST, 0u);
-        EXPECT_EQ(t.c_cc[VMIN], 0);
-        EXPECT_EQ(t.c_cc[VTIME], 0);
+        ASSERT_EQ(::tcsetattr(Slave(), TCSANOW, &t), 0);
+        ASSERT_EQ(Open(path), 0);
+        ASSERT_EQ(::tcgetattr(Slave(), &t), 0);
+        EXPECT_TRUE(::cfgetispeed(&t) == B115200 && ::cfgetospeed(&t) == B115200);
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD | CRTSCTS | CLOCAL | HUPCL),
+                  CS8 | CREAD | kept);
         EXPECT_EQ(CloseComPort(), 1);
     }
 }
 
-TEST_F(Link, TheInputQueueStartsEmpty) {
-    ASSERT_GE(peer.OpenSlave(), 0);  // keeps the line alive before the open
-    ASSERT_TRUE(peer.Send("left over"));
-    std::this_thread::sleep_for(50ms);
-    ASSERT_EQ(OpenComPort(peer.Path(), 115200, 0, 0, port::MaxDword, 0, 0, 0, 0), 0);
-    EXPECT_EQ(InQueueCount(), 0);
-    EXPECT_EQ(ReadBytes(16), "");
-}
-
 TEST_F(Link, EveryByteValueCrossesBothWaysUnchanged) {
-    ASSERT_EQ(OpenComPort(peer.Path(), 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
-    std::string all;  // byte 0 first: a C string would end the result there
+    ASSERT_GE(Slave(), 0);  // keeps the line and its queue alive across a close
+    ASSERT_EQ(OpenComPort(path, 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
+    ASSERT_TRUE(Send("left over") && WaitForQueued(9));
+    ASSERT_EQ(OpenComPort(path, 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
+    EXPECT_EQ(InQueueCount(), 0);  // what came before the open is dropped
+    std::string all;               // byte 0 first: a C string would end the result there
     for (int i = 0; i < 256; ++i) {
         all.push_back(static_cast<char>(i));
     }
-    ASSERT_TRUE(peer.Send(all));
+    ASSERT_TRUE(Send(all) && WaitForQueued(256));
     std::uint32_t error = 99;
-    EXPECT_EQ(ReadBytes(256, &error), all);
+    EXPECT_EQ(ReadBytes(0, &error) + ReadBytes(-5), "");
+    EXPECT_EQ(ReadBytes(6, &error), all.substr(0, 6));
+    EXPECT_EQ(InQueueCount(), 250);
+    EXPECT_EQ(ReadBytes(256, &error), all.substr(6));
     EXPECT_EQ(error, 0u);
-
-    // 4096 bytes, every value 16 times, in one write.
-    std::string block;
-    for (int i = 0; i < 16; ++i) {
-        block += all;
-    }
     std::uint32_t written = 0;
-    EXPECT_EQ(SendString(block, &written, &error), 1);
+    const std::string block = all + all + all + all + all + all + all + all;
+    EXPECT_EQ(SendString(block + block, &written, &error), 1);
     EXPECT_EQ(written, 4096u);
-    EXPECT_EQ(error, 0u);
-    EXPECT_EQ(peer.Receive(4096, 2000ms), block);
-
-    // An empty text is no write and no failure.
-    error = 99;
-    EXPECT_EQ(SendString("", &written, &error), 1);
-    EXPECT_EQ(written, 0u);
-    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(Receive(4096, 2000), block + block);
+    EXPECT_EQ(SendString("", &written, &error), 1);  // no write and no failure
+    EXPECT_EQ(written + error, 0u);
     // Nothing more: no echo of what came in, no CR added to a LF.
-    EXPECT_EQ(peer.Receive(1, 50ms), "");
+    EXPECT_EQ(Receive(1, 50), "");
+    CloseComPort();
+    EXPECT_EQ(ReadBytes(2, &error) + std::to_string(SendString("x", nullptr, &error)), "0");
+    EXPECT_EQ(error, static_cast<std::uint32_t>(EBADF));  // no port open
 }
 
-TEST_F(Link, InQueueCountFollowsTheInputQueue) {
-    ASSERT_EQ(OpenLikeTheOperations(peer.Path()), 0);
-    ASSERT_TRUE(peer.Send("0123456789"));
-    ASSERT_TRUE(test::WaitForQueued(10));
-    std::uint32_t error = 99;
-    EXPECT_EQ(ReadBytes(0, &error), "");
-    EXPECT_EQ(error, 0u);
-    EXPECT_EQ(ReadBytes(-5), "");
-    EXPECT_EQ(ReadBytes(4), "0123");
-    EXPECT_EQ(InQueueCount(), 6);
-    EXPECT_EQ(ReadBytes(6), "456789");
-    EXPECT_EQ(InQueueCount(), 0);
+TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
+    struct Case {
+        const char* rule;
+        std::uint32_t interval, multiplier, constant;
+        std::string queued;  // waiting in the input queue before the read
+        Steps far;           // sent during the read, timed from its start
+        std::string text;    // of 10 asked for
+        double ms;           // when the read ends; 0 is at once
+    };
+    const Steps fiveBytes{{0ms, "1"}, {50ms, "2"}, {100ms, "3"}, {150ms, "4"}, {200ms, "5"}};
+    const Case cases[] = {
+        {"interval after a byte", 100, 0, 0, "a", {}, "a", 100},
+        {"interval restarts at each byte", 150, 0, 0, "", fiveBytes, "12345", 200 + 150},
+        {"interval does not bound the first byte", 100, 0, 0, "", {{300ms, "a"}}, "a", 400},
+        {"total constant, nothing comes", 0, 0, 200, "", {}, "", 200},
+        {"total 20 x 10 + 100", 0, 20, 100, "x", {}, "x", 300},
+        // 4294967295 x 10 + 200 wraps in 32 bits; the first byte must be
+        // waited for well past that, then the interval ends the read.
+        {"the operations' total", 100, MaxDword, 200, "", {{400ms, "a"}}, "a", 500},
+        {"all zero waits for every byte", 0, 0, 0, "abcdefghi", {{300ms, "j"}}, "abcdefghij", 300},
+        // MAXDWORD interval alone: what is there, at once.
+        {"MAXDWORD interval, empty queue", MaxDword, 0, 0, "", {}, "", 0},
+        {"MAXDWORD interval, bytes queued", MaxDword, 0, 0, "abc", {}, "abc", 0},
+        // MAXDWORD interval and multiplier: what is there at once, else the
+        // first byte that comes, else nothing after the constant.
+        {"MAXDWORD both, bytes queued", MaxDword, MaxDword, 3000, "ab", {}, "ab", 0},
+        {"MAXDWORD both, nothing comes", MaxDword, MaxDword, 300, "", {}, "", 300},
+        {"MAXDWORD both, a byte comes", MaxDword, MaxDword, 3000, "", {{100ms, "c"}}, "c", 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        ASSERT_EQ(OpenComPort(path, 115200, 0, 0, c.interval, c.multiplier, c.constant, 0, 0), 0);
+        ASSERT_TRUE(Send(c.queued) && WaitForQueued(static_cast<int>(c.queued.size())));
+        const auto start = Clock::now();
+        std::jthread far = Play(c.far, start);
+        std::uint32_t error = 99;
+        EXPECT_EQ(ReadBytes(10, &error), c.text);
+        const double ms = MsSince(start);
+        EXPECT_EQ(error, 0u);  // a time-out is no error
+        EXPECT_TRUE(InTime(ms, c.ms)) << ms;
+    }
 }
 
-TEST_F(Link, WithNoPortOpenCallsFailQuietly) {
-    EXPECT_EQ(InQueueCount(), 0);
-    std::uint32_t error = 0;
-    EXPECT_EQ(ReadBytes(2, &error), "");
-    EXPECT_EQ(error, static_cast<std::uint32_t>(EBADF));
-    error = 0;
-    EXPECT_EQ(SendString("x", nullptr, &error), 0);
-    EXPECT_EQ(error, static_cast<std::uint32_t>(EBADF));
-    EXPECT_FALSE(port::ErrorText(error).empty());
+TEST_F(Link, AWriteThatTimesOutSucceedsShort) {
+    ASSERT_EQ(OpenComPort(path, 115200, 0, 0, 100, 0, 0, 0, 200), 0);
+    // Nobody reads the far end, so the pty's buffers fill and the rest of
+    // the write waits for the time-out.
+    std::uint32_t written = 0, error = 99;
+    const auto start = Clock::now();
+    EXPECT_EQ(SendString(std::string(1 << 20, 'w'), &written, &error), 1);
+    const double ms = MsSince(start);
+    EXPECT_TRUE(written > 0 && written < (1 << 20) && error == 0) << written << " " << error;
+    EXPECT_TRUE(InTime(ms, 200)) << ms;
+}
+
+// A device that goes away fails reads and writes at once, and ends one
+// that waits for it; the port stays open and closes cleanly.
+TEST_F(Link, ALostDeviceEndsReadsAndWrites) {
+    for (const int at : {0, 100}) {
+        for (const bool read : {true, false}) {
+            SCOPED_TRACE(testing::Message() << at << (read ? " read" : " write"));
+            ASSERT_EQ(OpenComPort(path, 115200, 0, 0, 0, 0, 5000, 0, 5000), 0);
+            const auto start = Clock::now();
+            std::jthread far = Play({{std::chrono::milliseconds(at), ""}}, start);
+            std::uint32_t error = 0;
+            EXPECT_EQ(read ? ReadBytes(2, &error)
+                           : std::to_string(SendString(std::string(1 << 20, 'w'), nullptr, &error)),
+                      read ? "" : "0");
+            const double ms = MsSince(start);
+            EXPECT_TRUE(port::IsDeviceLostError(error)) << error;
+            EXPECT_TRUE(InTime(ms, at)) << ms;
+            EXPECT_EQ(CloseComPort(), 1);
+            far.join();
+            SetUp();
+        }
+    }
 }
 
 // A made-up system: its sysfs and /dev as udev and the drivers lay them out
 // for an FTDI adapter, a CDC-ACM board, an adapter without a serial number,
-// the console UART and a UART slot with no chip.
-class FakeSystem {
-  public:
+// the console UART, a UART slot with no chip and a port whose node is gone.
+struct FakeSystem {
     FakeSystem() {
-        char name[] = "/tmp/vantri-ports-XXXXXX";
-        root = ::mkdtemp(name);
-        const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/";
-        Usb(usb + "1-2", "0403", "6001", "FTDI", "FT232R USB UART", "A50285BI");
-        Tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0");
-        Link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB0");
-        Usb(usb + "1-3", "2341", "0043", "Arduino (www.arduino.cc)", "", "85736323");
-        Tty("ttyACM0", usb + "1-3/1-3:1.0");
-        Link("dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00", "../../ttyACM0");
-        Usb(usb + "1-4", "1a86", "7523", "", "USB Serial", "");
+        const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/";
+        Tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0", "",
+            "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        Usb(usb + "1-2", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
+        Tty("ttyACM0", usb + "1-3/1-3:1.0", "", "usb-Arduino__www.arduino.cc__0043_85736323-if00");
+        Usb(usb + "1-3", {"2341", "0043", "Arduino (www.arduino.cc)", "", "85736323"});
         Tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1");
-        Tty("ttyS0", "sys/devices/platform/serial8250/ttyS0", "4");
-        Tty("ttyS1", "sys/devices/platform/serial8250/ttyS1", "0");
-        Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", false);  // its node is gone
+        Usb(usb + "1-4", {"1a86", "7523", "", "USB Serial", ""});
+        Tty("ttyS0", "devices/platform/serial8250/ttyS0", "4");
+        Tty("ttyS1", "devices/platform/serial8250/ttyS1", "0");
+        Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", "", false);
         Put("sys/class/tty/console/active", "ttyS0 tty0\n");
     }
     ~FakeSystem() { std::filesystem::remove_all(root); }
-    std::filesystem::path root;
-
-  private:
     void Put(const std::string& file, const std::string& text) {
         std::filesystem::create_directories((root / file).parent_path());
         std::ofstream(root / file) << text;
     }
-    void Link(const std::string& link, const std::string& target) {
-        std::filesystem::create_directories((root / link).parent_path());
-        std::filesystem::create_directory_symlink(target, root / link);
-    }
-    void Usb(const std::string& dir, const char* vid, const char* pid, const std::string& maker,
-             const std::string& product, const std::string& serial) {
-        Put(dir + "/idVendor", std::string(vid) + "\n");
-        Put(dir + "/idProduct", std::string(pid) + "\n");
-        for (const auto& [file, text] :
-             {std::pair{"manufacturer", maker}, {"product", product}, {"serial", serial}}) {
-            if (!text.empty()) {
-                Put(dir + "/" + file, text + "\n");
-            }
+    // The adapter's id files; an empty text is a file it lacks.
+    void Usb(const std::string& dir, const std::array<std::string, 5>& texts) {
+        const char* files[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+        for (int i = 0; i < 5; ++i) {
+            texts[i].empty() ? void() : Put("sys/" + dir + "/" + files[i], texts[i] + "\n");
         }
     }
     void Tty(const std::string& name, const std::string& device, const std::string& type = "",
-             bool node = true) {
-        std::filesystem::create_directories(root / device);
-        Link("sys/class/tty/" + name + "/device", "../../../" + device.substr(4));
-        if (!type.empty()) {
-            Put("sys/class/tty/" + name + "/type", type + "\n");
+             const std::string& byId = "", bool node = true) {
+        std::filesystem::create_directories(root / "sys" / device);
+        Put("sys/class/tty/" + name + "/type", type + "\n");
+        std::filesystem::create_directory_symlink("../../../" + device,
+                                                  root / "sys/class/tty" / name / "device");
+        if (!byId.empty()) {
+            std::filesystem::create_directories(root / "dev/serial/by-id");
+            std::filesystem::create_symlink("../../" + name, root / "dev/serial/by-id" / byId);
         }
         if (node) {
             Put("dev/" + name, "");
         }
     }
+    std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("vantri-ports-" + std::to_string(::getpid()));
 };
 
 TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
     FakeSystem system;
-    struct Row {
-        const char* name;
-        const char* kernel;
-        const char* vid;
-        const char* pid;
-        const char* maker;
-        const char* product;
-        const char* serial;
-        bool console;
-    };
-    const Row expected[] = {
-        {"/dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00", "/dev/ttyACM0",
-         "2341", "0043", "Arduino (www.arduino.cc)", "", "85736323", false},
-        {"/dev/ttyS0", "/dev/ttyS0", "", "", "", "", "", true},
-        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "/dev/ttyUSB0", "0403",
-         "6001", "FTDI", "FT232R USB UART", "A50285BI", false},
-        {"/dev/ttyUSB1", "/dev/ttyUSB1", "1a86", "7523", "", "USB Serial", "", false},
-    };
     const auto ports = port::ListPorts(system.root);
-    ASSERT_EQ(ports.size(), std::size(expected));
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        const Row& row = expected[i];
-        const port::PortInfo& got = ports[i];
-        SCOPED_TRACE(row.kernel);
-        EXPECT_EQ(got.name, row.name);
-        EXPECT_EQ(got.kernelName, row.kernel);
-        EXPECT_EQ(got.vendorId, row.vid);
-        EXPECT_EQ(got.productId, row.pid);
-        EXPECT_EQ(got.manufacturer, row.maker);
-        EXPECT_EQ(got.product, row.product);
-        EXPECT_EQ(got.serialNumber, row.serial);
-        EXPECT_EQ(got.console, row.console);
+    std::vector<std::string> got;
+    for (const auto& p : ports) {
+        got.push_back(p.name + " = " + p.kernelName + " " + p.vendorId + ":" + p.productId + " " +
+                      p.manufacturer + "|" + p.product + "|" + p.serialNumber +
+                      (p.console ? " console" : ""));
     }
+    EXPECT_EQ(got, (std::vector<std::string>{
+                       "/dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00 = "
+                       "/dev/ttyACM0 2341:0043 Arduino (www.arduino.cc)||85736323",
+                       "/dev/ttyS0 = /dev/ttyS0 : || console",
+                       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 = "
+                       "/dev/ttyUSB0 0403:6001 FTDI|FT232R USB UART|A50285BI",
+                       "/dev/ttyUSB1 = /dev/ttyUSB1 1a86:7523 |USB Serial|",
+                   }));
     // The Comport box offers COM1 to COM9 by number, then these by name.
-    std::vector<std::string> offered = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
-    for (const Row& row : expected) {
-        offered.push_back(row.name);
-    }
-    EXPECT_EQ(ComportChoices(ports), offered);
-    // This machine's own ports: each a terminal device, listed once.
-    std::set<std::string> seen;
-    for (const auto& p : port::ListPorts()) {
-        std::error_code ec;
-        EXPECT_TRUE(std::filesystem::is_character_file(p.kernelName, ec)) << p.kernelName;
-        EXPECT_TRUE(seen.insert(p.kernelName).second) << p.kernelName;
-    }
+    const auto offered = ComportChoices(ports);
+    ASSERT_EQ(offered.size(), 13u);
+    EXPECT_EQ(offered[0] + offered[8] + offered[9] + offered[12],
+              "19" + ports[0].name + ports[3].name);
 }
 
 }  // namespace
