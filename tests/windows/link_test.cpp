@@ -137,7 +137,7 @@ TEST_F(Win32Exchange, ReadsEndAsTheDeviceDoes) {
                  {ReadHangupPort, false, ReadHangupBytes - 1, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(ComPortName(c.port));
-        ASSERT_EQ(OpenExchangePort({true, c.port}), 0);
+        ASSERT_EQ(OpenExchangePort({true, c.port, {}}), 0);
         const auto start = Clock::now();
         const ReadOutcome outcome = ReadKeyBuffer({});
         EXPECT_EQ(outcome.status == ExchangeStatus::Done, c.done);
@@ -156,7 +156,7 @@ TEST_F(Win32Exchange, WrittenBufferIsWhatTheDeviceKeeps) {
         pattern[i] = static_cast<char>((i * 13 + 5 + i / 256) % 256);
     }
     for (const std::string& buffer : {pattern, DefaultBuffer()}) {
-        ASSERT_EQ(OpenExchangePort({true, GoodPort}), 0);
+        ASSERT_EQ(OpenExchangePort({true, GoodPort, {}}), 0);
         const WriteOutcome wrote = WriteKeyBuffer(buffer, 16, 10, {});
         ASSERT_EQ(wrote.status, ExchangeStatus::Done)
             << "byte " << wrote.position << ": " << port::ErrorText(wrote.error);
@@ -172,7 +172,7 @@ TEST_F(Win32Exchange, HangupDuringAWriteIsDeviceLost) {
                                                   {LastByteHangupPort, 16}};
     for (const auto& [port, blockSize] : cases) {
         SCOPED_TRACE(ComPortName(port));
-        ASSERT_EQ(OpenExchangePort({true, port}), 0);
+        ASSERT_EQ(OpenExchangePort({true, port, {}}), 0);
         const auto start = Clock::now();
         const WriteOutcome outcome = WriteKeyBuffer(DefaultBuffer(), blockSize, 0, {});
         EXPECT_EQ(outcome.status, ExchangeStatus::DeviceLost) << port::ErrorText(outcome.error);
