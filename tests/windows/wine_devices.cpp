@@ -1,16 +1,11 @@
 #include "tests/windows/wine_devices.h"
 
 #include <cstdlib>
-
-#include <windows.h>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 namespace vantri::wintest {
-
-bool RunningUnderWine() {
-    // Wine's ntdll exports its version; Windows' does not.
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 std::string DefaultBuffer() {
     std::string buffer(4096, '\0');
@@ -20,9 +15,18 @@ std::string DefaultBuffer() {
     return buffer;
 }
 
-std::filesystem::path GoodPortSaveFile() {
+std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool GoodPortSaved(const std::string& buffer) {
     const char* path = std::getenv("VANTRI_WINE_SIM_SAVE");
-    return path != nullptr ? std::filesystem::path(path) : std::filesystem::path();
+    const auto start = std::chrono::steady_clock::now();
+    while (path != nullptr && FileBytes(path) != buffer && ElapsedMs(start) < 10000) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return path != nullptr && FileBytes(path) == buffer;
 }
 
 }  // namespace vantri::wintest

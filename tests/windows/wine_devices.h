@@ -20,25 +20,22 @@ inline constexpr std::int16_t WriteHangupPort = 2;     // hangs up after 100 byt
 inline constexpr std::int16_t SilentPort = 3;          // never answers a read request
 inline constexpr std::int16_t LatePort = 4;            // answers after 600 ms, 3 characters only
 inline constexpr std::int16_t ReadHangupPort = 5;      // hangs up after 0x05 and 1000 characters
-inline constexpr std::int16_t ReadLostPort = 6;        // the same, for the test wine skips
+inline constexpr std::int16_t ReadLostPort = 6;        // the same, for a first window
 inline constexpr std::int16_t LastByteHangupPort = 7;  // hangs up at a write's last byte
 inline constexpr std::int16_t ReadLostPortAgain = 8;   // as ReadLostPort, for a second window
 inline constexpr std::int16_t AbsentPort = 200;        // mapped to nothing
 
-inline constexpr int LateAnswerMs = 600;
-inline constexpr int WriteHangupBytes = 100;
 inline constexpr int ReadHangupBytes = 1001;
-
-// True when the test runs under wine, which differs from Windows in what
-// some tests look at; those tests say so and skip.
-bool RunningUnderWine();
 
 // Byte i = (i * 7 + 3) mod 256: what the devices start with.
 std::string DefaultBuffer();
 
-// The file the COM1 device saves each received buffer to; empty when the
-// script did not say (VANTRI_WINE_SIM_SAVE).
-std::filesystem::path GoodPortSaveFile();
+// True once the COM1 device has saved `buffer` as the last one it received,
+// waiting up to 10 s; the script names its file (VANTRI_WINE_SIM_SAVE).
+bool GoodPortSaved(const std::string& buffer);
+
+// The whole content of a file; empty when there is none.
+std::string FileBytes(const std::filesystem::path& path);
 
 // Milliseconds since `start`.
 inline long long ElapsedMs(std::chrono::steady_clock::time_point start) {
