@@ -387,25 +387,29 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
 
 }  // namespace
 
-int RunRead(const Invocation& inv) {
+namespace {
+
+// Runs one device command on `file` and reports its summary or failure.
+int RunOn(const Invocation& inv, const std::string& file,
+          std::optional<Failure> (*command)(const Invocation&, Summary&)) {
     Summary summary;
-    summary.file = inv.out;
-    const auto failure = Read(inv, summary);
+    summary.file = file;
+    const auto failure = command(inv, summary);
     return Conclude(inv, summary, failure);
+}
+
+}  // namespace
+
+int RunRead(const Invocation& inv) {
+    return RunOn(inv, inv.out, Read);
 }
 
 int RunWrite(const Invocation& inv) {
-    Summary summary;
-    summary.file = inv.file;
-    const auto failure = Write(inv, summary);
-    return Conclude(inv, summary, failure);
+    return RunOn(inv, inv.file, Write);
 }
 
 int RunVerify(const Invocation& inv) {
-    Summary summary;
-    summary.file = inv.file;
-    const auto failure = Verify(inv, summary);
-    return Conclude(inv, summary, failure);
+    return RunOn(inv, inv.file, Verify);
 }
 
 int RunPorts(const Invocation& inv) {
