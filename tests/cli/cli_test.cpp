@@ -12,47 +12,21 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
-#include <random>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
+#include "tests/common/files.h"
 
 namespace vantri {
 namespace {
 
 namespace fs = std::filesystem;
-using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-// A fresh folder, removed with everything in it at the end.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "vantri-cli-XXXXXX").string();
-        path = ::mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path / name; }
-};
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
+using namespace test;
 
 std::vector<std::string> Words(const std::string& text) {
     std::vector<std::string> words;
@@ -126,24 +100,12 @@ struct Devsim {
         }
         posix_spawn_file_actions_destroy(&quiet);
         // Serving once the link is there.
-        const auto until = Clock::now() + std::chrono::seconds(10);
         std::error_code ec;
-        while (pid > 0 && !(ready = fs::is_symlink(port, ec)) && Clock::now() < until) {
-            std::this_thread::sleep_for(milliseconds(5));
-        }
+        ready = pid > 0 && Eventually([&] { return fs::is_symlink(port, ec); });
     }
     ~Devsim() { Stop(pid); }
     std::string Saved() const { return ReadFile(port + ".saved"); }
 };
-
-std::string RandomBuffer(unsigned variant) {
-    std::mt19937 random(variant);
-    std::string bytes(4096, '\0');
-    for (auto& b : bytes) {
-        b = static_cast<char>(random() & 0xFF);
-    }
-    return bytes;
-}
 
 // "a*b": `text` holds a, and b after it.
 bool HoldsInOrder(const std::string& text, const std::string& fragments) {
@@ -164,8 +126,8 @@ bool HoldsInOrder(const std::string& text, const std::string& fragments) {
 // port; a file name is the bytes given, UTF-8 or not.
 TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
     TempDir dir;
-    const std::string first = RandomBuffer(1), key = RandomBuffer(2), utf8 = RandomBuffer(3),
-                      latin1 = RandomBuffer(4);
+    const std::string first = RandomBytes(4096, 1), key = RandomBytes(4096, 2),
+                      utf8 = RandomBytes(4096, 3), latin1 = RandomBytes(4096, 4);
     WriteFile(dir / "first.bin", first);
     WriteFile(dir / "k.bin", key);
     WriteFile(dir / "ключ-鍵.bin", utf8);

@@ -7,13 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "image/hexfileHandle.h"
@@ -21,25 +18,16 @@
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "sim/devsim.h"
+#include "tests/common/files.h"
 
 namespace vantri {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
+using test::Eventually;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Polls `done` for up to 10 s.
-template <typename F>
-bool Eventually(F done) {
-    const auto until = Clock::now() + std::chrono::seconds(10);
-    while (!done() && Clock::now() < until) {
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return done();
 }
 
 // 4096 bytes unlike the device's own, every byte value present.
@@ -250,11 +238,8 @@ TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
     EXPECT_EQ(write.blocks, 10);
     EXPECT_EQ(blocks, 10);
 
-    ASSERT_TRUE(Eventually([&] {
-        std::ifstream in(logFile);
-        return std::string(std::istreambuf_iterator<char>(in), {}).find("write abandoned") !=
-               std::string::npos;
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] { return test::ReadFile(logFile).find("write abandoned") != std::string::npos; }));
     ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
     const ReadOutcome after = ReadKeyBuffer({});
     EXPECT_EQ(after.status, ExchangeStatus::Done);

@@ -4,18 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <random>
-#include <thread>
 
 #include "form/Form1.h"
 #include "form/captions.h"
 #include "serial/call_trace.h"
 #include "serial/zrkCommModule.h"
+#include "tests/common/files.h"
 #include "tests/common/sim_device.h"
 
 namespace vantri {
@@ -123,20 +120,10 @@ class ScriptedView : public FormView {
 class FormTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string name = (fs::temp_directory_path() / "vantri-form-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        folder_ = name;
-        std::mt19937 random(7);
-        for (char& b : key_) {
-            b = static_cast<char>(random() & 0xFF);
-        }
         WriteFile("key.bin", key_);
         StartDevice();
     }
-    void TearDown() override {
-        CloseComPort();
-        fs::remove_all(folder_);
-    }
+    void TearDown() override { CloseComPort(); }
     // Starts a device (`fault` as vantri-devsim takes it) on the Comport box.
     void StartDevice(std::string_view fault = {}, std::uint32_t lineRate = 0) {
         std::string error;
@@ -146,19 +133,16 @@ class FormTest : public ::testing::Test {
     }
     fs::path Path(const std::string& name) const { return folder_ / name; }
     void WriteFile(const std::string& name, const std::string& bytes) const {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
+        test::WriteFile(Path(name), bytes);
     }
-    std::string Contents(const std::string& name) const {
-        std::ifstream in(Path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string Contents(const std::string& name) const { return test::ReadFile(Path(name)); }
     // A dialog answer: the user chooses `name` in the folder.
     ScriptedView::Answer Choosing(const std::string& name) const {
         return [path = Path(name)] { return path; };
     }
     Log FilesInFolder() const {
         Log names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
+        for (const auto& entry : fs::directory_iterator(folder_.path)) {
             names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
@@ -167,11 +151,7 @@ class FormTest : public ::testing::Test {
     // What the device received, once it has `atLeast` bytes (the simulator
     // reads the line on its own thread) or 20 s have passed.
     std::string Received(std::size_t atLeast = 0) const {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (device_->ReceivedBytes().size() < atLeast &&
-               std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        test::Eventually([&] { return device_->ReceivedBytes().size() >= atLeast; });
         std::string bytes;
         for (const sim::Received& r : device_->ReceivedBytes()) {
             bytes += static_cast<char>(r.byte);
@@ -187,8 +167,8 @@ class FormTest : public ::testing::Test {
         EXPECT_TRUE(view_.answers.empty() && view_.unanswered == 0);
     }
 
-    fs::path folder_;
-    std::string key_ = std::string(4096, '\0');
+    test::TempDir folder_;
+    std::string key_ = test::RandomBytes(4096, 7);
     ScriptedView view_;
     std::unique_ptr<sim::Simulator> device_;
 };
@@ -523,9 +503,7 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
     EXPECT_EQ(pauses, expectedPauses);
     EXPECT_TRUE(view_.boxes.empty());
     ExpectIdle();
-    for (int wait = 0; wait < 4000 && device_->WritesCompleted() < 1; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    test::Eventually([&] { return device_->WritesCompleted() >= 1; });
     EXPECT_TRUE(device_->Buffer() == key_);  // taken once the last byte is in
 
     StartDevice();  // Cancel in the open dialog sends nothing

@@ -3,14 +3,12 @@
 // old file kept whole on any failure and no key material left behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <set>
 
 #include "image/hexfileHandle.h"
 #include "image/save_file.h"
+#include "tests/common/files.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -28,36 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
+using namespace test;
 using Names = std::set<std::string>;
-
-// A fresh folder, removed with its content when the test ends.
-struct TempDir {
-    TempDir() {
-        std::random_device device;
-        do {
-            path = fs::temp_directory_path() / ("vantri-image-test-" + std::to_string(device()));
-        } while (!fs::create_directory(path));
-    }
-    ~TempDir() {
-        std::error_code ec;  // a test may have left a folder read-only
-        for (const auto& entry : fs::recursive_directory_iterator(path, ec)) {
-            fs::permissions(entry, fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(path, ec);
-    }
-    fs::path operator/(const std::string& name) const { return path / name; }
-    fs::path path;
-};
-
-void WriteFile(const fs::path& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary) << bytes;
-}
-
-std::string RandomBytes(std::size_t n, unsigned variant) {
-    std::string bytes(n, '\0');
-    std::generate(bytes.begin(), bytes.end(), std::mt19937(variant));
-    return bytes;
-}
 
 ByteImage ImageOf(const std::string& bytes, std::vector<std::int32_t> addresses = {}) {
     ByteImage image(bytes.size());
@@ -184,11 +154,6 @@ TEST(LoadBinFile, RecordsAndHexRoundTrip) {
 }
 
 #ifndef _WIN32
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 Names NamesIn(const fs::path& folder) {
     Names names;
     for (const auto& entry : fs::directory_iterator(folder)) {

@@ -21,6 +21,7 @@
 
 #include "serial/port_choices.h"
 #include "serial/zrkCommModule.h"
+#include "tests/common/files.h"
 
 namespace vantri {
 namespace {
@@ -41,10 +42,7 @@ double MsSince(Clock::time_point start) {
 // Waits until the link's input queue holds `count` bytes: the pty moves them
 // across on a kernel worker, a moment after the far end wrote them.
 bool WaitForQueued(int count) {
-    for (const auto end = Clock::now() + 2s; InQueueCount() < count && Clock::now() < end;) {
-        std::this_thread::sleep_for(1ms);
-    }
-    return InQueueCount() == count;
+    return test::Eventually([&] { return InQueueCount() >= count; }) && InQueueCount() == count;
 }
 
 // Whether another open of ours is refused, i.e. the link holds the port.
@@ -315,10 +313,9 @@ struct FakeSystem {
         Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", "", false);
         Put("sys/class/tty/console/active", "ttyS0 tty0\n");
     }
-    ~FakeSystem() { std::filesystem::remove_all(root); }
     void Put(const std::string& file, const std::string& text) {
         std::filesystem::create_directories((root / file).parent_path());
-        std::ofstream(root / file) << text;
+        test::WriteFile(root / file, text);
     }
     // The adapter's id files; an empty text is a file it lacks.
     void Usb(const std::string& dir, const std::array<std::string, 5>& texts) {
@@ -329,25 +326,24 @@ struct FakeSystem {
     }
     void Tty(const std::string& name, const std::string& device, const std::string& type = "",
              const std::string& byId = "", bool node = true) {
-        std::filesystem::create_directories(root / "sys" / device);
+        std::filesystem::create_directories(root.path / "sys" / device);
         Put("sys/class/tty/" + name + "/type", type + "\n");
         std::filesystem::create_directory_symlink("../../../" + device,
-                                                  root / "sys/class/tty" / name / "device");
+                                                  root.path / "sys/class/tty" / name / "device");
         if (!byId.empty()) {
-            std::filesystem::create_directories(root / "dev/serial/by-id");
-            std::filesystem::create_symlink("../../" + name, root / "dev/serial/by-id" / byId);
+            std::filesystem::create_directories(root.path / "dev/serial/by-id");
+            std::filesystem::create_symlink("../../" + name, root.path / "dev/serial/by-id" / byId);
         }
         if (node) {
             Put("dev/" + name, "");
         }
     }
-    std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("vantri-ports-" + std::to_string(::getpid()));
+    test::TempDir root;
 };
 
 TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
     FakeSystem system;
-    const auto ports = port::ListPorts(system.root);
+    const auto ports = port::ListPorts(system.root.path);
     std::vector<std::string> got;
     for (const auto& p : ports) {
         got.push_back(p.name + " = " + p.kernelName + " " + p.vendorId + ":" + p.productId + " " +

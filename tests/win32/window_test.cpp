@@ -12,11 +12,11 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
 #include "modal_answerer.h"
+#include "tests/common/files.h"
 #include "tests/windows/wine_devices.h"
 #include "win32/form_window.h"
 #include "win32/layout.h"
@@ -29,10 +29,6 @@ using win32::IdCommand3;
 using win32::IdCommand4;
 using wintest::BoxSeen;
 using wintest::ModalAnswerer;
-
-void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 class Win32WindowTest : public ::testing::Test {
   protected:
@@ -100,7 +96,7 @@ TEST_F(Win32WindowTest, WriteSendsTheFileChosenInTheOpenDialog) {
     const char* saved = std::getenv("VANTRI_WINE_SIM_SAVE");
     ASSERT_NE(saved, nullptr) << "run by scripts/test-windows, which names the device's file";
     std::filesystem::remove(saved);
-    WriteFileBytes(folder_ / "default.bin", wintest::DefaultBuffer());
+    test::WriteFile(folder_ / "default.bin", wintest::DefaultBuffer());
     Set(FormSetting::Delay, "0");
     ModalAnswerer::DialogSeen dialog;
     auto answerer = Answerer();
@@ -206,7 +202,7 @@ TEST_F(Win32WindowTest, BoxesShowTheirTextTitleAndIcon) {
         BoxSeen expected;
     } cases[] = {{IdCommand3, wintest::GoodPort, true, wrongSize},
                  {IdCommand4, wintest::AbsentPort, false, noPort}};
-    WriteFileBytes(folder_ / "chosen.bin", std::string(4095, '\x11'));
+    test::WriteFile(folder_ / "chosen.bin", std::string(4095, '\x11'));
     for (const auto& c : cases) {
         Set(FormSetting::Comport, std::to_string(c.port));
         auto answerer = Answerer();
@@ -236,7 +232,7 @@ TEST_F(Win32WindowTest, ReadSavesUnderTheNameTypedAndASecondClickMeetsTheBusyRul
     EXPECT_EQ(dialog.title, "Save Keybuffer To Bin file");
     EXPECT_EQ(dialog.proposed, "Ram.Bin");
     EXPECT_EQ(Caption(), "   File read!");
-    EXPECT_TRUE(wintest::FileBytes(folder_ / "key.bin") == wintest::DefaultBuffer());
+    EXPECT_TRUE(test::ReadFile(folder_ / "key.bin") == wintest::DefaultBuffer());
 }
 
 // Closing during a Read: the Read stops without a further box or dialog

@@ -1,9 +1,8 @@
 #include "tests/windows/wine_devices.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <thread>
+
+#include "tests/common/files.h"
 
 namespace vantri::wintest {
 
@@ -15,18 +14,9 @@ std::string DefaultBuffer() {
     return buffer;
 }
 
-std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool GoodPortSaved(const std::string& buffer) {
     const char* path = std::getenv("VANTRI_WINE_SIM_SAVE");
-    const auto start = std::chrono::steady_clock::now();
-    while (path != nullptr && FileBytes(path) != buffer && ElapsedMs(start) < 10000) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return path != nullptr && FileBytes(path) == buffer;
+    return path != nullptr && test::Eventually([&] { return test::ReadFile(path) == buffer; });
 }
 
 }  // namespace vantri::wintest

@@ -31,11 +31,8 @@ inline constexpr int ReadHangupBytes = 1001;
 std::string DefaultBuffer();
 
 // True once the COM1 device has saved `buffer` as the last one it received,
-// waiting up to 10 s; the script names its file (VANTRI_WINE_SIM_SAVE).
+// waiting up to 20 s; the script names its file (VANTRI_WINE_SIM_SAVE).
 bool GoodPortSaved(const std::string& buffer);
-
-// The whole content of a file; empty when there is none.
-std::string FileBytes(const std::filesystem::path& path);
 
 // Milliseconds since `start`.
 inline long long ElapsedMs(std::chrono::steady_clock::time_point start) {
