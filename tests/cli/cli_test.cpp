@@ -69,16 +69,6 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     return run;
 }
 
-// Ends a program started by Devsim with SIGTERM; its exit code.
-int Stop(pid_t& pid) {
-    int status = 0;
-    if (pid <= 0 || ::kill(pid, SIGTERM) != 0 || ::waitpid(pid, &status, 0) != pid) {
-        return -1;
-    }
-    pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // vantri-devsim serving at dir/device, saving each write to dir/device.saved.
 struct Devsim {
     std::string port;
@@ -103,7 +93,11 @@ struct Devsim {
         std::error_code ec;
         ready = pid > 0 && Eventually([&] { return fs::is_symlink(port, ec); });
     }
-    ~Devsim() { Stop(pid); }
+    ~Devsim() {
+        if (pid > 0 && ::kill(pid, SIGTERM) == 0) {
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
     std::string Saved() const { return ReadFile(port + ".saved"); }
 };
 
@@ -127,11 +121,10 @@ bool HoldsInOrder(const std::string& text, const std::string& fragments) {
 TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
     TempDir dir;
     const std::string first = RandomBytes(4096, 1), key = RandomBytes(4096, 2),
-                      utf8 = RandomBytes(4096, 3), latin1 = RandomBytes(4096, 4);
+                      utf8 = RandomBytes(4096, 3);
     WriteFile(dir / "first.bin", first);
     WriteFile(dir / "k.bin", key);
     WriteFile(dir / "ключ-鍵.bin", utf8);
-    WriteFile(dir / "latin1-\xE9\xFF.bin", latin1);
     Devsim device(dir, {"--buffer", (dir / "first.bin").string()});
     ASSERT_TRUE(device.ready);
     const std::string json =
@@ -163,15 +156,10 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
         {"verify --json --port=PORT k.bin", false, "verify|k.bin"},
         {"read --json -p PORT --out k3.bin", false, "read|k3.bin", "k3.bin", &key},
         {"ports --json", true, "\\[.*\\]\n"},
-        
         {"write -p PORT --blocksize 4096 --delay 0 ключ-鍵.bin", false,
          "Wrote .* from ключ-鍵\\.bin to .*\n", "", &utf8},
-        {"verify -p PORT ключ-鍵.bin", false, "*identical to ключ-鍵.bin\n"},
-        {"read -p PORT --out copy-ключ-鍵.bin", false, "*-> copy-ключ-鍵.bin\n", "copy-ключ-鍵.bin", &utf8},
-        {"write -p PORT --delay 0 latin1-\xE9\xFF.bin", false,
-         "*from latin1-\xE9\xFF.bin to ", "", &latin1},
-        {"verify -p PORT latin1-\xE9\xFF.bin", false, "*identical to latin1-\xE9\xFF.bin\n"},
-        {"read -p PORT --out copy-\xE9.bin", false, "*-> copy-\xE9.bin\n", "copy-\xE9.bin", &latin1},
+        {"read -p PORT --out copy-\xE9.bin", false, "*-> copy-\xE9.bin\n", "copy-\xE9.bin", &utf8},
+        {"verify -p PORT copy-\xE9.bin", false, "*identical to copy-\xE9.bin\n"},
         {"--help", false, "*read*--out FILE|-*write*--verify*verify*ports*-p PORT*"
          "VANTRI_PORT*--json*--quiet*Exit codes*  0 *  2 *  3 *  4 *  5 *  6 *  7 *  8 *130 "},
         {"--version", false, "vantri-key .*\n"},
@@ -237,7 +225,6 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
     buffer[4095] = static_cast<char>(buffer[4095] ^ 0x01);
     WriteFile(dir / "changed.bin", buffer);
     WriteFile(dir / "short.bin", std::string(4095, '\x5A'));
-    WriteFile(dir / "long.bin", std::string(4097, '\x5A'));
     WriteFile(dir / "empty.bin", "");
     fs::create_directory(dir / "folder");
     const double answerBound = DeviceAnswerTimeoutMs / 1000.0 + 1.0;
@@ -260,16 +247,11 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"read --port", nullptr, 2, "--port needs a value"},
         {"read --port 1 --port 2", nullptr, 2, "given twice"},
         {"read --port 1 --blocksize 8", nullptr, 2, "--blocksize is not an option of read"},
-        {"read --port 1 extra.bin", nullptr, 2, "unexpected argument 'extra.bin'"},
         {"read -p 1 --json --out -", nullptr, 2, "--json and --out - would both"},
-        {"verify --verify -p 1 in.bin", nullptr, 2, "--verify is not an option of verify"},
         {"write --port 1", nullptr, 2, "needs the key buffer file"},
-        {"read --bogus", nullptr, 2, "unknown option '--bogus'"},
-        {"read --port=", nullptr, 2, "Give a serial port"},
         {"read --port 70000", nullptr, 2, "from -32768 to 32767"},
         {"write --port 1 --blocksize 0 in.bin", nullptr, 2,
          "Blocksize must be a whole number from 1 to 32767."},
-        {"write --port 1 --delay -1 in.bin", nullptr, 2, "Delay must be"},
         // The port.
         {"read --port PORT", nullptr, 3, "no such port; try vantri-key ports"},
         {"read --port 0", nullptr, 3, "cannot open COM0: no such port"},
@@ -279,12 +261,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         // The key buffer file, checked before the port (which is not there).
         {"write --port PORT short.bin", nullptr, 4,
          "short.bin holds 4095 bytes; a key buffer file must hold exactly 4096 bytes."},
-        {"write --port PORT long.bin", nullptr, 4, "holds 4097 bytes"},
-        
         {"write --port PORT missing.bin", nullptr, 4, "cannot read missing.bin"},
-        {"write --port PORT folder", nullptr, 4, "cannot read folder"},
-        
-        {"verify --port PORT absent-ключ-鍵.bin", nullptr, 4, "cannot read absent-ключ-鍵.bin: "},
         {"verify --port PORT absent-\xE9\xFF.bin", nullptr, 4, "cannot read absent-\xE9\xFF.bin: "},
         // Bad responses; a silent device ends the read within the answer time-out.
         {"read --port PORT --out out.bin", "--fault silent", 5, "did not answer within 2 s",
@@ -357,37 +334,15 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
     }
 }
 
-// vantri-devsim: options it cannot use end it with exit 2 and say which,
-// before it prints a port.
+// vantri-devsim refuses what it cannot serve, with exit 2 and before it
+// prints a port, and never replaces a file that is not a link.
 TEST(Cli, DevsimRefusesWhatItCannotServe) {
     TempDir dir;
-    WriteFile(dir / "short.bin", std::string(4095, 'x'));
     WriteFile(dir / "precious", "keep me");
-    const std::pair<const char*, const char*> cases[] = {
-        {"--buffer short.bin", "4095 bytes"},
-
-        {"--buffer .", "--buffer"},
-        {"--fault sometimes", "--fault sometimes"},
-        {"--fault short:many", "--fault short:many"},
-
-        {"--fault garbage:9000", "--fault garbage:9000"},
-        {"--fault stall:9000:5", "--fault stall:9000:5"},
-        {"--fault short:8193", "--fault short:8193"},
-        {"--fault extra:5000000", "--fault extra"},
-        {"--line-rate 0", "--line-rate"},
-
-        {"--save no/such.bin", "--save"},
-        {"--log .", "--log"},
-
-        {"--link precious", "--link"},  // never replaces a file that is not a link
-        {"stray", "stray"},
-    };
-    for (const auto& [args, mentions] : cases) {
-        SCOPED_TRACE(args);
+    for (const char* args : {"--link precious", "--fault short:8193", "--line-rate 0", "stray"}) {
         const Outcome run = RunProgram("vantri-devsim", Words(args), dir);
-        EXPECT_EQ(run.code, 2);
-        EXPECT_TRUE(HoldsInOrder(run.err, mentions)) << run.err;
-        EXPECT_EQ(run.out, "") << "no port printed";
+        EXPECT_TRUE(run.code == 2 && run.out.empty() && HoldsInOrder(run.err, Words(args)[0]))
+            << args << ": " << run.err;
     }
     EXPECT_EQ(ReadFile(dir / "precious"), "keep me");
 }

@@ -134,13 +134,5 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("KEY.BIN")));
 }
 
-TEST_F(DialogsTest, CancelAndTheCloseBoxGiveNothing) {
-    ModalScript script;
-    script.Dialog(&ModalScript::Cancel).Dialog([](QFileDialog& d) { d.close(); });
-    EXPECT_EQ(ShowOpenDialog(OpenFilter, OpenFlags, &owner_, QStringLiteral("Open")), "");
-    EXPECT_EQ(ShowSaveDialog(SaveFilter, &owner_, QStringLiteral("Ram.Bin"), "Save"), "");
-    EXPECT_EQ(script.Finish(), "");
-}
-
 }  // namespace
 }  // namespace vantri

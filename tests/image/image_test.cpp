@@ -136,23 +136,6 @@ TEST(LoadBinFile, WhatItTakesAndWhatItRefuses) {
 #endif
 }
 
-// Lengths a 16-bit count can ask for: records a line of 16 each, and the
-// loaded file's hex text turns back into exactly its bytes.
-TEST(LoadBinFile, RecordsAndHexRoundTrip) {
-    TempDir dir;
-    const std::string bytes = RandomBytes(32767, 4);
-    ByteImage image;
-    for (const int n : {32767, 4097, 4096, 4095, 17, 16, 15, 2, 1}) {
-        WriteFile(dir / "cut.bin", bytes.substr(0, n));
-        ASSERT_TRUE(LoadBinFile(image, dir / "cut.bin").ok);
-        ASSERT_EQ(BinFileSize, n);
-        EXPECT_EQ(image[n - 1].Address, n - 1);
-        EXPECT_EQ(image[n - 1].LineStart, (n - 1) % 16 == 0 ? True16 : False16) << n;
-        const std::string hex = GetHexBlock(image, 0, static_cast<std::int16_t>(n), 1);
-        EXPECT_EQ(HexToBin(hex), bytes.substr(0, n)) << "length " << n;
-    }
-}
-
 #ifndef _WIN32
 Names NamesIn(const fs::path& folder) {
     Names names;

@@ -204,10 +204,9 @@ TEST_F(Link, EveryByteValueCrossesBothWaysUnchanged) {
     EXPECT_EQ(ReadBytes(256, &error), all.substr(6));
     EXPECT_EQ(error, 0u);
     std::uint32_t written = 0;
-    const std::string block = all + all + all + all + all + all + all + all;
-    EXPECT_EQ(SendString(block + block, &written, &error), 1);
-    EXPECT_EQ(written, 4096u);
-    EXPECT_EQ(Receive(4096, 2000), block + block);
+    EXPECT_EQ(SendString(all, &written, &error), 1);
+    EXPECT_EQ(written, 256u);
+    EXPECT_EQ(Receive(256, 2000), all);
     EXPECT_EQ(SendString("", &written, &error), 1);  // no write and no failure
     EXPECT_EQ(written + error, 0u);
     // Nothing more: no echo of what came in, no CR added to a LF.
@@ -270,29 +269,6 @@ TEST_F(Link, AWriteThatTimesOutSucceedsShort) {
     const double ms = MsSince(start);
     EXPECT_TRUE(written > 0 && written < (1 << 20) && error == 0) << written << " " << error;
     EXPECT_TRUE(InTime(ms, 200)) << ms;
-}
-
-// A device that goes away fails reads and writes at once, and ends one
-// that waits for it; the port stays open and closes cleanly.
-TEST_F(Link, ALostDeviceEndsReadsAndWrites) {
-    for (const int at : {0, 100}) {
-        for (const bool read : {true, false}) {
-            SCOPED_TRACE(testing::Message() << at << (read ? " read" : " write"));
-            ASSERT_EQ(OpenComPort(path, 115200, 0, 0, 0, 0, 5000, 0, 5000), 0);
-            const auto start = Clock::now();
-            std::jthread far = Play({{std::chrono::milliseconds(at), ""}}, start);
-            std::uint32_t error = 0;
-            EXPECT_EQ(read ? ReadBytes(2, &error)
-                           : std::to_string(SendString(std::string(1 << 20, 'w'), nullptr, &error)),
-                      read ? "" : "0");
-            const double ms = MsSince(start);
-            EXPECT_TRUE(port::IsDeviceLostError(error)) << error;
-            EXPECT_TRUE(InTime(ms, at)) << ms;
-            EXPECT_EQ(CloseComPort(), 1);
-            far.join();
-            SetUp();
-        }
-    }
 }
 
 // A made-up system: its sysfs and /dev as udev and the drivers lay them out
