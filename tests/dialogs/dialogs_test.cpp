@@ -43,9 +43,10 @@ class DialogsTest : public ::testing::Test {
 
 // What the save dialog shows (title, name box, filters, no suffix added),
 // and what it gives back: the name as typed, an existing file with no
-// overwrite question (the caller decides), a long path; a name in a folder
-// that does not exist is refused in the dialog, which stays up; a proposal
-// whose folder has gone starts in the nearest folder that exists.
+// overwrite question (the caller decides), a long path, nothing on Cancel;
+// a name in a folder that does not exist is refused in the dialog, which
+// stays up; a proposal whose folder has gone starts in the nearest folder
+// that exists.
 TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
     const QString deep = Path(QString(60, 'd') + "/" + QString(60, 'e'));
     ASSERT_TRUE(QDir().mkpath(deep));
@@ -62,6 +63,7 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
         {"Ram.Bin", Path("noext"), "Ram.Bin", "", false},
         {"Ram.Bin", Path("old.bin"), "Ram.Bin", "", false},
         {"Ram.Bin", deep + "/" + QString(40, 'k'), "Ram.Bin", "", false},
+        {"Ram.Bin", "", "Ram.Bin", "", false},  // Cancel: no name
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -73,7 +75,7 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
                                d.nameFilters().join('|'), d.defaultSuffix(),
                                c.folder.isEmpty() ? "" : d.directory().absolutePath()};
             d.setDirectory(folder_.path());
-            ModalScript::Choose(d, c.typed);
+            c.typed.isEmpty() ? ModalScript::Cancel(d) : ModalScript::Choose(d, c.typed);
         });
         if (c.refused) {
             script.Box(&refusal).Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("k")); });
