@@ -1,25 +1,22 @@
-// vantri-key run as a user or a script runs it, against vantri-devsim run
-// as a program: its successful runs and what they print, its failures, each
-// with its exit code and one line on standard error, within its time,
-// changing no file; and vantri-devsim's refusal of options it cannot use.
-#include <fcntl.h>
+// vantri-key run as a user or a script runs it, against the simulated
+// device on a real pseudo-terminal: its successful runs and what they print,
+// its failures, each with its exit code and one line on standard error,
+// within its time, changing no file; and vantri-devsim's refusal of options
+// it cannot use.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <regex>
 #include <sstream>
 
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "tests/common/files.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
 namespace {
@@ -69,37 +66,15 @@ Outcome RunProgram(const std::string& program, const std::vector<std::string>& a
     return run;
 }
 
-// vantri-devsim serving at dir/device, saving each write to dir/device.saved.
-struct Devsim {
-    std::string port;
-    pid_t pid = -1;
-    bool ready = false;
-    Devsim(const TempDir& dir, std::vector<std::string> args) : port(dir / "device") {
-        args.insert(args.begin(), {std::string(VANTRI_BIN_DIR) + "/vantri-devsim", "--link", port,
-                                   "--save", port + ".saved"});
-        std::vector<char*> argv;
-        for (auto& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t quiet;  // its first line, the port, is not wanted
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&quiet);
-        // Serving once the link is there.
-        std::error_code ec;
-        ready = pid > 0 && Eventually([&] { return fs::is_symlink(port, ec); });
-    }
-    ~Devsim() {
-        if (pid > 0 && ::kill(pid, SIGTERM) == 0) {
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-    std::string Saved() const { return ReadFile(port + ".saved"); }
-};
+// The simulated device on a thread of the test, serving `buffer` (empty: its
+// own) with `fault` (empty: none) at `lineRate` (0: as fast as it goes).
+std::unique_ptr<sim::Simulator> Device(std::string_view fault, std::string buffer = {},
+                                       std::uint32_t lineRate = 0) {
+    std::string error;
+    auto device = StartSimDevice(fault, std::move(buffer), lineRate, error);
+    EXPECT_NE(device, nullptr) << error;
+    return device;
+}
 
 // "a*b": `text` holds a, and b after it.
 bool HoldsInOrder(const std::string& text, const std::string& fragments) {
@@ -125,8 +100,8 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
     WriteFile(dir / "first.bin", first);
     WriteFile(dir / "k.bin", key);
     WriteFile(dir / "ключ-鍵.bin", utf8);
-    Devsim device(dir, {"--buffer", (dir / "first.bin").string()});
-    ASSERT_TRUE(device.ready);
+    const auto device = Device({}, first);
+    ASSERT_NE(device, nullptr);
     const std::string json =
         "\\{\"command\": \"%s\", \"result\": \"ok\", \"port\": \"PORT\", \"file\": \"%s\", "
         "\"bytes\": 4096, \"seconds\": [0-9.]+, \"exit\": 0\\}\n";
@@ -169,10 +144,10 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
         SCOPED_TRACE(c.args);
         std::vector<std::string> args = Words(c.args);
         for (auto& a : args) {
-            a = std::regex_replace(a, std::regex("PORT"), device.port);
+            a = std::regex_replace(a, std::regex("PORT"), device->PortPath());
         }
         if (c.portInEnvironment) {
-            ::setenv("VANTRI_PORT", device.port.c_str(), 1);
+            ::setenv("VANTRI_PORT", device->PortPath().c_str(), 1);
         }
         const Outcome run = RunProgram("vantri-key", args, dir);
         ::unsetenv("VANTRI_PORT");
@@ -190,15 +165,16 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
             EXPECT_TRUE(HoldsInOrder(run.err, "-> standard output")) << run.err;
         } else {
             EXPECT_EQ(run.err, "");
-            EXPECT_TRUE(
-                pattern[0] == '*'
-                    ? HoldsInOrder(run.out, pattern.substr(1))
-                    : std::regex_match(run.out, std::regex(std::regex_replace(
-                                                    pattern, std::regex("PORT"), device.port))))
+            EXPECT_TRUE(pattern[0] == '*'
+                            ? HoldsInOrder(run.out, pattern.substr(1))
+                            : std::regex_match(
+                                  run.out, std::regex(std::regex_replace(
+                                               pattern, std::regex("PORT"), device->PortPath()))))
                 << run.out;
         }
         if (c.file != nullptr) {
-            EXPECT_EQ(*c.file == '\0' ? device.Saved() : ReadFile(dir / c.file), *c.holds);
+            EXPECT_TRUE(*c.file != '\0' ? ReadFile(dir / c.file) == *c.holds
+                                        : Eventually([&] { return device->Buffer() == *c.holds; }));
         }
     }
 }
@@ -230,13 +206,14 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
     const double answerBound = DeviceAnswerTimeoutMs / 1000.0 + 1.0;
 
     struct Case {
-        const char* args;    // split at blanks; PORT: the device's port or a missing one
-        const char* device;  // vantri-devsim's options; nullptr: no device
+        const char* args;   // split at blanks; PORT: the device's port or a missing one
+        const char* fault;  // the device's ("" none); nullptr: no device
         int code;
         const char* says;  // fragments in order, split at '*'
         double within = 20;
         int interruptAfterMs = -1;
         bool holdPort = false;  // another program has the port open
+        std::uint32_t lineRate = 0;
     };
     // clang-format off
     const Case cases[] = {
@@ -264,44 +241,40 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"write --port PORT missing.bin", nullptr, 4, "cannot read missing.bin"},
         {"verify --port PORT absent-\xE9\xFF.bin", nullptr, 4, "cannot read absent-\xE9\xFF.bin: "},
         // Bad responses; a silent device ends the read within the answer time-out.
-        {"read --port PORT --out out.bin", "--fault silent", 5, "did not answer within 2 s",
+        {"read --port PORT --out out.bin", "silent", 5, "did not answer within 2 s",
          answerBound},
-        {"read --port PORT --out out.bin", "--fault short:100", 5, "incomplete response from"},
-        {"read --port PORT --out out.bin", "--fault garbage:4097", 5,
+        {"read --port PORT --out out.bin", "short:100", 5, "incomplete response from"},
+        {"read --port PORT --out out.bin", "garbage:4097", 5,
          "the character at offset 4097 (0x47) is not a hex digit"},
-        {"verify --port PORT in.bin", "--fault short:8191", 5, "8191 of 8192 characters"},
+        {"verify --port PORT in.bin", "short:8191", 5, "8191 of 8192 characters"},
         // The device lost during a write: 63 pauses of 10 ms, then at once.
-        {"write --port PORT in.bin", "--fault hangup:1001", 6,
-         "device lost on */device *partly written", 2.0},
+        {"write --port PORT in.bin", "hangup:1001", 6,
+         "device lost on /dev/pts/*partly written", 2.0},
         // ... and at its very last byte: never a success.
-        {"write --port PORT --delay 0 in.bin", "--fault hangup:4096", 6,
-         "device lost on */device *write it again."},
+        {"write --port PORT --delay 0 in.bin", "hangup:4096", 6,
+         "device lost on /dev/pts/*write it again."},
         // The output file.
         {"read --port PORT --out missing/out.bin", "", 7, "the folder missing does not exist"},
         {"read --port PORT --out folder", "", 7, "it is a folder"},
         {"read --port PORT --out /proc/version", "", 7, "the existing file is untouched"},
         // A difference, named by its first offset and its count.
-        {"write --port PORT --delay 0 --verify in.bin", "--fault flip:4095", 8,
+        {"write --port PORT --delay 0 --verify in.bin", "flip:4095", 8,
          "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF)"},
         {"verify --port PORT --json changed.bin", "", 8,
          "differs from changed.bin in 2 of 4096 bytes, the first at offset 0 (0x0000)"},
         // Ctrl-C: a read at 2400 baud (34 s) stops at once, a write after its block.
-        {"read --port PORT --out out.bin", "--line-rate 2400", 130,
-         "interrupted; nothing was saved.", 1.5, 500},
+        {"read --port PORT --out out.bin", "", 130, "interrupted; nothing was saved.", 1.5, 500,
+         false, 2400},
         {"write --port PORT --delay 50 in.bin", "", 130, "interrupted after *partly written",
          3.4, 400},
     };
     // clang-format on
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("vantri-key ") + c.args + " / devsim " +
-                     (c.device != nullptr ? c.device : "none"));
-        TempDir deviceDir;
-        std::optional<Devsim> device;
-        if (c.device != nullptr) {
-            device.emplace(deviceDir, Words(c.device));
-            ASSERT_TRUE(device->ready);
-        }
-        const std::string port = device ? device->port : (dir / "no-such-tty").string();
+        SCOPED_TRACE(std::string("vantri-key ") + c.args + " / fault " +
+                     (c.fault != nullptr ? c.fault : "no device"));
+        const auto device = c.fault != nullptr ? Device(c.fault, {}, c.lineRate) : nullptr;
+        ASSERT_EQ(device == nullptr, c.fault == nullptr);
+        const std::string port = device ? device->PortPath() : (dir / "no-such-tty").string();
         std::vector<std::string> args = Words(c.args);
         for (auto& a : args) {
             a = a == "PORT" ? port : a;
@@ -328,8 +301,8 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         EXPECT_LT(run.seconds, c.within);
         EXPECT_EQ(Snapshot(dir), before);
         if (device) {  // no write completed, but the one --verify reads back
-            EXPECT_EQ(fs::exists(device->port + ".saved"),
-                      std::string(c.args).find("--verify") != std::string::npos);
+            EXPECT_EQ(device->WritesCompleted(),
+                      std::string(c.args).find("--verify") != std::string::npos ? 1 : 0);
         }
     }
 }
