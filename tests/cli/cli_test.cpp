@@ -97,7 +97,6 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
     TempDir dir;
     const std::string first = RandomBytes(4096, 1), key = RandomBytes(4096, 2),
                       utf8 = RandomBytes(4096, 3);
-    WriteFile(dir / "first.bin", first);
     WriteFile(dir / "k.bin", key);
     WriteFile(dir / "ключ-鍵.bin", utf8);
     const auto device = Device({}, first);
