@@ -1,15 +1,23 @@
 #include "serial/exchange.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "image/hexfileHandle.h"
 #include "serial/call_trace.h"
 #include "serial/pause.h"
 #include "serial/platform.h"
+#include "serial/quiet_line.h"
 #include "serial/zrkCommModule.h"
 
 namespace vantri {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A pause is cut into slices this long when the caller can cancel, so a
+// cancel acts at once even during a long Delay.
+constexpr std::uint32_t PauseSliceMs = 50;
 
 // The hooks' "process events, then should we stop?" step.  True means the
 // exchange must return Cancelled without another port call.
@@ -18,6 +26,19 @@ bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
         hooks.processEvents();
     }
     return hooks.cancelled && hooks.cancelled();
+}
+
+// Pauses `ms`, or less if the cancel check says stop meanwhile (true).
+bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
+    for (std::uint32_t left = ms; left > 0;) {
+        if (hooks.cancelled && hooks.cancelled()) {
+            return true;
+        }
+        const std::uint32_t slice = hooks.cancelled ? std::min(left, PauseSliceMs) : left;
+        PauseMs(slice);
+        left -= slice;
+    }
+    return false;
 }
 
 // Sends one byte as its own write and says whether it went out.  A failed
@@ -76,15 +97,38 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     ReadOutcome outcome;
     outcome.status = ExchangeStatus::Incomplete;
 
+    // Whatever the device still sends from an earlier exchange must be over
+    // before it is asked, or the end of that answer would become the start
+    // of this one.
     std::uint32_t error = 0;
+    const auto failed = [&](std::uint32_t readError) {
+        outcome.error = readError;
+        if (readError != 0 && hooks.readFailed) {
+            hooks.readFailed(readError);
+        }
+        return outcome;
+    };
+    switch (AwaitQuietLine(hooks, false, error)) {
+        case QuietLine::Quiet:
+        case QuietLine::HexArrived:
+            break;
+        case QuietLine::NotQuiet:
+            outcome.status = ExchangeStatus::NotQuiet;
+            return outcome;
+        case QuietLine::Cancelled:
+            outcome.status = ExchangeStatus::Cancelled;
+            return outcome;
+        case QuietLine::Failed:
+            return failed(error);
+    }
+
     if (!SendByte(static_cast<char>(ReadRequest), error)) {
         // The device was never asked, so no answer can come: waiting for one
         // would only hold the caller for the answer time-out.
-        outcome.error = error;
-        if (error != 0 && hooks.readFailed) {
-            hooks.readFailed(error);
-        }
-        return outcome;
+        return failed(error);
+    }
+    if (hooks.requestSent) {
+        hooks.requestSent();
     }
 
     outcome.response.reserve(ResponseLength);
@@ -93,11 +137,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         const std::string got = ReadBytes(2, &readError);
         if (readError != 0) {
             // Reported once: every later read would fail the same way.
-            outcome.error = readError;
-            if (hooks.readFailed) {
-                hooks.readFailed(readError);
-            }
-            return outcome;
+            return failed(readError);
         }
         if (got.empty()) {
             // Nothing within the answer time-out: the response can no longer
@@ -123,6 +163,26 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     if (outcome.badPosition != std::string::npos) {
         outcome.status = ExchangeStatus::Invalid;
         return outcome;
+    }
+    // The answer is only the answer if nothing like more of it follows: more
+    // hex digits mean it began before the request (the rest of an earlier
+    // answer came first) or the device answered twice, and either way the
+    // 8192 characters are not the buffer in order.  Anything else after it,
+    // such as a line end, is the device's business.
+    switch (AwaitQuietLine(hooks, true, error)) {
+        case QuietLine::Quiet:
+            break;
+        case QuietLine::HexArrived:
+            outcome.status = ExchangeStatus::Overlong;
+            return outcome;
+        case QuietLine::NotQuiet:
+            outcome.status = ExchangeStatus::NotQuiet;
+            return outcome;
+        case QuietLine::Cancelled:
+            outcome.status = ExchangeStatus::Cancelled;
+            return outcome;
+        case QuietLine::Failed:
+            return failed(error);
     }
     outcome.keyBuffer = HexToBin(outcome.response);
     outcome.status = ExchangeStatus::Done;
@@ -151,30 +211,71 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
         outcome.error = error;
         return outcome;
     };
+    const auto status = [&](ExchangeStatus s) {
+        outcome.status = s;
+        return outcome;
+    };
+
+    // A device still answering an earlier request would take 0x06 only once
+    // it is done, and whatever it sent meanwhile would fill its input for
+    // nothing; ask only on a quiet line.
+    switch (AwaitQuietLine(hooks, false, error)) {
+        case QuietLine::Quiet:
+        case QuietLine::HexArrived:
+            break;
+        case QuietLine::NotQuiet:
+            return status(ExchangeStatus::NotQuiet);
+        case QuietLine::Cancelled:
+            return status(ExchangeStatus::Cancelled);
+        case QuietLine::Failed:
+            return stop(0);
+    }
+
     // A pause is quiet time on the wire for the device to store what it got,
-    // so it begins only once everything written has left the port.
+    // so it begins only once everything written has left the port.  It is
+    // measured from there, so that a pause held far beyond its Delay shows.
+    Clock::time_point quietSince;
+    bool cancelled = false;
     const auto pause = [&] {
         if (DrainOutput(&error) == 0) {
             return false;
         }
+        quietSince = Clock::now();
         if (hooks.delay) {
             if (const auto asked = hooks.delay()) {
                 delay = *asked;
             }
         }
         TracePortCall(PortCall::Pause, delay);
-        PauseMs(delay);
+        cancelled = PauseOrCancel(delay, hooks);
         return true;
     };
 
     if (!SendByte(static_cast<char>(WriteRequest), error)) {
         return stop(0);
     }
-    if (!pause() || !Drain(error)) {
+    if (hooks.requestSent) {
+        hooks.requestSent();
+    }
+    if (!pause()) {
+        return stop(0);
+    }
+    if (cancelled) {
+        return status(ExchangeStatus::Cancelled);
+    }
+    if (!Drain(error)) {
         return stop(0);
     }
 
     for (int p = 1; p <= KeyBufferSize; p += step) {
+        // The device waits for the rest of a write only so long; past that it
+        // gives the write up and takes what follows as commands.
+        const auto quiet =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quietSince);
+        if (quiet.count() > static_cast<std::int64_t>(delay) + HoldLimitMs) {
+            outcome.heldMs = static_cast<std::uint32_t>(quiet.count());
+            return status(ExchangeStatus::Held);
+        }
         const int last = std::min(p + step - 1, KeyBufferSize);
         for (int i = p; i <= last; ++i) {
             if (!SendByte(keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
@@ -189,9 +290,8 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
         if (!pause()) {
             return stop(0);
         }
-        if (ProcessEventsAndCheckCancel(hooks)) {
-            outcome.status = ExchangeStatus::Cancelled;
-            return outcome;
+        if (cancelled || ProcessEventsAndCheckCancel(hooks)) {
+            return status(ExchangeStatus::Cancelled);
         }
     }
 

@@ -8,11 +8,17 @@
 //        output has left the port (DrainOutput), and the write is Done only
 //        if the line is still there LineSettleMs after the last block.
 //
+// The device may still be busy with an earlier exchange that was cut
+// (serial/quiet_line.h): both requests go out only on a quiet line, and a
+// read answer counts only if no further hex digit follows it.
+//
 // Both run on the caller's thread against the port that OpenExchangePort
 // opened, and report through hooks: progress, the pause length, event
-// processing and a cancel check.  After every event processing the
-// exchange asks `cancelled` and, if true, returns Cancelled at once without
-// touching the port again (the window may have closed it).
+// processing and a cancel check.  After every event processing, and during
+// every pause, the exchange asks `cancelled` and, if true, returns Cancelled
+// at once without touching the port again (the window may have closed it).
+// A write cancelled that way leaves the device waiting for the rest of its
+// buffer, so a caller that can should let a write finish instead.
 //
 // Every read waits at most DeviceAnswerTimeoutMs for its first byte, and the
 // read exchange stops at the first read that brings nothing or fails, so a
@@ -55,6 +61,12 @@ inline constexpr std::uint32_t LineSettleMs = 50;
 
 inline constexpr int ResponseLength = 8192;  // hex characters of a read answer
 
+// The quiet time on the wire after a block may run this much past its Delay
+// (a held window, a stalled machine) before the write is given up: a device
+// drops a write that stops for long (the simulated one after 2 s), and the
+// rest of the buffer would then reach it as commands.
+inline constexpr std::uint32_t HoldLimitMs = 1000;
+
 // Opens the port of `port` with the exchange's line settings (OpenComPort's
 // result code: 0 opened, 1 to 5 the failed step).
 std::int32_t OpenExchangePort(const PortSetting& port);
@@ -64,8 +76,14 @@ enum class ExchangeStatus {
                   // block sent, and the line still there afterwards
     Incomplete,   // read: fewer than 8192 characters (`error` set if a read failed)
     Invalid,      // read: 8192 characters, but one is not a hex digit
+    Overlong,     // read: more hex digits followed the 8192: the answer began before
+                  // its request, or the device answered twice; nothing is decoded
+    NotQuiet,     // the device kept sending: no request was sent (or, after a
+                  // read answer, the line never went quiet)
     WriteFailed,  // write: a write, drain or line check failed, or a write timed out
     DeviceLost,   // write: the device went away (`error`), also after the last byte
+    Held,         // write: a pause ran more than HoldLimitMs past its Delay; the
+                  // rest was not sent
     Cancelled,    // the cancel check said stop
 };
 
@@ -74,9 +92,13 @@ struct ExchangeHooks {
     std::function<void(int p)> afterBlock;  // after the block starting at byte p (from 1) is sent
     // Asked at every pause for the current Delay; nullopt keeps the last good value.
     std::function<std::optional<std::uint32_t>()> delay;
-    std::function<void()> processEvents;            // after each read, and after each block's pause
-    std::function<bool()> cancelled;                // checked after each processEvents
+    // After each read, after each block's pause, and while waiting for a quiet line.
+    std::function<void()> processEvents;
+    std::function<bool()> cancelled;                // after each processEvents and during pauses
     std::function<void(std::uint32_t)> readFailed;  // a read failed at the platform, with its error
+    // The request byte (0x05 or 0x06) has gone out: from here on a write
+    // that stops leaves the device waiting for the rest of its buffer.
+    std::function<void()> requestSent;
 };
 
 struct ReadOutcome {
@@ -99,7 +121,8 @@ struct WriteOutcome {
     // WriteFailed / DeviceLost: the byte (from 1) whose write failed; 0 when
     // the request byte 0x06 or a drain failed.
     int position = 0;
-    std::uint32_t error = 0;  // platform error number, 0 for a write that timed out
+    std::uint32_t error = 0;   // platform error number, 0 for a write that timed out
+    std::uint32_t heldMs = 0;  // Held: how long the quiet time after a block lasted
 };
 
 // Sends `keyBuffer` (4096 bytes) in blocks of `blockSize` (1..32767, taken

@@ -1,0 +1,67 @@
+#include "serial/quiet_line.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <string>
+
+#include "serial/exchange.h"
+#include "serial/pause.h"
+#include "serial/zrkCommModule.h"
+
+namespace vantri {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Between two looks at the input queue: fine enough that the wait ends
+// within a few ms of the quiet interval, coarse enough to cost no CPU.
+constexpr std::uint32_t PollMs = 5;
+
+bool HasHexDigit(const std::string& bytes) {
+    return std::any_of(bytes.begin(), bytes.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+}  // namespace
+
+QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error) {
+    error = 0;
+    const auto start = Clock::now();
+    auto lastArrival = start;
+    for (;;) {
+        const std::int16_t waiting = InQueueCount(&error);
+        if (error != 0) {
+            return QuietLine::Failed;
+        }
+        const auto now = Clock::now();
+        if (waiting > 0) {
+            const std::string got = ReadBytes(waiting, &error);
+            if (error != 0) {
+                return QuietLine::Failed;
+            }
+            if (stopAtHex && HasHexDigit(got)) {
+                return QuietLine::HexArrived;
+            }
+            if (!got.empty()) {
+                lastArrival = now;
+            }
+        } else if (now - lastArrival >= std::chrono::milliseconds(QuietLineMs)) {
+            return QuietLine::Quiet;
+        }
+        if (now - start >= std::chrono::milliseconds(QuietLineLimitMs)) {
+            return QuietLine::NotQuiet;
+        }
+        if (hooks.processEvents) {
+            hooks.processEvents();
+        }
+        if (hooks.cancelled && hooks.cancelled()) {
+            return QuietLine::Cancelled;
+        }
+        if (waiting <= 0) {
+            PauseMs(PollMs);
+        }
+    }
+}
+
+}  // namespace vantri

@@ -1,0 +1,46 @@
+// Waiting for a quiet line, the exchanges' only way to know where the
+// device stands.
+//
+// The protocol has no framing, checksum or acknowledgement, and the device
+// handles what it receives in order: after a cut or failed exchange it may
+// still be sending an answer (from its buffer, the adapter's or the wire),
+// and every character of an answer is a hex digit, so nothing in the bytes
+// tells an old answer from a new one.  Silence tells: a device that has
+// said all it has to say goes quiet.  So every request goes out only on a
+// line that has been silent for QuietLineMs, and a read answer counts only
+// when no further hex digit follows it within that time.
+//
+// AwaitQuietLine reads and discards what arrives until nothing has come for
+// QuietLineMs.  It polls the input queue (no read that could block for the
+// answer time-out), lets the caller process its events between polls and
+// stops at once, without another port call, when the cancel check says so.
+#pragma once
+
+#include <cstdint>
+
+namespace vantri {
+
+struct ExchangeHooks;
+
+// Longer than the 100 ms gap a read tolerates between two characters of an
+// answer, so whatever the device still sends from an earlier exchange shows
+// within it, and several times the 16 ms that common USB adapters hold
+// received bytes before they hand them over.
+inline constexpr std::uint32_t QuietLineMs = 150;
+// The longest a wait for a quiet line lasts: two whole answers at 115200
+// baud (1.4 s) fit with room to spare, a device that never stops does not.
+inline constexpr std::uint32_t QuietLineLimitMs = 5000;
+
+enum class QuietLine {
+    Quiet,       // nothing arrived for QuietLineMs
+    HexArrived,  // a hex digit arrived (only when asked to stop at one)
+    NotQuiet,    // bytes kept coming for QuietLineLimitMs
+    Failed,      // the input queue or a read failed: `error` holds why
+    Cancelled,   // the cancel check said stop
+};
+
+// The port must be open.  `stopAtHex`: return HexArrived at the first hex
+// digit instead of discarding it.
+QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error);
+
+}  // namespace vantri
