@@ -33,7 +33,7 @@ bool Accepts(Command command, std::string_view name) {
             return name == "port" || name == "out" || name == "json";
         case Command::Write:
             return name == "port" || name == "blocksize" || name == "delay" || name == "verify" ||
-                   name == "json";
+                   name == "no-verify" || name == "json";
         case Command::Verify:
             return name == "port" || name == "json";
         case Command::Ports:
@@ -145,8 +145,12 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
             inv.version = true;
             continue;
         }
-        if (arg == "--json" || arg == "--verify") {
-            (arg == "--json" ? inv.json : inv.verify) = true;
+        if (arg == "--json" || arg == "--verify" || arg == "--no-verify") {
+            if (arg == "--json") {
+                inv.json = true;
+            } else {
+                inv.verify = arg == "--verify";
+            }
             given.insert(arg.substr(2));
             continue;
         }

@@ -1,7 +1,7 @@
 // The command line of vantri-key, taken apart.
 //
 //   vantri-key read   --port PORT [--out FILE|-] [--json]
-//   vantri-key write  --port PORT [--blocksize N] [--delay MS] [--verify] [--json] FILE
+//   vantri-key write  --port PORT [--blocksize N] [--delay MS] [--no-verify] [--json] FILE
 //   vantri-key verify --port PORT [--json] FILE
 //   vantri-key ports  [--json]
 //   vantri-key --help | --version      (each command takes --help too)
@@ -27,8 +27,8 @@ struct Invocation {
     bool help = false;
     bool version = false;
     bool quiet = false;
-    bool json = false;    // one JSON object (ports: array) on standard output
-    bool verify = false;  // write: read the buffer back and compare
+    bool json = false;   // one JSON object (ports: array) on standard output
+    bool verify = true;  // write: read the buffer back and compare (--no-verify: not)
     std::optional<std::string> port;
     std::string out = "Ram.Bin";
     std::string blocksize = "16";

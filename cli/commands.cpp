@@ -42,8 +42,9 @@ class OpenPort {
     OpenPort& operator=(const OpenPort&) = delete;
 
     // nullopt when the port is open and configured.
-    std::optional<Failure> Open(const PortSetting& port) {
-        const std::int32_t result = OpenExchangePort(port);
+    std::optional<Failure> Open(const PortSetting& port,
+                                std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
+        const std::int32_t result = OpenExchangePort(port, answerTimeoutMs);
         const std::uint32_t error = port::LastError();
         open_ = true;  // results 2 to 5 leave the port held: close it too
         if (result != 0) {
@@ -73,7 +74,16 @@ bool ShowProgress(const Invocation& inv) {
 }
 
 std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) {
-    return ParsePortSetting(inv.port.value_or(""), error);
+    auto port = ParsePortSetting(inv.port.value_or(""), error);
+    // COM0 and below name no port anywhere: a mistyped option, not a port
+    // to look for.
+    if (port && port->numbered && port->number < 1) {
+        error =
+            "port numbers start at 1 (COM1); give a number such as 3 or a device such as "
+            "/dev/ttyUSB0.";
+        return std::nullopt;
+    }
+    return port;
 }
 
 // Loads a key buffer file; it must hold exactly KeyBufferSize bytes.
@@ -108,10 +118,11 @@ std::optional<Failure> LoadKeyFile(const std::string& name, std::string& bytes) 
 // complete key buffer and `seconds` with the exchange's duration, or gives
 // the failure to report (`interrupted` says what a Ctrl-C left undone).
 std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port, const char* label,
-                                  const char* interrupted, ReadOutcome& outcome, double& seconds) {
+                                  const char* interrupted, ReadOutcome& outcome, double& seconds,
+                                  std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
     CatchInterrupt();
     OpenPort link;
-    if (const auto failure = link.Open(port)) {
+    if (const auto failure = link.Open(port, answerTimeoutMs)) {
         return failure;
     }
     ProgressBar bar(label, KeyBufferSize, ShowProgress(inv));
@@ -128,7 +139,7 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
         return Failure{ExitInterrupted, interrupted};
     }
     if (outcome.status != ExchangeStatus::Done) {
-        return ReadFailure(port, outcome);
+        return ReadFailure(port, outcome, answerTimeoutMs);
     }
     return std::nullopt;
 }
@@ -307,11 +318,21 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
         return failure;
     }
     ProgressBar bar("Writing", KeyBufferSize, ShowProgress(inv));
+    bool requestSent = false;
+    bool toldToWait = false;
     ExchangeHooks hooks;
-    hooks.afterBlock = [&bar, step = *blockSize](int p) {
+    hooks.requestSent = [&requestSent] { requestSent = true; };
+    hooks.afterBlock = [&, step = *blockSize](int p) {
+        if (Interrupted() && !toldToWait) {
+            toldToWait = true;
+            bar.Finish();
+            Report(ExitInterrupted,
+                   "finishing the write first, so that the device is not left waiting for the "
+                   "rest of its key buffer; press Ctrl-C again to abandon it.");
+        }
         bar.Update(std::min(p - 1 + step, KeyBufferSize));
     };
-    hooks.cancelled = [] { return Interrupted(); };
+    hooks.cancelled = [&requestSent] { return WriteAbandoned(requestSent); };
     const auto start = Clock::now();
     const WriteOutcome outcome = WriteKeyBuffer(keyBuffer, *blockSize, *delay, hooks);
     summary.seconds = SecondsSince(start);
@@ -319,20 +340,15 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     bar.Finish();
     link.Close();
 
-    if (Interrupted()) {
-        if (outcome.status == ExchangeStatus::Done) {
-            return Failure{ExitInterrupted, "interrupted, after all " +
-                                                std::to_string(outcome.bytesSent) +
-                                                " bytes had been sent."};
-        }
-        return Failure{ExitInterrupted,
-                       "interrupted after " + std::to_string(outcome.bytesSent) + " of " +
-                           std::to_string(KeyBufferSize) +
-                           " bytes; the device may hold a partly written key buffer; write it "
-                           "again."};
-    }
     if (outcome.status != ExchangeStatus::Done) {
         return WriteFailure(*port, outcome);
+    }
+    if (Interrupted()) {
+        return Failure{ExitInterrupted,
+                       "interrupted; the write was finished first: all " +
+                           std::to_string(KeyBufferSize) +
+                           " bytes were sent, but not read back; check them with vantri-key "
+                           "verify."};
     }
     char pacing[64];
     std::snprintf(pacing, sizeof pacing, " (blocksize %d, delay %u ms)", *blockSize,
@@ -341,12 +357,13 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
                    Seconds(summary.seconds) + pacing;
     if (inv.verify) {
         // Read back on a fresh open, as `verify` would, so the device's
-        // stored buffer is what is compared.
+        // stored buffer is what is compared; the device may still be
+        // storing it, so its answer may be slow to come.
         ReadOutcome readBack;
         double readSeconds = 0;
-        if (const auto failure =
-                ReadDevice(inv, *port, "Verifying", "interrupted; nothing was compared.", readBack,
-                           readSeconds)) {
+        if (const auto failure = ReadDevice(
+                inv, *port, "Verifying", "interrupted; the write was done, nothing was compared.",
+                readBack, readSeconds, StoreAnswerTimeoutMs)) {
             return failure;
         }
         summary.seconds += readSeconds;

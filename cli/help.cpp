@@ -59,19 +59,22 @@ std::string HelpText(Command command) {
             break;
         case Command::Write:
             text =
-                "Usage: vantri-key write --port PORT [--blocksize N] [--delay MS] [--verify]\n"
+                "Usage: vantri-key write --port PORT [--blocksize N] [--delay MS] [--no-verify]\n"
                 "                        [--json] FILE\n"
                 "\n"
                 "Sends FILE, which must hold exactly 4096 bytes, to the device: the write\n"
                 "request 0x06, then the bytes in blocks of N with a pause of MS\n"
                 "milliseconds after each block.  FILE is checked before the port is opened.\n"
+                "Then reads the buffer back and compares it, as verify does.  The first\n"
+                "Ctrl-C lets a started write finish (the device would otherwise wait for the\n"
+                "rest of it); a second abandons it.\n"
                 "\n"
                 "Options:\n";
             text += kPortHelp;
             text +=
                 "  --blocksize N     bytes per block, 1 to 32767 (default 16)\n"
                 "  --delay MS        pause after each block in ms, 0 to 2147483647 (default 10)\n"
-                "  --verify          then read the buffer back and compare, as verify does\n";
+                "  --no-verify       do not read the buffer back (--verify, the default, does)\n";
             text += kQuietHelp;
             break;
         case Command::Verify:
@@ -107,7 +110,7 @@ std::string HelpText(Command command) {
                 "Commands:\n"
                 "  read   --port PORT [--out FILE|-]\n"
                 "         reads the device's key buffer into FILE (default Ram.Bin)\n"
-                "  write  --port PORT [--blocksize N] [--delay MS] [--verify] FILE\n"
+                "  write  --port PORT [--blocksize N] [--delay MS] [--no-verify] FILE\n"
                 "         sends FILE to the device (defaults: blocksize 16, delay 10 ms)\n"
                 "  verify --port PORT FILE\n"
                 "         reads the device's key buffer and compares it with FILE\n"

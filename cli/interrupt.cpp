@@ -5,19 +5,19 @@
 namespace vantri::cli {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interrupts = 0;
 
 extern "C" void OnInterrupt(int) {
-    if (interrupted != 0) {
-        // Second Ctrl-C: the default action, which ends the program.
+    if (interrupts >= 2) {
+        // Third Ctrl-C: the default action, which ends the program.
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
         return;
     }
-    interrupted = 1;
+    interrupts = interrupts + 1;
 #ifdef _WIN32
     // The C runtime resets the handler before calling it; set it again so
-    // the second Ctrl-C comes here too and ends the program.
+    // the next Ctrl-C comes here too.
     std::signal(SIGINT, OnInterrupt);
 #endif
 }
@@ -37,7 +37,15 @@ void CatchInterrupt() {
 }
 
 bool Interrupted() {
-    return interrupted != 0;
+    return interrupts != 0;
+}
+
+int InterruptCount() {
+    return interrupts;
+}
+
+bool WriteAbandoned(bool requestSent) {
+    return interrupts >= (requestSent ? 2 : 1);
 }
 
 }  // namespace vantri::cli

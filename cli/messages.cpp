@@ -6,6 +6,7 @@
 #include "image/access_advice.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
+#include "serial/quiet_line.h"
 #include "serial/zrkCommModule.h"
 
 namespace vantri::cli {
@@ -35,10 +36,24 @@ std::string WriteWhere(const WriteOutcome& outcome) {
     return "after " + std::to_string(outcome.bytesSent) + " bytes";
 }
 
+// What a write that stopped left on the device, and what to do.  Once 0x06
+// is out the device takes the next 4096 bytes as its buffer, whatever they
+// are: another write now would be mixed into the rest of this one, and a
+// read would only feed it one more byte.  Only a fresh start clears that.
 std::string WriteAdvice(const WriteOutcome& outcome) {
-    return outcome.bytesSent > 0 ? "the device may hold a partly written key buffer; write it again"
-                                 : "nothing was written; check the device and write again";
+    if (!outcome.requestSent) {
+        return "nothing was sent; check the device and write again";
+    }
+    return "the device holds a partly written key buffer and may be waiting for the rest of it; "
+           "switch it off and on (or reconnect it) before anything else, then write again";
 }
+
+// A device silent after an interrupted write is waiting for its data, not
+// missing: say both.
+constexpr const char* kMaybeWaiting =
+    "check that it is connected and switched on, and that this is its port; if a write to it "
+    "was interrupted, it may still be waiting for the rest of that write: switch it off and on, "
+    "then try again";
 
 }  // namespace
 
@@ -74,11 +89,23 @@ Failure KeyFileFailure(const std::string& name, const std::string& reason) {
     return {ExitKeyFile, "cannot read " + name + ": " + reason + "; check the file name."};
 }
 
-Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
+Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
+                    std::uint32_t answerTimeoutMs) {
     const std::string label = PortLabel(port);
     switch (outcome.status) {
         case ExchangeStatus::Cancelled:
             return {ExitInterrupted, "interrupted."};
+        case ExchangeStatus::Overlong:
+            return {ExitResponse,
+                    "the answer from " + label +
+                        " was followed by more of it: it began before the request, or the "
+                        "device answered twice; nothing was taken from it. Wait a moment and "
+                        "read again."};
+        case ExchangeStatus::NotQuiet:
+            return {ExitResponse, "the device on " + label + " kept sending for " +
+                                      std::to_string(QuietLineLimitMs / 1000) +
+                                      " s and was never asked; check that this is its port and "
+                                      "that nothing else talks on the line."};
         case ExchangeStatus::Invalid: {
             const std::size_t at = outcome.badPosition;
             const unsigned value = at < outcome.response.size()
@@ -106,10 +133,9 @@ Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome) {
                                   "); check the cable and read again."};
     }
     if (outcome.response.empty()) {
-        return {ExitResponse,
-                "the device on " + label + " did not answer within " +
-                    std::to_string(DeviceAnswerTimeoutMs / 1000) +
-                    " s; check that it is connected and switched on, and that this is its port."};
+        return {ExitResponse, "the device on " + label + " did not answer within " +
+                                  std::to_string(answerTimeoutMs / 1000) + " s; " + kMaybeWaiting +
+                                  "."};
     }
     return {ExitResponse, "incomplete response from " + label + ": " + Characters(outcome) +
                               "; check the cable and read again."};
@@ -121,8 +147,25 @@ Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome) {
         outcome.error != 0 ? " (" + SystemErrorText(outcome.error) + ")" : "";
     switch (outcome.status) {
         case ExchangeStatus::Cancelled:
-            return {ExitInterrupted, "interrupted after " + std::to_string(outcome.bytesSent) +
-                                         " of " + std::to_string(KeyBufferSize) + " bytes."};
+            if (!outcome.requestSent) {
+                return {ExitInterrupted, "interrupted; nothing was sent."};
+            }
+            return {ExitInterrupted, "write abandoned after " + std::to_string(outcome.bytesSent) +
+                                         " of " + std::to_string(KeyBufferSize) +
+                                         " bytes: " + WriteAdvice(outcome) + "."};
+        case ExchangeStatus::NotQuiet:
+            return {ExitResponse, "the device on " + label + " kept sending for " +
+                                      std::to_string(QuietLineLimitMs / 1000) +
+                                      " s, so it was not asked to take a write; " +
+                                      WriteAdvice(outcome) + "."};
+        case ExchangeStatus::Held: {
+            char held[32];
+            std::snprintf(held, sizeof held, "%.1f s", outcome.heldMs / 1000.0);
+            return {ExitDeviceLost, "the write to " + label + " was held up for " + held +
+                                        " after byte " + std::to_string(outcome.bytesSent) +
+                                        ", longer than the device waits for the next block; " +
+                                        WriteAdvice(outcome) + "."};
+        }
         case ExchangeStatus::DeviceLost:
             return {ExitDeviceLost, "device lost on " + label + " " + WriteWhere(outcome) +
                                         because + "; reconnect it: " + WriteAdvice(outcome) + "."};

@@ -43,8 +43,10 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
 // since "check the file name" does not help there.
 Failure KeyFileFailure(const std::string& name, const std::string& reason);
 
-// Why a read exchange that did not end Done failed.
-Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome);
+// Why a read exchange that did not end Done failed; the read waited at most
+// `answerTimeoutMs` for an answer.
+Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
+                    std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs);
 
 // Why a write exchange that did not end Done failed.
 Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome);

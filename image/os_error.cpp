@@ -49,6 +49,10 @@ std::string WindowsErrorReason(unsigned long code) {
         case ERROR_NOT_ENOUGH_MEMORY:
         case ERROR_OUTOFMEMORY:
             return "out of memory";
+        // Names such as NUL, CON or COM1 are devices in every folder.
+        case ERROR_BAD_DEV_TYPE:
+        case ERROR_INVALID_HANDLE:
+            return "it is a device name, not a file; choose another name";
         default:
             return "system error " + std::to_string(code);
     }

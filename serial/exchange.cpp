@@ -80,16 +80,16 @@ ExchangeStatus WriteFailureStatus(std::uint32_t error) {
 
 }  // namespace
 
-std::int32_t OpenExchangePort(const PortSetting& port) {
-    // The first byte of every read waits at most DeviceAnswerTimeoutMs: a
-    // total time-out with no per-byte part, the same bound on every platform.
+std::int32_t OpenExchangePort(const PortSetting& port, std::uint32_t answerTimeoutMs) {
+    // The first byte of every read waits at most answerTimeoutMs: a total
+    // time-out with no per-byte part, the same bound on every platform.
     if (port.numbered) {
         return OpenComPort(port.number, LineBaudRate, port::NoParity, port::OneStopBit,
-                           ReadIntervalTimeoutMs, 0, DeviceAnswerTimeoutMs, WriteMultiplierMs,
+                           ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
                            WriteConstantMs);
     }
     return OpenComPort(port.device, LineBaudRate, port::NoParity, port::OneStopBit,
-                       ReadIntervalTimeoutMs, 0, DeviceAnswerTimeoutMs, WriteMultiplierMs,
+                       ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
                        WriteConstantMs);
 }
 
@@ -254,6 +254,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     if (!SendByte(static_cast<char>(WriteRequest), error)) {
         return stop(0);
     }
+    outcome.requestSent = true;
     if (hooks.requestSent) {
         hooks.requestSent();
     }

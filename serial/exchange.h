@@ -51,6 +51,9 @@ inline constexpr std::uint32_t WriteConstantMs = 1000;
 // total time-out (with no per-byte multiplier), so every platform bounds the
 // wait the same way.
 inline constexpr std::uint32_t DeviceAnswerTimeoutMs = 2000;
+// The same for a read that follows a write at once: a device may take
+// seconds to store a buffer before it takes the next request.
+inline constexpr std::uint32_t StoreAnswerTimeoutMs = 5000;
 
 // After the last block a write waits this long before it checks that the
 // line is still there.  A pty has no line time and USB adapters report
@@ -68,8 +71,10 @@ inline constexpr int ResponseLength = 8192;  // hex characters of a read answer
 inline constexpr std::uint32_t HoldLimitMs = 1000;
 
 // Opens the port of `port` with the exchange's line settings (OpenComPort's
-// result code: 0 opened, 1 to 5 the failed step).
-std::int32_t OpenExchangePort(const PortSetting& port);
+// result code: 0 opened, 1 to 5 the failed step); a read waits at most
+// `answerTimeoutMs` for the device's first byte.
+std::int32_t OpenExchangePort(const PortSetting& port,
+                              std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs);
 
 enum class ExchangeStatus {
     Done,         // read: 8192 hex characters received and decoded; write: every
@@ -116,6 +121,9 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks);
 
 struct WriteOutcome {
     ExchangeStatus status = ExchangeStatus::Done;
+    // 0x06 went out: a write that stops from here on leaves the device
+    // waiting for the rest of its buffer.
+    bool requestSent = false;
     int bytesSent = 0;
     int blocks = 0;  // blocks completely sent
     // WriteFailed / DeviceLost: the byte (from 1) whose write failed; 0 when

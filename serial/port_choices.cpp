@@ -1,5 +1,8 @@
 #include "serial/port_choices.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "image/access_advice.h"
 
 namespace vantri {
@@ -46,6 +49,12 @@ OpenFailure DescribeOpenFailure(const PortSetting& port, std::int32_t result, st
             return {"it refused the queue sizes" + because, "is it a serial port?", true};
         default:
             break;
+    }
+    // A folder refuses to open as a port for reasons (access denied on
+    // Windows) that would otherwise read as a busy or forbidden port.
+    std::error_code ec;
+    if (!port.numbered && std::filesystem::is_directory(port.device, ec)) {
+        return {"it is a folder, not a serial port", "", true};
     }
     if ((port.numbered && port::ComPortDevice(port.number).empty()) ||
         port::IsNoSuchDeviceError(error)) {

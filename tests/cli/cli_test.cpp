@@ -4,14 +4,18 @@
 // within its time, changing no file; and vantri-devsim's refusal of options
 // it cannot use.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
@@ -47,17 +51,39 @@ struct Outcome {
 
 // Runs `program` from the build in `dir` to its end, standard input
 // /dev/null, with Ctrl-C after `interruptMs` when that is not negative.
+// `during`, when given, runs on the test's thread meanwhile with the
+// program's process id, to send it signals when what it waits for happens.
 Outcome RunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const TempDir& dir, int interruptMs = -1) {
+                   const TempDir& dir, int interruptMs = -1,
+                   const std::function<void(pid_t)>& during = {}) {
     std::string command =
-        "cd " + Quote(dir.path) + " && exec timeout --foreground --preserve-status -k 20 " +
+        "cd " + Quote(dir.path) + " && echo $$ >run.pid && exec timeout --foreground " +
+        "--preserve-status -k 20 " +
         (interruptMs < 0 ? "-s KILL 20 " : "-s INT " + std::to_string(interruptMs / 1000.0)) + " " +
         Quote(std::string(VANTRI_BIN_DIR) + "/" + program);
     for (const auto& arg : args) {
         command += " " + Quote(arg);
     }
+    fs::remove(dir / "run.pid");
     const auto start = Clock::now();
-    const int status = std::system((command + " </dev/null >run.out 2>run.err").c_str());
+    int status = -1;
+    std::thread runner(
+        [&] { status = std::system((command + " </dev/null >run.out 2>run.err").c_str()); });
+    if (during) {
+        // timeout runs the program as its child: signal the child, not timeout.
+        pid_t shell = 0;
+        if (Eventually(
+                [&] { return (shell = std::atoi(ReadFile(dir / "run.pid").c_str())) > 0; })) {
+            pid_t child = 0;
+            Eventually([&] {
+                std::istringstream children(ReadFile("/proc/" + std::to_string(shell) + "/task/" +
+                                                     std::to_string(shell) + "/children"));
+                return static_cast<bool>(children >> child);
+            });
+            during(child > 0 ? child : shell);
+        }
+    }
+    runner.join();
     Outcome run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -120,7 +146,8 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
          "Read 4096 bytes from PORT in [0-9]+\\.[0-9][0-9] s -> Ram\\.Bin\n", "Ram.Bin", &first},
         // The default pacing: 257 pauses of 10 ms at the least.
         {"write --port PORT k.bin", false,
-         "Wrote 4096 bytes from k\\.bin to PORT .*\\(blocksize 16, delay 10 ms\\)\n", "", &key, 2.57},
+         "Wrote 4096 bytes from k\\.bin to PORT .*\\(blocksize 16, delay 10 ms\\), verified\n", "",
+         &key, 2.57},
         {"verify --port PORT k.bin", false, "*identical to k.bin\n"},
         {"read --port=PORT --out=Ram.Bin", false, "Read .*\n", "Ram.Bin", &key},  // replaced
         {"--quiet read --port PORT --out k2.bin", false, "", "k2.bin", &key},
@@ -130,11 +157,11 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
         {"verify --json --port=PORT k.bin", false, "verify|k.bin"},
         {"read --json -p PORT --out k3.bin", false, "read|k3.bin", "k3.bin", &key},
         {"ports --json", true, "\\[.*\\]\n"},
-        {"write -p PORT --blocksize 4096 --delay 0 ключ-鍵.bin", false,
-         "Wrote .* from ключ-鍵\\.bin to .*\n", "", &utf8},
+        {"write -p PORT --blocksize 4096 --delay 0 --no-verify ключ-鍵.bin", false,
+         "Wrote .* from ключ-鍵\\.bin to .*ms\\)\n", "", &utf8},
         {"read -p PORT --out copy-\xE9.bin", false, "*-> copy-\xE9.bin\n", "copy-\xE9.bin", &utf8},
         {"verify -p PORT copy-\xE9.bin", false, "*identical to copy-\xE9.bin\n"},
-        {"--help", false, "*read*--out FILE|-*write*--verify*verify*ports*-p PORT*"
+        {"--help", false, "*read*--out FILE|-*write*--no-verify*verify*ports*-p PORT*"
          "VANTRI_PORT*--json*--quiet*Exit codes*  0 *  2 *  3 *  4 *  5 *  6 *  7 *  8 *130 "},
         {"--version", false, "vantri-key .*\n"},
     };
@@ -213,6 +240,9 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         int interruptAfterMs = -1;
         bool holdPort = false;  // another program has the port open
         std::uint32_t lineRate = 0;
+        // Ctrl-Cs sent once the device has taken 200 bytes of a write; the
+        // second once the program says it finishes the write.
+        int writeInterrupts = 0;
     };
     // clang-format off
     const Case cases[] = {
@@ -230,7 +260,7 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
          "Blocksize must be a whole number from 1 to 32767."},
         // The port.
         {"read --port PORT", nullptr, 3, "no such port; try vantri-key ports"},
-        {"read --port 0", nullptr, 3, "cannot open COM0: no such port"},
+        {"read --port 0", nullptr, 2, "port numbers start at 1 (COM1)"},
         {"read --port /dev/null", nullptr, 3, "serial port"},
         {"read --port PORT --out out.bin", "", 3, "the port is busy, another program holds it",
          20, -1, true},
@@ -248,24 +278,30 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"verify --port PORT in.bin", "short:8191", 5, "8191 of 8192 characters"},
         // The device lost during a write: 63 pauses of 10 ms, then at once.
         {"write --port PORT in.bin", "hangup:1001", 6,
-         "device lost on /dev/pts/*partly written", 2.0},
+         "device lost on /dev/pts/*partly written*switch it off and on", 2.0},
         // ... and at its very last byte: never a success.
         {"write --port PORT --delay 0 in.bin", "hangup:4096", 6,
-         "device lost on /dev/pts/*write it again."},
+         "device lost on /dev/pts/*before anything else, then write again."},
         // The output file.
         {"read --port PORT --out missing/out.bin", "", 7, "the folder missing does not exist"},
         {"read --port PORT --out folder", "", 7, "it is a folder"},
         {"read --port PORT --out /proc/version", "", 7, "the existing file is untouched"},
         // A difference, named by its first offset and its count.
-        {"write --port PORT --delay 0 --verify in.bin", "flip:4095", 8,
+        {"write --port PORT --delay 0 in.bin", "flip:4095", 8,
          "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF)"},
         {"verify --port PORT --json changed.bin", "", 8,
          "differs from changed.bin in 2 of 4096 bytes, the first at offset 0 (0x0000)"},
         // Ctrl-C: a read at 2400 baud (34 s) stops at once, a write after its block.
         {"read --port PORT --out out.bin", "", 130, "interrupted; nothing was saved.", 1.5, 500,
          false, 2400},
-        {"write --port PORT --delay 50 in.bin", "", 130, "interrupted after *partly written",
-         3.4, 400},
+        // A started write is finished at the first Ctrl-C, abandoned at once
+        // at the second, with the words that get the device right again.
+        {"write --port PORT --delay 5 in.bin", "", 130,
+         "finishing the write first*interrupted; the write was finished first", 20, -1, false, 0,
+         1},
+        {"write --port PORT --delay 50 in.bin", "", 130,
+         "finishing the write first*write abandoned after *switch it off and on", 20, -1, false,
+         0, 2},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -282,7 +318,20 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
             ASSERT_EQ(OpenComPort(port, 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
         }
         const auto before = Snapshot(dir);
-        const Outcome run = RunProgram("vantri-key", args, dir, c.interruptAfterMs);
+        std::function<void(pid_t)> interrupt;
+        if (c.writeInterrupts > 0) {
+            interrupt = [&](pid_t pid) {
+                ASSERT_TRUE(Eventually([&] { return device->ReceivedBytes().size() > 200; }));
+                ::kill(pid, SIGINT);
+                if (c.writeInterrupts > 1) {
+                    ASSERT_TRUE(Eventually([&] {
+                        return ReadFile(dir / "run.err").find("finishing") != std::string::npos;
+                    }));
+                    ::kill(pid, SIGINT);
+                }
+            };
+        }
+        const Outcome run = RunProgram("vantri-key", args, dir, c.interruptAfterMs, interrupt);
         CloseComPort();
         EXPECT_EQ(run.code, c.code) << run.err;
         // With --json a failure after the line was understood is also one object.
@@ -295,13 +344,17 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
                 << run.out;
         }
         EXPECT_EQ(run.err.rfind("vantri-key: ", 0), 0u) << run.err;
-        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        // One line, and one more for a write finished at Ctrl-C.
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.writeInterrupts > 0 ? 2 : 1)
+            << run.err;
+        EXPECT_EQ(run.err.back(), '\n');
         EXPECT_TRUE(HoldsInOrder(run.err, c.says)) << run.err;
         EXPECT_LT(run.seconds, c.within);
         EXPECT_EQ(Snapshot(dir), before);
-        if (device) {  // no write completed, but the one --verify reads back
-            EXPECT_EQ(device->WritesCompleted(),
-                      std::string(c.args).find("--verify") != std::string::npos ? 1 : 0);
+        if (device) {  // no write completed, but the one read back or finished at Ctrl-C
+            const bool completes =
+                std::string(c.fault).rfind("flip", 0) == 0 || c.writeInterrupts == 1;
+            EXPECT_EQ(device->WritesCompleted(), completes ? 1 : 0);
         }
     }
 }

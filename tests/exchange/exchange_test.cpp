@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/hexfileHandle.h"
@@ -46,11 +47,15 @@ struct Log {
     std::vector<int> reads;
     int events = 0;
     std::vector<std::uint32_t> failures;
+    bool afterRead = false;  // only the events that follow a read count
 
     ExchangeHooks Hooks() {
         ExchangeHooks hooks;
-        hooks.afterRead = [this](int k) { reads.push_back(k); };
-        hooks.processEvents = [this] { ++events; };
+        hooks.afterRead = [this](int k) {
+            reads.push_back(k);
+            afterRead = true;
+        };
+        hooks.processEvents = [this] { events += std::exchange(afterRead, false) ? 1 : 0; };
         hooks.readFailed = [this](std::uint32_t error) { failures.push_back(error); };
         return hooks;
     }
@@ -83,8 +88,9 @@ class Exchange : public ::testing::Test {
 };
 
 // Every answer ends the read as it should: the characters received, their
-// decoding only when all 8192 are hex digits, one progress and one event
-// call per read that brought something, and never a wait per read.
+// decoding only when all 8192 are hex digits and no more follow, one
+// progress and one event call per read that brought something, and never a
+// wait per read.
 TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
     constexpr auto none = std::string::npos;
     struct Case {
@@ -100,7 +106,9 @@ TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
         // An odd count: the last read brings one character, the next nothing.
         {"short:5001", ExchangeStatus::Incomplete, 5001, none, 0},
         {"garbage:777", ExchangeStatus::Invalid, 8192, 777, 0},
-        {"extra:40", ExchangeStatus::Done, 8192, none, 0},  // the rest is left unread
+        // More hex digits after the answer: it cannot be told from an answer
+        // that began before its request.
+        {"extra:40", ExchangeStatus::Overlong, 8192, none, 0},
         // After an even count the stall falls between two reads, so the next
         // one waits for its first byte with the answer time-out.
         {"stall:4000:600", ExchangeStatus::Done, 8192, none, 0.55},
@@ -304,7 +312,9 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
             return asked < c.answers.size() ? c.answers[asked++] : std::nullopt;
         };
         hooks.afterBlock = [&](int p) { calls.text += "b" + std::to_string(p); };
-        hooks.processEvents = [&] { calls.text += "e\n"; };
+        bool requested = false;  // the events while the line is awaited are not the write's
+        hooks.requestSent = [&] { requested = true; };
+        hooks.processEvents = [&] { calls.text += requested ? "e\n" : ""; };
         const auto start = Clock::now();
         const WriteOutcome outcome = WriteKeyBuffer(buffer, c.blockSize, c.delay, hooks);
         const double seconds = SecondsSince(start);
@@ -355,8 +365,9 @@ TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
     const std::string next = NewBuffer(6);
     int blocks = 0;
     hooks = {};
+    hooks.afterBlock = [&](int) { ++blocks; };
     hooks.processEvents = [&] {
-        if (++blocks == 64) {
+        if (blocks == 64) {
             EXPECT_TRUE(Eventually([] { return InQueueCount() >= 256; }));
         }
     };
