@@ -322,17 +322,21 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     bool toldToWait = false;
     ExchangeHooks hooks;
     hooks.requestSent = [&requestSent] { requestSent = true; };
-    hooks.afterBlock = [&, step = *blockSize](int p) {
-        if (Interrupted() && !toldToWait) {
+    hooks.afterBlock = [&bar, step = *blockSize](int p) {
+        bar.Update(std::min(p - 1 + step, KeyBufferSize));
+    };
+    // Asked after every block and during every pause, so the first Ctrl-C is
+    // answered at once, whatever the Delay.
+    hooks.cancelled = [&] {
+        if (Interrupted() && requestSent && !toldToWait) {
             toldToWait = true;
             bar.Finish();
             Report(ExitInterrupted,
                    "finishing the write first, so that the device is not left waiting for the "
                    "rest of its key buffer; press Ctrl-C again to abandon it.");
         }
-        bar.Update(std::min(p - 1 + step, KeyBufferSize));
+        return WriteAbandoned(requestSent);
     };
-    hooks.cancelled = [&requestSent] { return WriteAbandoned(requestSent); };
     const auto start = Clock::now();
     const WriteOutcome outcome = WriteKeyBuffer(keyBuffer, *blockSize, *delay, hooks);
     summary.seconds = SecondsSince(start);

@@ -17,6 +17,7 @@
 #include "image/hexfileHandle.h"
 #include "serial/call_trace.h"
 #include "serial/exchange.h"
+#include "serial/pause.h"
 #include "serial/zrkCommModule.h"
 #include "sim/devsim.h"
 #include "tests/common/files.h"
@@ -253,6 +254,26 @@ TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
     EXPECT_EQ(after.status, ExchangeStatus::Done);
     EXPECT_EQ(after.keyBuffer, sim::DefaultBuffer());
     std::filesystem::remove(logFile);
+}
+
+// A pause held far past its Delay (a window whose events did not come back)
+// ends the write there: the rest would reach a device that may have given
+// the write up and would take it as commands.
+TEST_F(Exchange, AWriteHeldPastItsDelayStopsThere) {
+    StartDevice();
+    ExchangeHooks hooks;
+    int blocks = 0;
+    hooks.afterBlock = [&](int) { ++blocks; };
+    hooks.processEvents = [&] {
+        if (blocks == 10) {
+            PauseMs(HoldLimitMs + 300);
+        }
+    };
+    const WriteOutcome outcome = WriteKeyBuffer(NewBuffer(11), 16, 10, hooks);
+    EXPECT_EQ(outcome.status, ExchangeStatus::Held);
+    EXPECT_TRUE(outcome.requestSent);
+    EXPECT_EQ(outcome.bytesSent, 160);
+    EXPECT_GE(outcome.heldMs, HoldLimitMs + 300);
 }
 
 // The write's calls on the link, in order, one letter each: w a one-byte
