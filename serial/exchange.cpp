@@ -142,6 +142,19 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         if (got.empty()) {
             // Nothing within the answer time-out: the response can no longer
             // be complete, and waiting out the remaining reads changes nothing.
+            // An answer that stopped half-way may still resume: let it end
+            // here, not in the next read.
+            if (!outcome.response.empty()) {
+                switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs)) {
+                    case QuietLine::Cancelled:
+                        outcome.status = ExchangeStatus::Cancelled;
+                        return outcome;
+                    case QuietLine::Failed:
+                        return failed(error);
+                    default:
+                        break;
+                }
+            }
             return outcome;
         }
         outcome.response += got;

@@ -25,10 +25,12 @@ bool HasHexDigit(const std::string& bytes) {
 
 }  // namespace
 
-QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error) {
+QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
+                         std::uint32_t silenceFirstMs) {
     error = 0;
     const auto start = Clock::now();
     auto lastArrival = start;
+    auto silence = std::chrono::milliseconds(silenceFirstMs);
     for (;;) {
         const std::int16_t waiting = InQueueCount(&error);
         if (error != 0) {
@@ -45,8 +47,9 @@ QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32
             }
             if (!got.empty()) {
                 lastArrival = now;
+                silence = std::chrono::milliseconds(QuietLineMs);
             }
-        } else if (now - lastArrival >= std::chrono::milliseconds(QuietLineMs)) {
+        } else if (now - lastArrival >= silence) {
             return QuietLine::Quiet;
         }
         if (now - start >= std::chrono::milliseconds(QuietLineLimitMs)) {

@@ -30,6 +30,13 @@ inline constexpr std::uint32_t QuietLineMs = 150;
 // The longest a wait for a quiet line lasts: two whole answers at 115200
 // baud (1.4 s) fit with room to spare, a device that never stops does not.
 inline constexpr std::uint32_t QuietLineLimitMs = 5000;
+// After an answer stopped half-way, how long the device may stay silent and
+// still resume it.  A device that pauses longer than a read waits would
+// otherwise resume into the next read, and since it pauses at the same
+// place in every answer, the next answer's pause would fall exactly where
+// that read ends: the rest of the old answer and the start of the new one
+// would pass for a whole answer.
+inline constexpr std::uint32_t ResumeWaitMs = 3000;
 
 enum class QuietLine {
     Quiet,       // nothing arrived for QuietLineMs
@@ -40,7 +47,9 @@ enum class QuietLine {
 };
 
 // The port must be open.  `stopAtHex`: return HexArrived at the first hex
-// digit instead of discarding it.
-QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error);
+// digit instead of discarding it.  `silenceFirstMs`: the silence that counts
+// as quiet before anything has arrived (then QuietLineMs after each arrival).
+QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
+                         std::uint32_t silenceFirstMs = QuietLineMs);
 
 }  // namespace vantri
