@@ -74,6 +74,8 @@ std::string FaultText(const Fault& fault) {
             return "chatter";
         case Fault::Kind::Flip:
             return "flip:" + n;
+        case Fault::Kind::BusyDrop:
+            return "busy-drop";
     }
     return "?";
 }

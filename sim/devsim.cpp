@@ -123,12 +123,14 @@ struct Simulator::Impl {
     // From the latest write request on, so a device that serves for ever
     // keeps one write's worth; at most kRecordLimit, the oldest dropped.
     std::deque<Received> received;
+    std::uint64_t receivedFirst = 0;  // arrival number of received.front()
     bool hungUp = false;
 
     // The serving thread's own state.
     bool portOpen = true;
     bool silent = false;
     bool chatter = false;
+    bool busyDrop = false;
     std::optional<std::uint32_t> flipAt;  // the byte each write stores inverted
     std::optional<std::uint64_t> hangupAfter;
     std::uint64_t crossed = 0;  // bytes over the line, both ways
@@ -155,6 +157,15 @@ struct Simulator::Impl {
     std::string incoming;
     Clock::time_point lastWriteByte;
 
+    // The receive buffer: what arrived while the device was busy, with each
+    // byte's arrival number, handled in order once it is free.
+    struct Pending {
+        std::uint64_t number;
+        std::uint8_t byte;
+    };
+    std::deque<Pending> pending;
+    std::uint64_t arrivals = 0;  // bytes received so far; the next one's number
+
     microseconds Since(Clock::time_point t) const {
         return std::chrono::duration_cast<microseconds>(t - start);
     }
@@ -177,10 +188,15 @@ struct Simulator::Impl {
         return elapsed / kTenBitsNs * rate + elapsed % kTenBitsNs * rate / kTenBitsNs;
     }
 
+    // Sending an answer: what arrives meanwhile waits (or, with busy-drop,
+    // is lost).
+    bool Busy() const { return answering; }
+
     void Serve();
     void Receive();
-    void Record(microseconds at, std::uint8_t byte);
-    void Handle(std::uint8_t byte, Clock::time_point now);
+    void Record(microseconds at, std::uint8_t byte, std::uint64_t number);
+    void Process(Clock::time_point now);
+    void Handle(const Pending& next, Clock::time_point now);
     void BeginAnswer();
     void CompleteWrite();
     void Queue(std::string_view bytes) { out.append(bytes); }
@@ -201,6 +217,7 @@ void Simulator::Impl::Serve() {
             CheckHangup();
         }
         now = Clock::now();
+        Process(now);
         if (inWrite && options.writeIdleLimit.count() > 0 &&
             now - lastWriteByte >= options.writeIdleLimit) {
             Event("write abandoned after " + std::to_string(incoming.size()) +
@@ -263,29 +280,59 @@ void Simulator::Impl::Receive() {
     const microseconds at = Since(now);
     crossed += static_cast<std::uint64_t>(n);
     batchAt = at;
+    std::size_t discarded = 0;
+    std::size_t lost = 0;
     for (ssize_t i = 0; i < n; ++i) {
         const auto byte = static_cast<std::uint8_t>(buf[i]);
+        const std::uint64_t number = arrivals++;
         log.Byte(at, byte);
-        Record(at, byte);
-        Handle(byte, now);
+        Record(at, byte, number);
+        if (busyDrop && Busy()) {
+            ++discarded;
+        } else if (pending.size() >= ReceiveBufferSize) {
+            ++lost;
+        } else {
+            pending.push_back({number, byte});
+            // Byte by byte, so a request starts its answer before the bytes
+            // behind it arrive in the device's eyes.
+            Process(now);
+        }
+    }
+    if (discarded != 0) {
+        Event("fault busy-drop: " + std::to_string(discarded) + " bytes discarded while answering");
+    }
+    if (lost != 0) {
+        Event("overrun: the receive buffer is full (" + std::to_string(ReceiveBufferSize) +
+              " bytes), " + std::to_string(lost) + " bytes lost");
     }
     batchAt.reset();
     log.Flush();
 }
 
-// Before the byte is handled, so whoever sees its effect also finds it here.
-void Simulator::Impl::Record(microseconds at, std::uint8_t byte) {
+// On arrival, before the byte is handled, so whoever sees its effect also
+// finds it here.
+void Simulator::Impl::Record(microseconds at, std::uint8_t byte, std::uint64_t number) {
     std::lock_guard lock(mutex);
-    if (!inWrite && byte == kWriteRequest) {
-        received.clear();
+    if (received.empty()) {
+        receivedFirst = number;
     }
     received.push_back({at, byte});
     if (received.size() > kRecordLimit) {
         received.pop_front();
+        ++receivedFirst;
     }
 }
 
-void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
+void Simulator::Impl::Process(Clock::time_point now) {
+    while (!pending.empty() && !Busy()) {
+        const Pending next = pending.front();
+        pending.pop_front();
+        Handle(next, now);
+    }
+}
+
+void Simulator::Impl::Handle(const Pending& next, Clock::time_point now) {
+    const std::uint8_t byte = next.byte;
     if (inWrite) {
         incoming.push_back(static_cast<char>(byte));
         lastWriteByte = now;
@@ -305,6 +352,15 @@ void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
         inWrite = true;
         incoming.clear();
         lastWriteByte = now;
+        {
+            // The records now start at this request; what came before it is
+            // another exchange's.
+            std::lock_guard lock(mutex);
+            while (!received.empty() && receivedFirst < next.number) {
+                received.pop_front();
+                ++receivedFirst;
+            }
+        }
         Event("write request: taking 4096 bytes");
     }
     // Any other byte outside an exchange means nothing to the device.
@@ -313,11 +369,6 @@ void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
 void Simulator::Impl::BeginAnswer() {
     if (silent) {
         Event("fault silent: read request not answered");
-        return;
-    }
-    if (answering) {
-        // The device is busy sending; it does not queue a second answer.
-        Event("read request ignored: the previous answer is still being sent");
         return;
     }
     std::string current;
@@ -509,6 +560,7 @@ void Simulator::Impl::ClosePort(const std::string& why) {
     stalls.clear();
     holdUntil.reset();
     inWrite = false;
+    pending.clear();
     Event(why + "; no port from now on");
 }
 
@@ -525,6 +577,8 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
             impl->silent = true;
         } else if (f.kind == Fault::Kind::Chatter) {
             impl->chatter = true;
+        } else if (f.kind == Fault::Kind::BusyDrop) {
+            impl->busyDrop = true;
         } else if (f.kind == Fault::Kind::Flip) {
             impl->flipAt = f.n;
         } else if (f.kind == Fault::Kind::Hangup) {

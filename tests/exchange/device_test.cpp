@@ -1,0 +1,153 @@
+// The simulated device as a client sees it through the real serial link on
+// a real pseudo-terminal: it handles what it receives strictly in order, as
+// real firmware does, and its faults bend that the way real devices do.
+// These are the behaviours the exchanges must be robust against, so each is
+// pinned here by the bytes on the line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/hexfileHandle.h"
+#include "serial/exchange.h"
+#include "serial/zrkCommModule.h"
+#include "sim/devsim.h"
+#include "tests/common/files.h"
+
+namespace vantri {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kRead(1, static_cast<char>(ReadRequest));
+const std::string kWrite(1, static_cast<char>(WriteRequest));
+
+// 4096 bytes with no request byte in them, the same for the same `variant`.
+std::string PlainBuffer(unsigned variant) {
+    std::string bytes = test::RandomBytes(4096, variant);
+    for (char& b : bytes) {
+        if (b == kRead[0] || b == kWrite[0]) {
+            b = 0x07;
+        }
+    }
+    return bytes;
+}
+
+// "" when `got` is `want`, else where they part (the texts are too long to
+// print whole).
+std::string Mismatch(const std::string& got, const std::string& want) {
+    if (got == want) {
+        return "";
+    }
+    const auto at = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first;
+    return "got " + std::to_string(got.size()) + " characters, not " + std::to_string(want.size()) +
+           "; the first difference at " + std::to_string(at - got.begin());
+}
+
+class Device : public ::testing::Test {
+  protected:
+    // Starts the device with `faults` (as vantri-devsim takes them) and opens
+    // its port as the exchanges do.
+    void Start(const std::vector<std::string>& faults, sim::Options options = {}) {
+        std::string error;
+        for (const std::string& f : faults) {
+            const auto parsed = sim::ParseFault(f, error);
+            ASSERT_TRUE(parsed.has_value()) << error;
+            options.faults.push_back(*parsed);
+        }
+        device_ = sim::Simulator::Start(options, error);
+        ASSERT_NE(device_, nullptr) << error;
+        ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
+    }
+    void TearDown() override { CloseComPort(); }
+
+    static void Send(const std::string& bytes) {
+        std::uint32_t written = 0;
+        ASSERT_NE(SendString(bytes, &written), 0);
+        ASSERT_EQ(written, bytes.size());
+    }
+
+    // The next `count` characters from the device, reading `step` at a time;
+    // fewer only if they do not come within 20 s.  `seen` is told the count
+    // after every read.
+    template <typename F>
+    static std::string Receive(std::size_t count, std::size_t step, F seen) {
+        std::string text;
+        test::Eventually([&] {
+            while (text.size() < count) {
+                const std::string got =
+                    ReadBytes(static_cast<std::int16_t>(std::min(step, count - text.size())));
+                if (got.empty()) {
+                    return false;
+                }
+                text += got;
+                seen(text.size());
+            }
+            return true;
+        });
+        return text;
+    }
+    static std::string Receive(std::size_t count) {
+        return Receive(count, 8192, [](std::size_t) {});
+    }
+
+    // Nothing that was asked for is still to come: after a write of a new
+    // buffer and a read request, the next characters are that buffer's.
+    void ExpectNothingMoreToCome(unsigned variant) {
+        const std::string marker = PlainBuffer(1000 + variant);
+        ASSERT_NO_FATAL_FAILURE(Send(kWrite + marker + kRead));
+        EXPECT_EQ(Mismatch(Receive(8192), BinToHex(marker)), "");
+    }
+
+    std::unique_ptr<sim::Simulator> device_;
+};
+
+// What the client sends at once, and every character the device sends back
+// for it, in order, before it falls quiet.
+TEST_F(Device, HandlesWhatItReceivesInOrder) {
+    const std::string first = sim::DefaultBuffer();
+    const std::string next = PlainBuffer(1);
+    const std::string requestBytes = std::string(2048, kRead[0]) + std::string(2048, kWrite[0]);
+    const std::size_t cut = 1000;  // bytes of a write that the client gave up
+    const std::string mixed = first.substr(0, cut) + kWrite + next.substr(0, 4095 - cut);
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+        std::string sent;
+        std::string answer;  // every character sent back
+        int writes;          // buffers stored
+    };
+    const Case cases[] = {
+        // A request during an answer waits for it, then gets its own.
+        {"two read requests at once", {}, kRead + kRead, BinToHex(first + first), 0},
+        // A write request during an answer: the write starts after it.
+        {"a write during an answer", {}, kRead + kWrite + next + kRead, BinToHex(first + next), 1},
+        {"busy-drop: the second request is lost", {"busy-drop"}, kRead + kRead, BinToHex(first), 0},
+        // After 0x06 the next 4096 bytes are data, request bytes included.
+        {"request bytes as data", {}, kWrite + requestBytes + kRead, BinToHex(requestBytes), 1},
+        // A write given up after `cut` bytes and sent again at once: nothing
+        // tells the device, so the new 0x06 and the new buffer's start fill
+        // the old write, and the new buffer's last bytes are taken as
+        // requests (here none is one).
+        {"a write sent again after one given up",
+         {},
+         kWrite + first.substr(0, cut) + kWrite + next + kRead,
+         BinToHex(mixed),
+         1},
+    };
+    unsigned variant = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(Start(c.faults));
+        ASSERT_NO_FATAL_FAILURE(Send(c.sent));
+        EXPECT_EQ(Mismatch(Receive(c.answer.size()), c.answer), "");
+        EXPECT_EQ(device_->WritesCompleted(), c.writes);
+        ExpectNothingMoreToCome(++variant);
+    }
+}
+
+}  // namespace
+}  // namespace vantri
