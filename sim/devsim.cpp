@@ -151,11 +151,17 @@ struct Simulator::Impl {
     // byte times.  Deadlines, not a sleep per byte, so the rate never drifts.
     bool lineIdle = true;
     Clock::time_point paceOrigin;
-    std::uint64_t paceCount = 0;
+    std::uint64_t paceCount = 0;  // bytes handed to the client since paceOrigin
+    std::optional<Fault> burst;   // hands over n bytes at a time, ms apart
+    Clock::time_point nextHandover;
 
     bool inWrite = false;
     std::string incoming;
     Clock::time_point lastWriteByte;
+    // slow-store: a complete write is stored once storeAt has come; the
+    // device is busy until then.
+    std::optional<std::chrono::milliseconds> storeTime;
+    std::optional<Clock::time_point> storeAt;
 
     // The receive buffer: what arrived while the device was busy, with each
     // byte's arrival number, handled in order once it is free.
@@ -188,9 +194,9 @@ struct Simulator::Impl {
         return elapsed / kTenBitsNs * rate + elapsed % kTenBitsNs * rate / kTenBitsNs;
     }
 
-    // Sending an answer: what arrives meanwhile waits (or, with busy-drop,
-    // is lost).
-    bool Busy() const { return answering; }
+    // Sending an answer or storing a buffer: what arrives meanwhile waits
+    // (or, with busy-drop during an answer, is lost).
+    bool Busy() const { return answering || storeAt.has_value(); }
 
     void Serve();
     void Receive();
@@ -200,6 +206,7 @@ struct Simulator::Impl {
     void BeginAnswer();
     void CompleteWrite();
     void Queue(std::string_view bytes) { out.append(bytes); }
+    std::size_t Handover() const;  // bytes the next write to the client may carry
     void SendDue(Clock::time_point now);
     std::optional<Clock::duration> NextWake(Clock::time_point now) const;
     void CheckHangup();
@@ -217,6 +224,10 @@ void Simulator::Impl::Serve() {
             CheckHangup();
         }
         now = Clock::now();
+        if (storeAt && now >= *storeAt) {
+            storeAt.reset();
+            CompleteWrite();
+        }
         Process(now);
         if (inWrite && options.writeIdleLimit.count() > 0 &&
             now - lastWriteByte >= options.writeIdleLimit) {
@@ -287,7 +298,7 @@ void Simulator::Impl::Receive() {
         const std::uint64_t number = arrivals++;
         log.Byte(at, byte);
         Record(at, byte, number);
-        if (busyDrop && Busy()) {
+        if (busyDrop && answering) {
             ++discarded;
         } else if (pending.size() >= ReceiveBufferSize) {
             ++lost;
@@ -342,7 +353,14 @@ void Simulator::Impl::Handle(const Pending& next, Clock::time_point now) {
                   " of the write");
         }
         if (incoming.size() == KeyBufferSize) {
-            CompleteWrite();
+            inWrite = false;
+            if (storeTime) {
+                storeAt = now + *storeTime;
+                Event("fault slow-store: busy storing for " + std::to_string(storeTime->count()) +
+                      " ms");
+            } else {
+                CompleteWrite();
+            }
         }
         return;
     }
@@ -420,6 +438,31 @@ void Simulator::Impl::CompleteWrite() {
     ++writesCompleted;
 }
 
+std::size_t Simulator::Impl::Handover() const {
+    std::size_t limit = out.size() - outPos;
+    if (!stalls.empty()) {
+        limit = std::min(limit, stalls.front().after - outPos);
+    }
+    if (hangupAfter) {
+        limit =
+            crossed >= *hangupAfter
+                ? 0
+                : static_cast<std::size_t>(std::min<std::uint64_t>(limit, *hangupAfter - crossed));
+    }
+    if (burst) {
+        limit = std::min<std::size_t>(limit, burst->n);
+    }
+    return limit;
+}
+
+// The line rate lets a byte out only once its ten bits have crossed the
+// line, counted from paceOrigin; burst hands a chunk over once all of it has
+// crossed and the gap since the last handover is over, while the line goes
+// on carrying the next bytes meanwhile, as an adapter's does.  So the client
+// never has more than the line could have carried since paceOrigin.  Every
+// pause of the line itself (a stall, a blocked port, nothing to send)
+// restarts the count at its end: the line is never credited with time it
+// was quiet, so it never makes a pause up by going faster afterwards.
 void Simulator::Impl::SendDue(Clock::time_point now) {
     while (outPos < out.size() && !waitingWritable) {
         if (holdUntil) {
@@ -437,29 +480,24 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
             holdUntil = now + std::chrono::milliseconds(s.ms);
             continue;
         }
-        std::size_t limit = out.size() - outPos;
-        if (!stalls.empty()) {
-            limit = std::min(limit, stalls.front().after - outPos);
+        std::size_t limit = Handover();
+        if (limit == 0) {
+            return;  // the hangup takes it from here
         }
-        if (hangupAfter) {
-            limit = crossed >= *hangupAfter ? 0
-                                            : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                  limit, *hangupAfter - crossed));
+        if (options.lineRate != 0 && lineIdle) {
+            paceOrigin = now;
+            paceCount = 0;
+            lineIdle = false;
+        }
+        if (burst && now < nextHandover) {
+            return;
         }
         if (options.lineRate != 0) {
-            if (lineIdle) {
-                paceOrigin = now;
-                paceCount = 0;
-                lineIdle = false;
-            }
             const std::uint64_t due = BytesDue(now);
-            if (due <= paceCount) {
+            if (due < paceCount + (burst ? limit : 1)) {
                 return;
             }
             limit = static_cast<std::size_t>(std::min<std::uint64_t>(limit, due - paceCount));
-        }
-        if (limit == 0) {
-            return;  // the hangup takes it from here
         }
         const ssize_t n = ::write(pty.master.Get(), out.data() + outPos, limit);
         if (n < 0) {
@@ -475,6 +513,9 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
         crossed += static_cast<std::uint64_t>(n);
         lastSent = Clock::now();
         paceCount += static_cast<std::uint64_t>(n);
+        if (burst) {
+            nextHandover = lastSent + std::chrono::milliseconds(burst->ms);
+        }
         if (answering && outPos >= answerEnd) {
             answering = false;
             Event("read answer sent");
@@ -501,18 +542,29 @@ std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) 
         return std::chrono::milliseconds(2);  // watching the client drain the line
     }
     std::optional<Clock::time_point> wake;
+    const auto earliest = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
     if (portOpen && outPos < out.size() && !waitingWritable) {
         if (holdUntil) {
-            wake = *holdUntil;
-        } else if (options.lineRate != 0 && !lineIdle) {
-            wake = paceOrigin + LineTime(paceCount + 1);
+            earliest(*holdUntil);
+        } else if (options.lineRate != 0 && lineIdle) {
+            earliest(now);  // SendDue starts the line
         } else {
-            wake = now;
+            Clock::time_point at = now;
+            if (burst) {
+                at = std::max(at, nextHandover);
+            }
+            if (options.lineRate != 0) {
+                const std::uint64_t need = burst ? std::max<std::size_t>(Handover(), 1) : 1;
+                at = std::max(at, paceOrigin + LineTime(paceCount + need));
+            }
+            earliest(at);
         }
     }
+    if (storeAt) {
+        earliest(*storeAt);
+    }
     if (inWrite && options.writeIdleLimit.count() > 0) {
-        const Clock::time_point limit = lastWriteByte + options.writeIdleLimit;
-        wake = wake ? std::min(*wake, limit) : limit;
+        earliest(lastWriteByte + options.writeIdleLimit);
     }
     if (!wake) {
         return std::nullopt;
@@ -579,6 +631,10 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
             impl->chatter = true;
         } else if (f.kind == Fault::Kind::BusyDrop) {
             impl->busyDrop = true;
+        } else if (f.kind == Fault::Kind::SlowStore) {
+            impl->storeTime = std::chrono::milliseconds(f.ms);
+        } else if (f.kind == Fault::Kind::Burst) {
+            impl->burst = f;
         } else if (f.kind == Fault::Kind::Flip) {
             impl->flipAt = f.n;
         } else if (f.kind == Fault::Kind::Hangup) {

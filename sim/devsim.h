@@ -39,15 +39,20 @@ namespace vantri::sim {
 
 struct Fault {
     enum class Kind {
-        Silent,    // never answers 0x05
-        Short,     // sends only the first n characters of a response, then nothing
-        Stall,     // pauses ms after the first n characters of a response, then the rest
-        Garbage,   // sends 'G' in place of response character n (from 0)
-        Extra,     // sends n more hex characters after the 8192
-        Hangup,    // closes its side after n bytes crossed the line, either way
-        Chatter,   // sends one byte back for every 16 received during a write
-        Flip,      // stores byte n (from 0) of each write inverted: a cell that fails
-        BusyDrop,  // discards everything that arrives while it is answering
+        Silent,     // never answers 0x05
+        Short,      // sends only the first n characters of a response, then nothing
+        Stall,      // pauses ms after the first n characters of a response, then the rest
+        Garbage,    // sends 'G' in place of response character n (from 0)
+        Extra,      // sends n more hex characters after the 8192
+        Hangup,     // closes its side after n bytes crossed the line, either way
+        Chatter,    // sends one byte back for every 16 received during a write
+        Flip,       // stores byte n (from 0) of each write inverted: a cell that fails
+        BusyDrop,   // discards everything that arrives while it is answering
+        Double,     // answers every read request twice, back to back
+        SlowStore,  // busy for ms after the last byte of a write before it stores it
+        // Its output reaches the client n bytes at a time, at least ms apart,
+        // as a USB adapter hands on what it received (its latency timer).
+        Burst,
     };
     Kind kind = Kind::Silent;
     std::uint32_t n = 0;
@@ -55,7 +60,8 @@ struct Fault {
 };
 
 // "silent", "short:N", "stall:N:MS", "garbage:N", "extra:N", "hangup:N",
-// "chatter", "flip:N", "busy-drop".  nullopt with `error` set for anything else.
+// "chatter", "flip:N", "busy-drop", "double", "slow-store:MS", "burst:N:MS".
+// nullopt with `error` set for anything else.
 std::optional<Fault> ParseFault(std::string_view text, std::string& error);
 
 // Byte i = (i * 7 + 3) mod 256.

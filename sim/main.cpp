@@ -23,7 +23,9 @@ constexpr const char* kUsage =
     "                     [--log FILE] [--fault MODE]...\n"
     "\n"
     "Plays the key buffer device on a pseudo-terminal.  The first line printed is\n"
-    "the port to open; it serves until SIGINT or SIGTERM.\n"
+    "the port to open; it serves until SIGINT or SIGTERM.  Like real firmware it\n"
+    "handles what it receives in order: bytes that arrive while it is busy wait\n"
+    "(up to 16384) until it is free.\n"
     "\n"
     "  --link PATH       make PATH a symbolic link to the port (removed at exit)\n"
     "  --buffer FILE     start with the 4096 bytes of FILE (default: byte i = i*7+3)\n"
@@ -39,6 +41,10 @@ constexpr const char* kUsage =
     "      hangup:N      close the line after N bytes have crossed it, either way\n"
     "      chatter       send a byte back for every 16 received during a write\n"
     "      flip:N        store byte N (from 0) of each write inverted\n"
+    "      busy-drop     discard what arrives while an answer is being sent\n"
+    "      double        answer every read request twice, back to back\n"
+    "      slow-store:MS stay busy MS ms after a write's last byte, then store it\n"
+    "      burst:N:MS    hand the output over N bytes at a time, MS ms apart at least\n"
     "  --help            show this text\n";
 
 int UsageError(const std::string& message) {

@@ -74,6 +74,9 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
         {"chatter", Fault::Kind::Chatter, "chatter"},
         {"flip", Fault::Kind::Flip, "flip:N"},
         {"busy-drop", Fault::Kind::BusyDrop, "busy-drop"},
+        {"double", Fault::Kind::Double, "double"},
+        {"slow-store", Fault::Kind::SlowStore, "slow-store:MS"},
+        {"burst", Fault::Kind::Burst, "burst:N:MS"},
     };
     for (const Kind& k : kKinds) {
         if (k.name != name) {
@@ -141,9 +144,20 @@ std::string CheckOptions(const Options& options) {
     }
 
     std::uint64_t extra = 0;
+    int stores = 0;
+    int bursts = 0;
     for (const Fault& f : options.faults) {
         if (f.kind == Fault::Kind::Extra) {
             extra += f.n;
+        }
+        // Two of these could only contradict each other.
+        if ((f.kind == Fault::Kind::SlowStore && ++stores > 1) ||
+            (f.kind == Fault::Kind::Burst && ++bursts > 1)) {
+            return "--fault " + FaultText(f) + ": given twice; one " +
+                   (f.kind == Fault::Kind::Burst ? "burst" : "slow-store") + " at most";
+        }
+        if (f.kind == Fault::Kind::Burst && f.n == 0) {
+            return "--fault " + FaultText(f) + ": N must be at least 1 byte";
         }
     }
     if (extra > MaxExtra) {

@@ -311,7 +311,8 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
 TEST(Cli, DevsimRefusesWhatItCannotServe) {
     TempDir dir;
     WriteFile(dir / "precious", "keep me");
-    for (const char* args : {"--link precious", "--fault short:8193", "--line-rate 0", "stray"}) {
+    for (const char* args : {"--link precious", "--fault short:8193", "--fault burst:0:16",
+                             "--line-rate 0", "stray"}) {
         const Outcome run = RunProgram("vantri-devsim", Words(args), dir);
         EXPECT_TRUE(run.code == 2 && run.out.empty() && HoldsInOrder(run.err, Words(args)[0]))
             << args << ": " << run.err;

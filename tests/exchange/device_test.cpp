@@ -119,6 +119,7 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
         std::string sent;
         std::string answer;  // every character sent back
         int writes;          // buffers stored
+        double minSeconds = 0;
     };
     const Case cases[] = {
         // A request during an answer waits for it, then gets its own.
@@ -126,6 +127,16 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
         // A write request during an answer: the write starts after it.
         {"a write during an answer", {}, kRead + kWrite + next + kRead, BinToHex(first + next), 1},
         {"busy-drop: the second request is lost", {"busy-drop"}, kRead + kRead, BinToHex(first), 0},
+        {"double: two answers to one request", {"double"}, kRead, BinToHex(first + first), 0},
+        // A read right after a write waits for the store and gets the new buffer.
+        {"slow-store: a read right after a write",
+         {"slow-store:300"},
+         kWrite + next + kRead,
+         BinToHex(next),
+         1,
+         0.3},
+        // 16 handovers, 15 gaps.
+        {"burst: the answer in chunks", {"burst:512:20"}, kRead, BinToHex(first), 0, 0.3},
         // After 0x06 the next 4096 bytes are data, request bytes included.
         {"request bytes as data", {}, kWrite + requestBytes + kRead, BinToHex(requestBytes), 1},
         // A write given up after `cut` bytes and sent again at once: nothing
@@ -142,10 +153,48 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(Start(c.faults));
+        const auto start = Clock::now();
         ASSERT_NO_FATAL_FAILURE(Send(c.sent));
         EXPECT_EQ(Mismatch(Receive(c.answer.size()), c.answer), "");
+        EXPECT_GE(std::chrono::duration<double>(Clock::now() - start).count(), c.minSeconds);
         EXPECT_EQ(device_->WritesCompleted(), c.writes);
         ExpectNothingMoreToCome(++variant);
+    }
+}
+
+// At a line rate the client never has more characters than the line could
+// have carried since the request, less any pause of the line itself: a
+// stall is not made up by sending faster afterwards, with or without an
+// adapter that hands the bytes over in bursts.  Only an upper bound, which
+// a busy machine can only make easier to meet: the device and the client
+// can be late, never early.
+TEST_F(Device, TheLineNeverRunsAheadOfItsRate) {
+    constexpr std::uint32_t kRate = 115200;
+    constexpr std::size_t kStallAt = 4000;
+    constexpr double kStallSeconds = 0.3;
+    const std::vector<std::string> cases[] = {
+        {"stall:4000:300"},
+        {"stall:4000:300", "burst:256:16"},
+    };
+    for (const auto& faults : cases) {
+        SCOPED_TRACE(faults.back());
+        sim::Options options;
+        options.lineRate = kRate;
+        ASSERT_NO_FATAL_FAILURE(Start(faults, options));
+        const auto start = Clock::now();
+        ASSERT_NO_FATAL_FAILURE(Send(kRead));
+        std::size_t ahead = 0;  // the most characters beyond the bound
+        const std::string answer = Receive(8192, 64, [&](std::size_t count) {
+            const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            double bound = kRate / 10.0 * seconds;
+            if (count > kStallAt) {
+                bound = kRate / 10.0 * (seconds - kStallSeconds);
+            }
+            ahead =
+                std::max(ahead, count > bound + 1 ? count - static_cast<std::size_t>(bound) : 0);
+        });
+        EXPECT_EQ(Mismatch(answer, BinToHex(sim::DefaultBuffer())), "");
+        EXPECT_EQ(ahead, 0u);
     }
 }
 
