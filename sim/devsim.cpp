@@ -107,6 +107,7 @@ std::string DefaultBuffer() {
 struct Simulator::Impl {
     Options options;
     Pty pty;
+    HeldLink link;  // declared after pty: released before the port goes
     UniqueFd wakeRead;
     UniqueFd wakeWrite;
     EventLog log;
@@ -614,6 +615,12 @@ void Simulator::Impl::ClosePort(const std::string& why) {
     inWrite = false;
     pending.clear();
     Event(why + "; no port from now on");
+    if (!options.link.empty()) {
+        // The kernel may give the pty's number to the next program that asks,
+        // so a link left to it would lead a client to someone else's terminal.
+        link.Release();
+        Event("link " + options.link + " removed");
+    }
 }
 
 std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string& error) {
@@ -654,7 +661,7 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     }
     impl->wakeRead.Reset(wake[0]);
     impl->wakeWrite.Reset(wake[1]);
-    if (!options.link.empty() && !MakeLink(options.link, impl->pty.portPath, error)) {
+    if (!options.link.empty() && !impl->link.Take(options.link, impl->pty.portPath, error)) {
         return nullptr;
     }
     impl->start = Clock::now();
@@ -666,9 +673,6 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     try {
         impl->thread = std::thread([p = impl.get()] { p->Serve(); });
     } catch (const std::system_error& e) {
-        if (!options.link.empty()) {
-            RemoveLink(options.link, impl->pty.portPath);
-        }
         error = std::string("cannot start the serving thread: ") + e.what();
         return nullptr;
     }
@@ -679,9 +683,7 @@ Simulator::Simulator(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Simulator::~Simulator() {
     Stop();
-    if (!impl_->options.link.empty()) {
-        RemoveLink(impl_->options.link, impl_->pty.portPath);
-    }
+    impl_->link.Release();
 }
 
 void Simulator::Stop() {

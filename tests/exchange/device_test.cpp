@@ -4,9 +4,11 @@
 // These are the behaviours the exchanges must be robust against, so each is
 // pinned here by the bytes on the line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@
 namespace vantri {
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const std::string kRead(1, static_cast<char>(ReadRequest));
@@ -196,6 +199,78 @@ TEST_F(Device, TheLineNeverRunsAheadOfItsRate) {
         EXPECT_EQ(Mismatch(answer, BinToHex(sim::DefaultBuffer())), "");
         EXPECT_EQ(ahead, 0u);
     }
+}
+
+// A link is refused while the simulator that made it serves it, and taken
+// over from one that was killed (its link and lock file stay behind, its
+// lock does not) or that kept no lock file.
+TEST(DeviceLink, IsHeldWhileItsSimulatorLives) {
+    struct Case {
+        const char* name;
+        bool live;      // a simulator serves the link
+        bool lockFile;  // else a stale link, with a stale lock file or none
+    };
+    const Case cases[] = {
+        {"a live simulator's link", true, true},
+        {"a killed simulator's link", false, true},
+        {"a link with no lock file", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        sim::Options options;
+        options.link = (dir / "port").string();
+        const std::string lockFile = options.link + ".lock";
+        std::string error;
+        std::unique_ptr<sim::Simulator> holder;
+        if (c.live) {
+            holder = sim::Simulator::Start(options, error);
+            ASSERT_NE(holder, nullptr) << error;
+        } else {
+            fs::create_symlink("/dev/pts/999999", options.link);
+            if (c.lockFile) {
+                test::WriteFile(lockFile, "999999");
+            }
+        }
+        const std::string before = fs::read_symlink(options.link).string();
+
+        const auto device = sim::Simulator::Start(options, error);
+        if (c.live) {
+            EXPECT_EQ(device, nullptr);
+            EXPECT_NE(error.find("--link " + options.link +
+                                 ": a running simulator serves this link (process " +
+                                 std::to_string(::getpid()) + ")"),
+                      std::string::npos)
+                << error;
+            EXPECT_EQ(fs::read_symlink(options.link), before);
+        } else {
+            ASSERT_NE(device, nullptr) << error;
+            EXPECT_EQ(fs::read_symlink(options.link), device->PortPath());
+            EXPECT_TRUE(fs::exists(lockFile));
+        }
+    }
+}
+
+// A line that hangs up takes its link along at once (the kernel may give
+// its pty to the next program that asks), and frees the name for the next
+// simulator.
+TEST_F(Device, AHungUpLineTakesItsLinkAlong) {
+    test::TempDir dir;
+    sim::Options options;
+    options.link = (dir / "port").string();
+    ASSERT_NO_FATAL_FAILURE(Start({"hangup:1"}, options));
+    ASSERT_EQ(fs::read_symlink(options.link), device_->PortPath());
+    ASSERT_NO_FATAL_FAILURE(Send(kRead));
+    EXPECT_TRUE(test::Eventually([&] {
+        std::error_code ec;
+        return !fs::exists(fs::symlink_status(options.link, ec)) &&
+               !fs::exists(options.link + ".lock", ec);
+    }));
+    EXPECT_TRUE(device_->HungUp());
+    std::string error;
+    const auto next = sim::Simulator::Start(options, error);
+    ASSERT_NE(next, nullptr) << error;
+    EXPECT_EQ(fs::read_symlink(options.link), next->PortPath());
 }
 
 }  // namespace
