@@ -96,6 +96,19 @@ std::string SaveAtomically(const std::filesystem::path& path, const std::string&
 
 }  // namespace
 
+std::string LineSettingsText(const LineSettings& settings) {
+    std::string text = settings.baud != 0 ? std::to_string(settings.baud) : "unknown speed";
+    text += " " + std::to_string(settings.dataBits) + settings.parity +
+            std::to_string(settings.stopBits) + ", ";
+    std::string flow;
+    for (const auto& [on, name] :
+         {std::pair{settings.rtsCts, " RTS/CTS"}, std::pair{settings.ixon, " IXON"},
+          std::pair{settings.ixoff, " IXOFF"}}) {
+        flow += on ? name : "";
+    }
+    return text + (flow.empty() ? "no flow control" : "flow control" + flow);
+}
+
 std::string DefaultBuffer() {
     std::string buffer(KeyBufferSize, '\0');
     for (std::size_t i = 0; i < buffer.size(); ++i) {
@@ -126,6 +139,7 @@ struct Simulator::Impl {
     std::deque<Received> received;
     std::uint64_t receivedFirst = 0;  // arrival number of received.front()
     bool hungUp = false;
+    LineSettings line;
 
     // The serving thread's own state.
     bool portOpen = true;
@@ -173,6 +187,11 @@ struct Simulator::Impl {
     std::deque<Pending> pending;
     std::uint64_t arrivals = 0;  // bytes received so far; the next one's number
 
+    // A client's tcsetattr shows nowhere on the master, so the settings are
+    // read when bytes arrive and at this pace in between.
+    static constexpr std::chrono::milliseconds kLineCheckEvery{100};
+    Clock::time_point nextLineCheck;
+
     microseconds Since(Clock::time_point t) const {
         return std::chrono::duration_cast<microseconds>(t - start);
     }
@@ -210,6 +229,7 @@ struct Simulator::Impl {
     std::size_t Handover() const;  // bytes the next write to the client may carry
     void SendDue(Clock::time_point now);
     std::optional<Clock::duration> NextWake(Clock::time_point now) const;
+    void CheckLineSettings(Clock::time_point now);
     void CheckHangup();
     void ClosePort(const std::string& why);
 };
@@ -225,6 +245,9 @@ void Simulator::Impl::Serve() {
             CheckHangup();
         }
         now = Clock::now();
+        if (portOpen && now >= nextLineCheck) {
+            CheckLineSettings(now);
+        }
         if (storeAt && now >= *storeAt) {
             storeAt.reset();
             CompleteWrite();
@@ -289,6 +312,7 @@ void Simulator::Impl::Receive() {
         return;
     }
     const Clock::time_point now = Clock::now();
+    CheckLineSettings(now);  // before the bytes that were sent with them
     const microseconds at = Since(now);
     crossed += static_cast<std::uint64_t>(n);
     batchAt = at;
@@ -564,6 +588,9 @@ std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) 
     if (storeAt) {
         earliest(*storeAt);
     }
+    if (portOpen) {
+        earliest(nextLineCheck);
+    }
     if (inWrite && options.writeIdleLimit.count() > 0) {
         earliest(lastWriteByte + options.writeIdleLimit);
     }
@@ -571,6 +598,22 @@ std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) 
         return std::nullopt;
     }
     return std::max<Clock::duration>(Clock::duration::zero(), *wake - now);
+}
+
+void Simulator::Impl::CheckLineSettings(Clock::time_point now) {
+    nextLineCheck = now + kLineCheckEvery;
+    LineSettings seen;
+    if (!ReadLineSettings(pty.slave.Get(), seen)) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (seen == line) {
+            return;
+        }
+        line = seen;
+    }
+    Event("line settings: " + LineSettingsText(seen));
 }
 
 void Simulator::Impl::CheckHangup() {
@@ -669,7 +712,9 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     for (const Fault& f : options.faults) {
         started += " --fault " + FaultText(f);
     }
-    impl->Event(started);
+    ReadLineSettings(impl->pty.slave.Get(), impl->line);
+    impl->nextLineCheck = impl->start + Impl::kLineCheckEvery;
+    impl->Event(started + "; line settings at start: " + LineSettingsText(impl->line));
     try {
         impl->thread = std::thread([p = impl.get()] { p->Serve(); });
     } catch (const std::system_error& e) {
@@ -725,6 +770,11 @@ std::vector<Received> Simulator::ReceivedBytes() const {
 bool Simulator::HungUp() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->hungUp;
+}
+
+LineSettings Simulator::LastLineSettings() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->line;
 }
 
 }  // namespace vantri::sim

@@ -93,6 +93,23 @@ struct Received {
     std::uint8_t byte;
 };
 
+// The line settings as the device's side of the pty reads them (tcgetattr),
+// that is, as the client set them up.  A pty carries every byte whatever
+// they say, and keeps 8 data bits and no parity whatever is asked.
+struct LineSettings {
+    std::uint32_t baud = 0;  // the output speed; 0: not one of the standard rates
+    int dataBits = 8;
+    int stopBits = 1;
+    char parity = 'N';    // 'N', 'E' (PARENB) or 'O' (PARENB and PARODD)
+    bool rtsCts = false;  // CRTSCTS
+    bool ixon = false;    // XON/XOFF from the device pause the client's output
+    bool ixoff = false;   // the client sends XON/XOFF
+    bool operator==(const LineSettings&) const = default;
+};
+
+// "115200 8N1, no flow control"; "9600 8N2, flow control RTS/CTS IXON IXOFF".
+std::string LineSettingsText(const LineSettings& settings);
+
 class Simulator {
   public:
     // Creates the pty and starts serving on a thread of its own.  nullptr with
@@ -112,6 +129,9 @@ class Simulator {
     // in the receive buffer are here too.
     std::vector<Received> ReceivedBytes() const;
     bool HungUp() const;  // the hangup fault has closed the line
+    // The line settings last seen on the port: read when bytes arrive and
+    // every 100 ms, and logged ("line settings: ...") whenever they change.
+    LineSettings LastLineSettings() const;
     void Stop();
 
   private:

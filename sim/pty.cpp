@@ -79,6 +79,50 @@ bool OpenPty(Pty& pty, std::string& error) {
     return true;
 }
 
+bool ReadLineSettings(int fd, LineSettings& settings) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    // The rates every termios has.
+    static constexpr struct {
+        speed_t speed;
+        std::uint32_t baud;
+    } kRates[] = {
+        {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200}, {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    };
+    const speed_t speed = ::cfgetospeed(&tio);
+    settings.baud = 0;
+    for (const auto& rate : kRates) {
+        if (rate.speed == speed) {
+            settings.baud = rate.baud;
+        }
+    }
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            settings.dataBits = 5;
+            break;
+        case CS6:
+            settings.dataBits = 6;
+            break;
+        case CS7:
+            settings.dataBits = 7;
+            break;
+        default:
+            settings.dataBits = 8;
+            break;
+    }
+    settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    settings.parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    settings.rtsCts = (tio.c_cflag & CRTSCTS) != 0;
+    settings.ixon = (tio.c_iflag & IXON) != 0;
+    settings.ixoff = (tio.c_iflag & IXOFF) != 0;
+    return true;
+}
+
 namespace {
 
 std::string LockPath(const std::string& link) {

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "sim/devsim.h"
 #include "sim/unique_fd.h"
 
 namespace vantri::sim {
@@ -23,6 +24,10 @@ struct Pty {
 // Opens a pty pair with the port side in raw mode (8 bits through, no echo,
 // no translation).  False with `error` set when the system has no pty to give.
 bool OpenPty(Pty& pty, std::string& error);
+
+// The settings of the pty that `fd` is open on.  False when it cannot read
+// them.
+bool ReadLineSettings(int fd, LineSettings& settings);
 
 // A link to the port side, held while the object lives or until Release().
 class HeldLink {

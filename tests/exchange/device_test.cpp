@@ -3,7 +3,9 @@
 // real firmware does, and its faults bend that the way real devices do.
 // These are the behaviours the exchanges must be robust against, so each is
 // pinned here by the bytes on the line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +273,75 @@ TEST_F(Device, AHungUpLineTakesItsLinkAlong) {
     const auto next = sim::Simulator::Start(options, error);
     ASSERT_NE(next, nullptr) << error;
     EXPECT_EQ(fs::read_symlink(options.link), next->PortPath());
+}
+
+// The device records the line settings its clients set, as it sees them:
+// another program's first, then those the exchanges open the port with.
+TEST(DeviceLine, RecordsTheSettingsItsClientsSet) {
+    test::TempDir dir;
+    sim::Options options;
+    options.logFile = dir / "device.log";
+    std::string error;
+    const auto device = sim::Simulator::Start(options, error);
+    ASSERT_NE(device, nullptr) << error;
+    struct Case {
+        const char* name;
+        void (*set)(termios&);  // on a handle of the test's own; nullptr: OpenExchangePort
+        sim::LineSettings seen;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"9600 baud, two stop bits, every flow control",
+         [](termios& t) {
+             cfsetispeed(&t, B9600);
+             cfsetospeed(&t, B9600);
+             t.c_cflag |= CSTOPB | CRTSCTS;
+             t.c_iflag |= IXON | IXOFF;
+         },
+         {9600, 8, 2, 'N', true, true, true},
+         "9600 8N2, flow control RTS/CTS IXON IXOFF"},
+        {"19200 baud, one stop bit, IXOFF only",
+         [](termios& t) {
+             cfsetispeed(&t, B19200);
+             cfsetospeed(&t, B19200);
+             t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | CRTSCTS);
+             t.c_iflag &= ~static_cast<tcflag_t>(IXON);
+         },
+         {19200, 8, 1, 'N', false, false, true},
+         "19200 8N1, flow control IXOFF"},
+        {"the exchanges' port",
+         nullptr,
+         {115200, 8, 1, 'N', false, false, false},
+         "115200 8N1, no flow control"},
+    };
+    std::vector<std::string> expectedLog;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.set == nullptr) {
+            ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device->PortPath()}), 0);
+        } else {
+            const int fd = ::open(device->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            ASSERT_GE(fd, 0);
+            termios t{};
+            ASSERT_EQ(::tcgetattr(fd, &t), 0);
+            c.set(t);
+            EXPECT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+            ::close(fd);
+        }
+        EXPECT_TRUE(test::Eventually([&] { return device->LastLineSettings() == c.seen; }))
+            << sim::LineSettingsText(device->LastLineSettings());
+        EXPECT_EQ(sim::LineSettingsText(device->LastLineSettings()), c.text);
+        expectedLog.push_back(std::string(" event line settings: ") + c.text + "\n");
+    }
+    CloseComPort();
+    // Each logged, in order (a client may pass through other settings on
+    // its way, and those are logged too).
+    const std::string log = test::ReadFile(options.logFile);
+    std::size_t at = 0;
+    for (const std::string& line : expectedLog) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << log;
+    }
 }
 
 }  // namespace
