@@ -118,6 +118,14 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
     const std::string requestBytes = std::string(2048, kRead[0]) + std::string(2048, kWrite[0]);
     const std::size_t cut = 1000;  // bytes of a write that the client gave up
     const std::string mixed = first.substr(0, cut) + kWrite + next.substr(0, 4095 - cut);
+    // An answer far larger than the pty holds keeps the device busy until the
+    // client reads it, so all that the client sends meanwhile arrives while
+    // it is busy.
+    std::string huge = BinToHex(first);
+    for (std::size_t i = 0; i < 1000000; ++i) {
+        huge.push_back(huge[i % 8192]);
+    }
+    const std::string filler(sim::ReceiveBufferSize, '\x07');
     struct Case {
         const char* name;
         std::vector<std::string> faults;
@@ -142,6 +150,8 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
          0.3},
         // 16 handovers, 15 gaps.
         {"burst: the answer in chunks", {"burst:512:20"}, kRead, BinToHex(first), 0, 0.3},
+        // The receive buffer full: the request behind it is lost.
+        {"a request beyond the receive buffer", {"extra:1000000"}, kRead + filler + kRead, huge, 0},
         // After 0x06 the next 4096 bytes are data, request bytes included.
         {"request bytes as data", {}, kWrite + requestBytes + kRead, BinToHex(requestBytes), 1},
         // A write given up after `cut` bytes and sent again at once: nothing
