@@ -52,6 +52,18 @@ Answer PlanAnswer(std::string_view buffer, const std::vector<Fault>& faults) {
     }
     std::stable_sort(answer.stalls.begin(), answer.stalls.end(),
                      [](const Stall& a, const Stall& b) { return a.after < b.after; });
+    for (const Fault& f : faults) {
+        if (f.kind == Fault::Kind::Double && !answer.text.empty()) {
+            const std::size_t once = answer.text.size();
+            answer.text += answer.text.substr(0, once);
+            const std::size_t stalls = answer.stalls.size();
+            for (std::size_t i = 0; i < stalls; ++i) {
+                answer.stalls.push_back({answer.stalls[i].after + once, answer.stalls[i].ms});
+            }
+            answer.events.push_back("fault double: the answer sent twice");
+            break;
+        }
+    }
     return answer;
 }
 
@@ -74,6 +86,14 @@ std::string FaultText(const Fault& fault) {
             return "chatter";
         case Fault::Kind::Flip:
             return "flip:" + n;
+        case Fault::Kind::BusyDrop:
+            return "busy-drop";
+        case Fault::Kind::Double:
+            return "double";
+        case Fault::Kind::SlowStore:
+            return "slow-store:" + std::to_string(fault.ms);
+        case Fault::Kind::Burst:
+            return "burst:" + n + ":" + std::to_string(fault.ms);
     }
     return "?";
 }

@@ -1,5 +1,5 @@
 // What the device sends in answer to a read request, with the fault modes
-// that bend a response (short, stall, garbage, extra) applied.
+// that bend a response (short, stall, garbage, extra, double) applied.
 #pragma once
 
 #include <cstddef>

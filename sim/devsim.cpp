@@ -96,6 +96,19 @@ std::string SaveAtomically(const std::filesystem::path& path, const std::string&
 
 }  // namespace
 
+std::string LineSettingsText(const LineSettings& settings) {
+    std::string text = settings.baud != 0 ? std::to_string(settings.baud) : "unknown speed";
+    text += " " + std::to_string(settings.dataBits) + settings.parity +
+            std::to_string(settings.stopBits) + ", ";
+    std::string flow;
+    for (const auto& [on, name] :
+         {std::pair{settings.rtsCts, " RTS/CTS"}, std::pair{settings.ixon, " IXON"},
+          std::pair{settings.ixoff, " IXOFF"}}) {
+        flow += on ? name : "";
+    }
+    return text + (flow.empty() ? "no flow control" : "flow control" + flow);
+}
+
 std::string DefaultBuffer() {
     std::string buffer(KeyBufferSize, '\0');
     for (std::size_t i = 0; i < buffer.size(); ++i) {
@@ -107,6 +120,7 @@ std::string DefaultBuffer() {
 struct Simulator::Impl {
     Options options;
     Pty pty;
+    HeldLink link;  // declared after pty: released before the port goes
     UniqueFd wakeRead;
     UniqueFd wakeWrite;
     EventLog log;
@@ -123,12 +137,15 @@ struct Simulator::Impl {
     // From the latest write request on, so a device that serves for ever
     // keeps one write's worth; at most kRecordLimit, the oldest dropped.
     std::deque<Received> received;
+    std::uint64_t receivedFirst = 0;  // arrival number of received.front()
     bool hungUp = false;
+    LineSettings line;
 
     // The serving thread's own state.
     bool portOpen = true;
     bool silent = false;
     bool chatter = false;
+    bool busyDrop = false;
     std::optional<std::uint32_t> flipAt;  // the byte each write stores inverted
     std::optional<std::uint64_t> hangupAfter;
     std::uint64_t crossed = 0;  // bytes over the line, both ways
@@ -149,11 +166,31 @@ struct Simulator::Impl {
     // byte times.  Deadlines, not a sleep per byte, so the rate never drifts.
     bool lineIdle = true;
     Clock::time_point paceOrigin;
-    std::uint64_t paceCount = 0;
+    std::uint64_t paceCount = 0;  // bytes handed to the client since paceOrigin
+    std::optional<Fault> burst;   // hands over n bytes at a time, ms apart
+    Clock::time_point nextHandover;
 
     bool inWrite = false;
     std::string incoming;
     Clock::time_point lastWriteByte;
+    // slow-store: a complete write is stored once storeAt has come; the
+    // device is busy until then.
+    std::optional<std::chrono::milliseconds> storeTime;
+    std::optional<Clock::time_point> storeAt;
+
+    // The receive buffer: what arrived while the device was busy, with each
+    // byte's arrival number, handled in order once it is free.
+    struct Pending {
+        std::uint64_t number;
+        std::uint8_t byte;
+    };
+    std::deque<Pending> pending;
+    std::uint64_t arrivals = 0;  // bytes received so far; the next one's number
+
+    // A client's tcsetattr shows nowhere on the master, so the settings are
+    // read when bytes arrive and at this pace in between.
+    static constexpr std::chrono::milliseconds kLineCheckEvery{100};
+    Clock::time_point nextLineCheck;
 
     microseconds Since(Clock::time_point t) const {
         return std::chrono::duration_cast<microseconds>(t - start);
@@ -177,15 +214,22 @@ struct Simulator::Impl {
         return elapsed / kTenBitsNs * rate + elapsed % kTenBitsNs * rate / kTenBitsNs;
     }
 
+    // Sending an answer or storing a buffer: what arrives meanwhile waits
+    // (or, with busy-drop during an answer, is lost).
+    bool Busy() const { return answering || storeAt.has_value(); }
+
     void Serve();
     void Receive();
-    void Record(microseconds at, std::uint8_t byte);
-    void Handle(std::uint8_t byte, Clock::time_point now);
+    void Record(microseconds at, std::uint8_t byte, std::uint64_t number);
+    void Process(Clock::time_point now);
+    void Handle(const Pending& next, Clock::time_point now);
     void BeginAnswer();
     void CompleteWrite();
     void Queue(std::string_view bytes) { out.append(bytes); }
+    std::size_t Handover() const;  // bytes the next write to the client may carry
     void SendDue(Clock::time_point now);
     std::optional<Clock::duration> NextWake(Clock::time_point now) const;
+    void CheckLineSettings(Clock::time_point now);
     void CheckHangup();
     void ClosePort(const std::string& why);
 };
@@ -201,6 +245,14 @@ void Simulator::Impl::Serve() {
             CheckHangup();
         }
         now = Clock::now();
+        if (portOpen && now >= nextLineCheck) {
+            CheckLineSettings(now);
+        }
+        if (storeAt && now >= *storeAt) {
+            storeAt.reset();
+            CompleteWrite();
+        }
+        Process(now);
         if (inWrite && options.writeIdleLimit.count() > 0 &&
             now - lastWriteByte >= options.writeIdleLimit) {
             Event("write abandoned after " + std::to_string(incoming.size()) +
@@ -260,32 +312,63 @@ void Simulator::Impl::Receive() {
         return;
     }
     const Clock::time_point now = Clock::now();
+    CheckLineSettings(now);  // before the bytes that were sent with them
     const microseconds at = Since(now);
     crossed += static_cast<std::uint64_t>(n);
     batchAt = at;
+    std::size_t discarded = 0;
+    std::size_t lost = 0;
     for (ssize_t i = 0; i < n; ++i) {
         const auto byte = static_cast<std::uint8_t>(buf[i]);
+        const std::uint64_t number = arrivals++;
         log.Byte(at, byte);
-        Record(at, byte);
-        Handle(byte, now);
+        Record(at, byte, number);
+        if (busyDrop && answering) {
+            ++discarded;
+        } else if (pending.size() >= ReceiveBufferSize) {
+            ++lost;
+        } else {
+            pending.push_back({number, byte});
+            // Byte by byte, so a request starts its answer before the bytes
+            // behind it arrive in the device's eyes.
+            Process(now);
+        }
+    }
+    if (discarded != 0) {
+        Event("fault busy-drop: " + std::to_string(discarded) + " bytes discarded while answering");
+    }
+    if (lost != 0) {
+        Event("overrun: the receive buffer is full (" + std::to_string(ReceiveBufferSize) +
+              " bytes), " + std::to_string(lost) + " bytes lost");
     }
     batchAt.reset();
     log.Flush();
 }
 
-// Before the byte is handled, so whoever sees its effect also finds it here.
-void Simulator::Impl::Record(microseconds at, std::uint8_t byte) {
+// On arrival, before the byte is handled, so whoever sees its effect also
+// finds it here.
+void Simulator::Impl::Record(microseconds at, std::uint8_t byte, std::uint64_t number) {
     std::lock_guard lock(mutex);
-    if (!inWrite && byte == kWriteRequest) {
-        received.clear();
+    if (received.empty()) {
+        receivedFirst = number;
     }
     received.push_back({at, byte});
     if (received.size() > kRecordLimit) {
         received.pop_front();
+        ++receivedFirst;
     }
 }
 
-void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
+void Simulator::Impl::Process(Clock::time_point now) {
+    while (!pending.empty() && !Busy()) {
+        const Pending next = pending.front();
+        pending.pop_front();
+        Handle(next, now);
+    }
+}
+
+void Simulator::Impl::Handle(const Pending& next, Clock::time_point now) {
+    const std::uint8_t byte = next.byte;
     if (inWrite) {
         incoming.push_back(static_cast<char>(byte));
         lastWriteByte = now;
@@ -295,7 +378,14 @@ void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
                   " of the write");
         }
         if (incoming.size() == KeyBufferSize) {
-            CompleteWrite();
+            inWrite = false;
+            if (storeTime) {
+                storeAt = now + *storeTime;
+                Event("fault slow-store: busy storing for " + std::to_string(storeTime->count()) +
+                      " ms");
+            } else {
+                CompleteWrite();
+            }
         }
         return;
     }
@@ -305,6 +395,15 @@ void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
         inWrite = true;
         incoming.clear();
         lastWriteByte = now;
+        {
+            // The records now start at this request; what came before it is
+            // another exchange's.
+            std::lock_guard lock(mutex);
+            while (!received.empty() && receivedFirst < next.number) {
+                received.pop_front();
+                ++receivedFirst;
+            }
+        }
         Event("write request: taking 4096 bytes");
     }
     // Any other byte outside an exchange means nothing to the device.
@@ -313,11 +412,6 @@ void Simulator::Impl::Handle(std::uint8_t byte, Clock::time_point now) {
 void Simulator::Impl::BeginAnswer() {
     if (silent) {
         Event("fault silent: read request not answered");
-        return;
-    }
-    if (answering) {
-        // The device is busy sending; it does not queue a second answer.
-        Event("read request ignored: the previous answer is still being sent");
         return;
     }
     std::string current;
@@ -369,6 +463,31 @@ void Simulator::Impl::CompleteWrite() {
     ++writesCompleted;
 }
 
+std::size_t Simulator::Impl::Handover() const {
+    std::size_t limit = out.size() - outPos;
+    if (!stalls.empty()) {
+        limit = std::min(limit, stalls.front().after - outPos);
+    }
+    if (hangupAfter) {
+        limit =
+            crossed >= *hangupAfter
+                ? 0
+                : static_cast<std::size_t>(std::min<std::uint64_t>(limit, *hangupAfter - crossed));
+    }
+    if (burst) {
+        limit = std::min<std::size_t>(limit, burst->n);
+    }
+    return limit;
+}
+
+// The line rate lets a byte out only once its ten bits have crossed the
+// line, counted from paceOrigin; burst hands a chunk over once all of it has
+// crossed and the gap since the last handover is over, while the line goes
+// on carrying the next bytes meanwhile, as an adapter's does.  So the client
+// never has more than the line could have carried since paceOrigin.  Every
+// pause of the line itself (a stall, a blocked port, nothing to send)
+// restarts the count at its end: the line is never credited with time it
+// was quiet, so it never makes a pause up by going faster afterwards.
 void Simulator::Impl::SendDue(Clock::time_point now) {
     while (outPos < out.size() && !waitingWritable) {
         if (holdUntil) {
@@ -386,29 +505,24 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
             holdUntil = now + std::chrono::milliseconds(s.ms);
             continue;
         }
-        std::size_t limit = out.size() - outPos;
-        if (!stalls.empty()) {
-            limit = std::min(limit, stalls.front().after - outPos);
+        std::size_t limit = Handover();
+        if (limit == 0) {
+            return;  // the hangup takes it from here
         }
-        if (hangupAfter) {
-            limit = crossed >= *hangupAfter ? 0
-                                            : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                  limit, *hangupAfter - crossed));
+        if (options.lineRate != 0 && lineIdle) {
+            paceOrigin = now;
+            paceCount = 0;
+            lineIdle = false;
+        }
+        if (burst && now < nextHandover) {
+            return;
         }
         if (options.lineRate != 0) {
-            if (lineIdle) {
-                paceOrigin = now;
-                paceCount = 0;
-                lineIdle = false;
-            }
             const std::uint64_t due = BytesDue(now);
-            if (due <= paceCount) {
+            if (due < paceCount + (burst ? limit : 1)) {
                 return;
             }
             limit = static_cast<std::size_t>(std::min<std::uint64_t>(limit, due - paceCount));
-        }
-        if (limit == 0) {
-            return;  // the hangup takes it from here
         }
         const ssize_t n = ::write(pty.master.Get(), out.data() + outPos, limit);
         if (n < 0) {
@@ -424,6 +538,9 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
         crossed += static_cast<std::uint64_t>(n);
         lastSent = Clock::now();
         paceCount += static_cast<std::uint64_t>(n);
+        if (burst) {
+            nextHandover = lastSent + std::chrono::milliseconds(burst->ms);
+        }
         if (answering && outPos >= answerEnd) {
             answering = false;
             Event("read answer sent");
@@ -450,23 +567,53 @@ std::optional<Clock::duration> Simulator::Impl::NextWake(Clock::time_point now) 
         return std::chrono::milliseconds(2);  // watching the client drain the line
     }
     std::optional<Clock::time_point> wake;
+    const auto earliest = [&wake](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
     if (portOpen && outPos < out.size() && !waitingWritable) {
         if (holdUntil) {
-            wake = *holdUntil;
-        } else if (options.lineRate != 0 && !lineIdle) {
-            wake = paceOrigin + LineTime(paceCount + 1);
+            earliest(*holdUntil);
+        } else if (options.lineRate != 0 && lineIdle) {
+            earliest(now);  // SendDue starts the line
         } else {
-            wake = now;
+            Clock::time_point at = now;
+            if (burst) {
+                at = std::max(at, nextHandover);
+            }
+            if (options.lineRate != 0) {
+                const std::uint64_t need = burst ? std::max<std::size_t>(Handover(), 1) : 1;
+                at = std::max(at, paceOrigin + LineTime(paceCount + need));
+            }
+            earliest(at);
         }
     }
+    if (storeAt) {
+        earliest(*storeAt);
+    }
+    if (portOpen) {
+        earliest(nextLineCheck);
+    }
     if (inWrite && options.writeIdleLimit.count() > 0) {
-        const Clock::time_point limit = lastWriteByte + options.writeIdleLimit;
-        wake = wake ? std::min(*wake, limit) : limit;
+        earliest(lastWriteByte + options.writeIdleLimit);
     }
     if (!wake) {
         return std::nullopt;
     }
     return std::max<Clock::duration>(Clock::duration::zero(), *wake - now);
+}
+
+void Simulator::Impl::CheckLineSettings(Clock::time_point now) {
+    nextLineCheck = now + kLineCheckEvery;
+    LineSettings seen;
+    if (!ReadLineSettings(pty.slave.Get(), seen)) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (seen == line) {
+            return;
+        }
+        line = seen;
+    }
+    Event("line settings: " + LineSettingsText(seen));
 }
 
 void Simulator::Impl::CheckHangup() {
@@ -509,7 +656,14 @@ void Simulator::Impl::ClosePort(const std::string& why) {
     stalls.clear();
     holdUntil.reset();
     inWrite = false;
+    pending.clear();
     Event(why + "; no port from now on");
+    if (!options.link.empty()) {
+        // The kernel may give the pty's number to the next program that asks,
+        // so a link left to it would lead a client to someone else's terminal.
+        link.Release();
+        Event("link " + options.link + " removed");
+    }
 }
 
 std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string& error) {
@@ -525,6 +679,12 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
             impl->silent = true;
         } else if (f.kind == Fault::Kind::Chatter) {
             impl->chatter = true;
+        } else if (f.kind == Fault::Kind::BusyDrop) {
+            impl->busyDrop = true;
+        } else if (f.kind == Fault::Kind::SlowStore) {
+            impl->storeTime = std::chrono::milliseconds(f.ms);
+        } else if (f.kind == Fault::Kind::Burst) {
+            impl->burst = f;
         } else if (f.kind == Fault::Kind::Flip) {
             impl->flipAt = f.n;
         } else if (f.kind == Fault::Kind::Hangup) {
@@ -544,7 +704,7 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     }
     impl->wakeRead.Reset(wake[0]);
     impl->wakeWrite.Reset(wake[1]);
-    if (!options.link.empty() && !MakeLink(options.link, impl->pty.portPath, error)) {
+    if (!options.link.empty() && !impl->link.Take(options.link, impl->pty.portPath, error)) {
         return nullptr;
     }
     impl->start = Clock::now();
@@ -552,13 +712,12 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     for (const Fault& f : options.faults) {
         started += " --fault " + FaultText(f);
     }
-    impl->Event(started);
+    ReadLineSettings(impl->pty.slave.Get(), impl->line);
+    impl->nextLineCheck = impl->start + Impl::kLineCheckEvery;
+    impl->Event(started + "; line settings at start: " + LineSettingsText(impl->line));
     try {
         impl->thread = std::thread([p = impl.get()] { p->Serve(); });
     } catch (const std::system_error& e) {
-        if (!options.link.empty()) {
-            RemoveLink(options.link, impl->pty.portPath);
-        }
         error = std::string("cannot start the serving thread: ") + e.what();
         return nullptr;
     }
@@ -569,9 +728,7 @@ Simulator::Simulator(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Simulator::~Simulator() {
     Stop();
-    if (!impl_->options.link.empty()) {
-        RemoveLink(impl_->options.link, impl_->pty.portPath);
-    }
+    impl_->link.Release();
 }
 
 void Simulator::Stop() {
@@ -613,6 +770,11 @@ std::vector<Received> Simulator::ReceivedBytes() const {
 bool Simulator::HungUp() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->hungUp;
+}
+
+LineSettings Simulator::LastLineSettings() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->line;
 }
 
 }  // namespace vantri::sim

@@ -58,47 +58,55 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
     const std::vector<std::string_view> args = Arguments(text);
     const std::string where = "--fault " + std::string(text) + ": ";
 
+    // Each argument of the usage is N (Fault::n) or MS (Fault::ms).
     struct Kind {
         std::string_view name;
         Fault::Kind kind;
-        std::size_t arguments;
         std::string_view usage;
     };
     static constexpr Kind kKinds[] = {
-        {"silent", Fault::Kind::Silent, 0, "silent"},
-        {"short", Fault::Kind::Short, 1, "short:N"},
-        {"stall", Fault::Kind::Stall, 2, "stall:N:MS"},
-        {"garbage", Fault::Kind::Garbage, 1, "garbage:N"},
-        {"extra", Fault::Kind::Extra, 1, "extra:N"},
-        {"hangup", Fault::Kind::Hangup, 1, "hangup:N"},
-        {"chatter", Fault::Kind::Chatter, 0, "chatter"},
-        {"flip", Fault::Kind::Flip, 1, "flip:N"},
+        {"silent", Fault::Kind::Silent, "silent"},
+        {"short", Fault::Kind::Short, "short:N"},
+        {"stall", Fault::Kind::Stall, "stall:N:MS"},
+        {"garbage", Fault::Kind::Garbage, "garbage:N"},
+        {"extra", Fault::Kind::Extra, "extra:N"},
+        {"hangup", Fault::Kind::Hangup, "hangup:N"},
+        {"chatter", Fault::Kind::Chatter, "chatter"},
+        {"flip", Fault::Kind::Flip, "flip:N"},
+        {"busy-drop", Fault::Kind::BusyDrop, "busy-drop"},
+        {"double", Fault::Kind::Double, "double"},
+        {"slow-store", Fault::Kind::SlowStore, "slow-store:MS"},
+        {"burst", Fault::Kind::Burst, "burst:N:MS"},
     };
     for (const Kind& k : kKinds) {
         if (k.name != name) {
             continue;
         }
-        if (args.size() != k.arguments) {
-            error = where + "expected " + std::string(k.usage);
+        const std::string usage(k.usage);
+        const std::vector<std::string_view> names = Arguments(k.usage);
+        if (args.size() != names.size()) {
+            error = where + "expected " + usage;
             return std::nullopt;
         }
         Fault fault;
         fault.kind = k.kind;
-        if (k.arguments >= 1 && !ParseCount(args[0], fault.n)) {
-            error = where + "N must be a whole number from 0 to 4294967295, as in " +
-                    std::string(k.usage);
-            return std::nullopt;
-        }
-        if (k.arguments >= 2 && !ParseCount(args[1], fault.ms)) {
-            error =
-                where + "MS must be a whole number of milliseconds, as in " + std::string(k.usage);
-            return std::nullopt;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const bool isMs = names[i] == "MS";
+            if (!ParseCount(args[i], isMs ? fault.ms : fault.n)) {
+                error = where +
+                        (isMs ? "MS must be a whole number of milliseconds, as in "
+                              : "N must be a whole number from 0 to 4294967295, as in ") +
+                        usage;
+                return std::nullopt;
+            }
         }
         return fault;
     }
-    error = where +
-            "unknown fault mode (silent, short:N, stall:N:MS, garbage:N, extra:N, hangup:N, "
-            "chatter, flip:N)";
+    std::string known;
+    for (const Kind& k : kKinds) {
+        known += (known.empty() ? "" : ", ") + std::string(k.usage);
+    }
+    error = where + "unknown fault mode (" + known + ")";
     return std::nullopt;
 }
 
@@ -136,9 +144,20 @@ std::string CheckOptions(const Options& options) {
     }
 
     std::uint64_t extra = 0;
+    int stores = 0;
+    int bursts = 0;
     for (const Fault& f : options.faults) {
         if (f.kind == Fault::Kind::Extra) {
             extra += f.n;
+        }
+        // Two of these could only contradict each other.
+        if ((f.kind == Fault::Kind::SlowStore && ++stores > 1) ||
+            (f.kind == Fault::Kind::Burst && ++bursts > 1)) {
+            return "--fault " + FaultText(f) + ": given twice; one " +
+                   (f.kind == Fault::Kind::Burst ? "burst" : "slow-store") + " at most";
+        }
+        if (f.kind == Fault::Kind::Burst && f.n == 0) {
+            return "--fault " + FaultText(f) + ": N must be at least 1 byte";
         }
     }
     if (extra > MaxExtra) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,6 +79,65 @@ bool OpenPty(Pty& pty, std::string& error) {
     return true;
 }
 
+bool ReadLineSettings(int fd, LineSettings& settings) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    // The rates every termios has.
+    static constexpr struct {
+        speed_t speed;
+        std::uint32_t baud;
+    } kRates[] = {
+        {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},     {B150, 150},
+        {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},   {B1800, 1800},
+        {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200}, {B38400, 38400},
+        {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    };
+    const speed_t speed = ::cfgetospeed(&tio);
+    settings.baud = 0;
+    for (const auto& rate : kRates) {
+        if (rate.speed == speed) {
+            settings.baud = rate.baud;
+        }
+    }
+    switch (tio.c_cflag & CSIZE) {
+        case CS5:
+            settings.dataBits = 5;
+            break;
+        case CS6:
+            settings.dataBits = 6;
+            break;
+        case CS7:
+            settings.dataBits = 7;
+            break;
+        default:
+            settings.dataBits = 8;
+            break;
+    }
+    settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    settings.parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) != 0 ? 'O' : 'E';
+    settings.rtsCts = (tio.c_cflag & CRTSCTS) != 0;
+    settings.ixon = (tio.c_iflag & IXON) != 0;
+    settings.ixoff = (tio.c_iflag & IXOFF) != 0;
+    return true;
+}
+
+namespace {
+
+std::string LockPath(const std::string& link) {
+    return link + ".lock";
+}
+
+// The process named in a lock file, for the refusal's message; empty if it
+// says none.
+std::string LockOwner(int fd) {
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    std::string owner(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return owner.find_first_not_of("0123456789") == std::string::npos ? owner : "";
+}
+
 bool MakeLink(const std::string& link, const std::string& target, std::string& error) {
     struct stat st {};
     if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
@@ -108,6 +168,72 @@ void RemoveLink(const std::string& link, const std::string& target) {
         std::filesystem::read_symlink(link, ec) == target && !ec) {
         ::unlink(link.c_str());
     }
+}
+
+}  // namespace
+
+bool HeldLink::Take(const std::string& link, const std::string& target, std::string& error) {
+    Release();
+    const std::string lockPath = LockPath(link);
+    UniqueFd lock;
+    // The lock file may be removed by its last holder between our open and
+    // our lock; a lock on a file no longer under that name holds nothing,
+    // so then the name is opened again.
+    for (int attempt = 0;; ++attempt) {
+        lock.Reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!lock.Valid()) {
+            error = "--link " + link + ": cannot create its lock file " + lockPath + ": " +
+                    Reason(errno);
+            return false;
+        }
+        if (::flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                const std::string owner = LockOwner(lock.Get());
+                error = "--link " + link + ": a running simulator serves this link" +
+                        (owner.empty() ? "" : " (process " + owner + ")") +
+                        "; stop it or choose another path";
+            } else {
+                error = "--link " + link + ": cannot lock " + lockPath + ": " + Reason(errno);
+            }
+            return false;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(lock.Get(), &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            break;
+        }
+        if (attempt == 10) {
+            error = "--link " + link + ": its lock file " + lockPath + " keeps changing";
+            return false;
+        }
+    }
+    // The process number is for a refused newcomer's message only, so a
+    // failure to write it is no reason to refuse.
+    const std::string pid = std::to_string(::getpid());
+    const bool named =
+        ::ftruncate(lock.Get(), 0) == 0 &&
+        ::pwrite(lock.Get(), pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+    static_cast<void>(named);
+    if (!MakeLink(link, target, error)) {
+        ::unlink(lockPath.c_str());
+        return false;
+    }
+    link_ = link;
+    target_ = target;
+    lock_ = std::move(lock);
+    return true;
+}
+
+void HeldLink::Release() {
+    if (!lock_.Valid()) {
+        return;
+    }
+    RemoveLink(link_, target_);
+    // Removed while still locked, so no newcomer locks a file that is about
+    // to lose its name.
+    ::unlink(LockPath(link_).c_str());
+    lock_.Reset();
 }
 
 }  // namespace vantri::sim

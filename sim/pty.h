@@ -1,9 +1,16 @@
 // The pseudo-terminal the simulated device lives on, and the symbolic link
 // that gives its port side a stable name.
+//
+// A link is held for as long as its simulator serves it: a lock file beside
+// it, "PATH.lock", stays flock()ed by the simulator, so a second simulator
+// asked for the same link finds it taken and refuses, while a link whose
+// simulator is gone (killed, the machine restarted) holds no lock and is
+// replaced.
 #pragma once
 
 #include <string>
 
+#include "sim/devsim.h"
 #include "sim/unique_fd.h"
 
 namespace vantri::sim {
@@ -18,12 +25,32 @@ struct Pty {
 // no translation).  False with `error` set when the system has no pty to give.
 bool OpenPty(Pty& pty, std::string& error);
 
-// Makes `link` a symbolic link to `target`.  An existing symbolic link is
-// replaced (atomically); any other file is left alone and refused.
-bool MakeLink(const std::string& link, const std::string& target, std::string& error);
+// The settings of the pty that `fd` is open on.  False when it cannot read
+// them.
+bool ReadLineSettings(int fd, LineSettings& settings);
 
-// Removes `link` if it is still a symbolic link to `target`, so a link that
-// another program has since taken over is left to it.
-void RemoveLink(const std::string& link, const std::string& target);
+// A link to the port side, held while the object lives or until Release().
+class HeldLink {
+  public:
+    HeldLink() = default;
+    ~HeldLink() { Release(); }
+    HeldLink(const HeldLink&) = delete;
+    HeldLink& operator=(const HeldLink&) = delete;
+
+    // Locks `link`'s lock file and makes `link` a symbolic link to `target`,
+    // replacing a stale one (atomically).  False with `error` set when a live
+    // simulator holds the link, when `link` is a file that is not a symbolic
+    // link (left alone), or when either cannot be made.
+    bool Take(const std::string& link, const std::string& target, std::string& error);
+
+    // Removes the link, if it still points at our target (a link that another
+    // program has since taken over is left to it), then the lock file.
+    void Release();
+
+  private:
+    std::string link_;
+    std::string target_;
+    UniqueFd lock_;
+};
 
 }  // namespace vantri::sim

@@ -2,7 +2,7 @@
 // device on a real pseudo-terminal: its successful runs and what they print,
 // its failures, each with its exit code and one line on standard error,
 // within its time, changing no file; and vantri-devsim's refusal of options
-// it cannot use.
+// it cannot use and of a link another simulator serves.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -363,16 +363,31 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
 }
 
 // vantri-devsim refuses what it cannot serve, with exit 2 and before it
-// prints a port, and never replaces a file that is not a link.
+// prints a port, and never replaces a file that is not a link; a link that
+// another simulator serves it refuses with exit 1, as a device it cannot
+// start.
 TEST(Cli, DevsimRefusesWhatItCannotServe) {
     TempDir dir;
     WriteFile(dir / "precious", "keep me");
-    for (const char* args : {"--link precious", "--fault short:8193", "--line-rate 0", "stray"}) {
+    for (const char* args : {"--link precious", "--fault short:8193", "--fault burst:0:16",
+                             "--line-rate 0", "stray"}) {
         const Outcome run = RunProgram("vantri-devsim", Words(args), dir);
         EXPECT_TRUE(run.code == 2 && run.out.empty() && HoldsInOrder(run.err, Words(args)[0]))
             << args << ": " << run.err;
     }
     EXPECT_EQ(ReadFile(dir / "precious"), "keep me");
+
+    // A link that a live simulator serves, here one in another process.
+    sim::Options options;
+    options.link = (dir / "port").string();
+    std::string error;
+    const auto live = sim::Simulator::Start(options, error);
+    ASSERT_NE(live, nullptr) << error;
+    const Outcome run = RunProgram("vantri-devsim", {"--link", "port"}, dir);
+    EXPECT_TRUE(run.code == 1 && run.out.empty() &&
+                HoldsInOrder(run.err, "--link port: a running simulator serves this link"))
+        << run.err;
+    EXPECT_EQ(fs::read_symlink(dir / "port"), live->PortPath());
 }
 
 }  // namespace
