@@ -205,6 +205,21 @@ TEST(Cli, SuccessesPrintWhatTheOptionsAsk) {
     }
 }
 
+// A device that takes 3 s to store a write answers the read-back only
+// then: the write waits for it instead of calling a stored write a failure.
+TEST(Cli, AWriteIsReadBackFromADeviceSlowToStore) {
+    TempDir dir;
+    const std::string key = RandomBytes(4096, 5);
+    WriteFile(dir / "k.bin", key);
+    const auto device = Device("slow-store:3000");
+    ASSERT_NE(device, nullptr);
+    const Outcome run =
+        RunProgram("vantri-key", {"write", "-p", device->PortPath(), "--delay", "0", "k.bin"}, dir);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(HoldsInOrder(run.out, "Wrote 4096 bytes*, verified\n")) << run.out;
+    EXPECT_EQ(device->Buffer(), key);
+}
+
 // Every file and folder under `dir` with its size, but the programs' output.
 std::map<std::string, std::uintmax_t> Snapshot(const TempDir& dir) {
     std::map<std::string, std::uintmax_t> entries;
