@@ -220,6 +220,40 @@ TEST(Cli, AWriteIsReadBackFromADeviceSlowToStore) {
     EXPECT_EQ(device->Buffer(), key);
 }
 
+// A write abandoned half-way leaves the device taking what comes next as
+// the rest of its buffer: the next write is never reported done, and once
+// the device is switched off and on, as the message says, a write is right.
+TEST(Cli, AfterAnAbandonedWriteOnlyAFreshStartHelps) {
+    TempDir dir;
+    const std::string a = RandomBytes(4096, 6), b = RandomBytes(4096, 7);
+    WriteFile(dir / "a.bin", a);
+    WriteFile(dir / "b.bin", b);
+    auto device = Device({});
+    ASSERT_NE(device, nullptr);
+    const auto write = [&](const char* file, const std::function<void(pid_t)>& during = {}) {
+        return RunProgram("vantri-key", {"write", "-p", device->PortPath(), "--delay", "1", file},
+                          dir, -1, during);
+    };
+    const Outcome cut = write("a.bin", [&](pid_t pid) {
+        ASSERT_TRUE(Eventually([&] { return device->ReceivedBytes().size() > 1000; }));
+        ::kill(pid, SIGINT);
+        ASSERT_TRUE(Eventually(
+            [&] { return ReadFile(dir / "run.err").find("finishing") != std::string::npos; }));
+        ::kill(pid, SIGINT);
+    });
+    EXPECT_EQ(cut.code, 130) << cut.err;
+    EXPECT_TRUE(HoldsInOrder(cut.err, "write abandoned after*switch it off and on")) << cut.err;
+
+    const Outcome next = write("b.bin");
+    EXPECT_TRUE(next.code == 5 || next.code == 8) << next.code << ": " << next.err;
+
+    device = Device({});  // switched off and on
+    ASSERT_NE(device, nullptr);
+    const Outcome fresh = write("b.bin");
+    EXPECT_EQ(fresh.code, 0) << fresh.err;
+    EXPECT_EQ(device->Buffer(), b);
+}
+
 // Every file and folder under `dir` with its size, but the programs' output.
 std::map<std::string, std::uintmax_t> Snapshot(const TempDir& dir) {
     std::map<std::string, std::uintmax_t> entries;
