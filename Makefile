@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_PROGRAMS = vantri-keywriter vantri-key vantri-devsim
 
 .PHONY: all deps build test demo clean format test-windows test-sanitize package \
-	package-windows
+	package-windows test-drivers
 
 all: build
 
@@ -35,6 +35,12 @@ test-windows:
 	scripts/install-deps windows
 	JOBS=$(JOBS) scripts/test-windows
 
+# vantri-key on the real Linux serial drivers (ftdi_sio, 8250) in a small
+# QEMU VM, against simulated devices on this machine (build-drivers/).
+test-drivers:
+	scripts/install-deps build drivers
+	JOBS=$(JOBS) scripts/test-drivers
+
 # The Debian package (build-pkg/vantri-keywriter_*.deb), checked by lintian.
 package:
 	scripts/install-deps build package
@@ -55,4 +61,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-pkg build-win-pkg build-win build-asan build-tsan build-mutation
+	rm -rf $(BUILD) build-pkg build-win-pkg build-win build-asan build-tsan build-mutation build-drivers
