@@ -314,7 +314,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     // to show a hang-up: a device that takes the last bytes badly, or an
     // adapter that still held them, must not end in a false success.
     PauseMs(LineSettleMs);
-    if (!Drain(error)) {
+    if (!Drain(error) || QueryLine(&error) == 0) {
         return stop(0);
     }
     outcome.status = ExchangeStatus::Done;

@@ -86,6 +86,11 @@ bool DrainOutput(Handle h);
 // in the input queue.  Fails when the device is gone (on POSIX: the line hung
 // up or is in error), so it doubles as the check that the line is still there.
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue);
+// Asks the device for its modem lines.  A USB adapter answers from the chip
+// itself, so a pulled cable fails this at once, while writes to it still
+// count as sent for a moment (a fifth of a second seen on ftdi_sio).  Fails
+// only for a device that is gone; a port without modem lines (a pty) passes.
+bool QueryLine(Handle h);
 bool Close(Handle h);
 std::uint32_t LastError();
 

@@ -98,8 +98,10 @@ Clock::duration WaitSpan(Clock::time_point deadline) {
 // Waits until `fd` reports one of `events`, a hang-up or an error, or until
 // the deadline (none: wait for ever; a past deadline: just look).  Returns
 // the revents (0 on time-out), or nullopt with lastError set when poll fails.
-// EINTR goes round again against the same deadline.
-std::optional<short> WaitFor(int fd, short events, std::optional<Clock::time_point> deadline) {
+// EINTR goes round again against the same deadline, or with `endOnSignal`
+// ends the wait as a time-out would.
+std::optional<short> WaitFor(int fd, short events, std::optional<Clock::time_point> deadline,
+                             bool endOnSignal = false) {
     for (;;) {
         pollfd p{fd, events, 0};
         int rc;
@@ -138,6 +140,9 @@ std::optional<short> WaitFor(int fd, short events, std::optional<Clock::time_poi
         if (errno != EINTR) {
             Fail(errno);
             return std::nullopt;
+        }
+        if (endOnSignal) {
+            return 0;
         }
     }
 }
@@ -538,7 +543,9 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
             // count, so look once more without waiting.
             lastLook = true;
         }
-        auto revents = WaitFor(*fd, POLLIN, lastLook ? Clock::now() : deadline);
+        // A signal (Ctrl-C) ends the wait as its time-out would: the caller
+        // asks whether to stop as soon as the read returns.
+        auto revents = WaitFor(*fd, POLLIN, lastLook ? Clock::now() : deadline, true);
         if (!revents) {
             return false;
         }
@@ -627,6 +634,19 @@ bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue)
     return true;
 }
 
+bool QueryLine(Handle h) {
+    auto fd = ToFd(h);
+    if (!fd) {
+        return Fail(EBADF);
+    }
+    int lines = 0;
+    if (::ioctl(*fd, TIOCMGET, &lines) != 0 &&
+        IsDeviceLostError(static_cast<std::uint32_t>(errno))) {
+        return Fail(errno);
+    }
+    return true;
+}
+
 bool Close(Handle h) {
     auto fd = ToFd(h);
     if (!fd) {
@@ -641,6 +661,10 @@ bool Close(Handle h) {
     // The exclusive flag belongs to the tty, not to this descriptor; on a
     // pty it would outlive the close and keep later users out.
     ::ioctl(*fd, TIOCNXCL);
+    // Output still queued here is stuck (every exchange drains its own), for
+    // instance behind hardware flow control the port was left with: the
+    // driver would hold the close for its closing wait, 30 s on a UART.
+    ::tcflush(*fd, TCOFLUSH);
     // Linux frees the descriptor even when close reports EINTR.
     if (::close(*fd) != 0 && errno != EINTR) {
         return Fail(errno);
@@ -666,7 +690,8 @@ std::string ErrorText(std::uint32_t error) {
 }
 
 bool IsDeviceLostError(std::uint32_t error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    // EPROTO: a USB transfer to an adapter that is no longer there.
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EPROTO;
 }
 
 bool IsAccessDeniedError(std::uint32_t error) {

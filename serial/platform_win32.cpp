@@ -305,6 +305,15 @@ bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue)
     return ok;
 }
 
+bool QueryLine(Handle h) {
+    DWORD lines = 0;
+    if (GetCommModemStatus(Native(h), &lines) == 0 && IsDeviceLostError(GetLastError())) {
+        return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
 bool Close(Handle h) {
     // -1 is also the pseudo-handle of the process itself, which CloseHandle
     // "closes" with success; no port is open, so say so.

@@ -152,4 +152,12 @@ std::int32_t DrainOutput(std::uint32_t* error) {
     return ok ? 1 : 0;
 }
 
+std::int32_t QueryLine(std::uint32_t* error) {
+    const bool ok = port::QueryLine(ComHandle);
+    if (error != nullptr) {
+        *error = ok ? 0 : port::LastError();
+    }
+    return ok ? 1 : 0;
+}
+
 }  // namespace vantri

@@ -74,4 +74,10 @@ std::int16_t InQueueCount(std::uint32_t* error = nullptr);
 // failure (else 0), such as a device that went away.
 std::int32_t DrainOutput(std::uint32_t* error = nullptr);
 
+// Asks the device for its modem lines (one platform call): fails, with the
+// platform error number in `error`, only when the device is gone.  A USB
+// adapter whose cable was pulled fails it at once, where its writes still
+// succeed for a moment.
+std::int32_t QueryLine(std::uint32_t* error = nullptr);
+
 }  // namespace vantri
