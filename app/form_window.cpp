@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <algorithm>
@@ -166,6 +167,9 @@ void FormWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (notice_) {
+        notice_->close();
+    }
     event->accept();
 }
 
@@ -214,6 +218,12 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
 
 void FormWindow::ShowMessage(const FormMessage& message) {
     ShowMessageBox(this, message);
+}
+
+void FormWindow::ShowNotice(const FormMessage& message) {
+    if (!notice_ || !notice_->isVisible()) {  // one closed may await its deletion
+        notice_ = ShowNoticeBox(this, message);
+    }
 }
 
 std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,

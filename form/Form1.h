@@ -14,10 +14,12 @@
 //
 // Each operation runs from start to end inside its click, on the window's
 // one thread; the exchange with the device (serial/) lets the view process
-// its events after each read and after each block's pause.  So a second
-// click can arrive while an operation runs: both operations first apply
-// the busy rule ("Allready open").  While an operation runs, the other
-// operation's button is disabled.
+// its events while it waits for a quiet line, after each read and after
+// each block's pause.  So a second click can arrive while an operation
+// runs: both operations first apply the busy rule, a notice ("Allready
+// open") that holds nothing, since a Write held between two blocks past
+// the device's patience is given up (serial/exchange.h, Held).  While an
+// operation runs, the other operation's button is disabled.
 //
 // The caption is the status line: progress while an operation runs,
 // "   File read!" or "   File Written !" when one succeeded, the title again

@@ -13,7 +13,7 @@
 
 namespace vantri {
 
-// A click while an operation runs.
+// A click while an operation runs: shown as a notice, which holds nothing.
 FormMessage BusyMessage();
 // `detail`: the port and why it did not open (serial/port_choices.h).
 FormMessage PortNotOpenedMessage(const std::string& detail);

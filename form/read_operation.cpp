@@ -10,7 +10,7 @@ namespace vantri {
 
 void Form1::Command4_Click() {
     if (comopened != False16) {
-        view_.ShowMessage(BusyMessage());
+        view_.ShowNotice(BusyMessage());
         return;
     }
     const Running running(*this, FormButton::Write);

@@ -9,7 +9,7 @@ namespace vantri {
 
 void Form1::Command3_Click() {
     if (comopened != False16) {
-        view_.ShowMessage(BusyMessage());
+        view_.ShowNotice(BusyMessage());
         return;
     }
     const Running running(*this, FormButton::Read);

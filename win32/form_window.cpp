@@ -5,7 +5,6 @@
 #include "win32/Module1.h"
 #include "win32/layout.h"
 #include "win32/look.h"
-#include "win32/message_box.h"
 #include "win32/utf16.h"
 
 #ifndef WM_DPICHANGED
@@ -333,6 +332,7 @@ void FormWindow::OnClose() {
         return;
     }
     closing_ = true;
+    notice_.TakeDown();
     if (form_) {
         std::int16_t cancel = 0;  // never set: the close always goes ahead
         form_->Form_Unload(cancel);
@@ -373,6 +373,10 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
 
 void FormWindow::ShowMessage(const FormMessage& message) {
     ShowMessageBox(window_, message);
+}
+
+void FormWindow::ShowNotice(const FormMessage& message) {
+    notice_.Show(message);
 }
 
 std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
