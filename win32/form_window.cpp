@@ -250,6 +250,9 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (clickDepth_ > 0 && HeldOff(message, wParam)) {
+        return 0;
+    }
     switch (message) {
         case WM_COMMAND:
             if (LOWORD(wParam) == IdComport) {
@@ -324,6 +327,30 @@ void FormWindow::Clicked(void (Form1::*handler)()) {
     // A close that came while the operation ran waited for it to get out.
     if (clickDepth_ == 0 && closing_ && window_) {
         DestroyWindow(window_);
+    }
+}
+
+bool FormWindow::HeldOff(UINT message, WPARAM wParam) {
+    switch (message) {
+        case WM_NCLBUTTONDOWN:
+            if (wParam == HTCLOSE) {
+                // Instead of tracking the button until it is let go.
+                PostMessageW(window_, WM_CLOSE, 0, 0);
+            }
+            return true;
+        case WM_NCLBUTTONDBLCLK:
+        case WM_NCRBUTTONDOWN:
+        case WM_NCRBUTTONDBLCLK:
+        case WM_CONTEXTMENU:  // the system menu, on the caption
+            return true;
+        case WM_SYSCOMMAND: {
+            // Moving, and the system menu by Alt+Space or Alt alone.
+            const WPARAM command = wParam & 0xFFF0;
+            return command == SC_MOVE || command == SC_SIZE || command == SC_KEYMENU ||
+                   command == SC_MOUSEMENU;
+        }
+        default:
+            return false;
     }
 }
 

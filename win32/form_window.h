@@ -16,6 +16,11 @@
 // its text shown, a tooltip with the whole text).  A close during an
 // operation hides the window at once and destroys it when the operation has
 // got back out of its click.
+//
+// While an operation runs, the window's own modal loops in DefWindowProc
+// (moving it by its caption, the system menu, tracking the close box) are
+// not entered: each would hold the operation for as long as the user holds
+// the mouse or leaves the menu open.  The close box then closes at once.
 #pragma once
 
 #include <windows.h>
@@ -82,6 +87,9 @@ class FormWindow final : public FormView {
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Clicked(void (Form1::*handler)());
     void OnClose();
+    // True when `message` would start one of DefWindowProc's modal loops
+    // while an operation runs; it is then handled here instead.
+    bool HeldOff(UINT message, WPARAM wParam);
     // Places the window's client area and the controls for `dpi`, with
     // fonts of that size.
     void Layout(UINT dpi);

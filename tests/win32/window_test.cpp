@@ -124,6 +124,12 @@ class Win32WindowTest : public ::testing::Test {
         Click(IdCommand3, answerer);
         beside.join();
     }
+    // A point on the window's caption, in screen coordinates.
+    static LPARAM OnCaption(HWND window) {
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        return MAKELPARAM(frame.left + 40, frame.top + GetSystemMetrics(SM_CYFRAME) + 4);
+    }
 
     std::unique_ptr<win32::FormWindow> view_;
     std::filesystem::path folder_;
@@ -286,18 +292,27 @@ TEST_F(Win32WindowTest, ReadSavesUnderTheNameTyped) {
     EXPECT_TRUE(test::ReadFile(folder_ / "key.bin") == wintest::DefaultBuffer());
 }
 
-// A second click on Write during a Write meets the busy notice, which does
-// not hold the Write (the device would give the write up): the device holds
-// the file while the notice is still up.  Closing the window takes the
-// notice down.
-TEST_F(Win32WindowTest, AWriteGoesOnPastTheBusyNotice) {
+// During a Write, as a user might: a drag on the caption, a right click on
+// it, Alt+Space, and a second click on Write.  None holds the Write (each
+// would, for as long as the mouse is held or the menu is open, and the
+// device would give the write up): the click meets the busy notice, and the
+// device holds the file while the notice is still up.  Closing the window
+// takes the notice down.
+TEST_F(Win32WindowTest, AWriteGoesOnPastTheBusyNoticeAndTheCaptionsLoops) {
     HWND notice = nullptr;
     bool savedWhileUp = false;
     WriteWhile([&](HWND window) {
+        PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, OnCaption(window));
+        PostMessageW(window, WM_NCRBUTTONDOWN, HTCAPTION, OnCaption(window));
+        PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, L' ');
         PostMessageW(view_->Control(IdCommand3), BM_CLICK, 0, 0);
         const DWORD ui = GetWindowThreadProcessId(window, nullptr);
         test::Eventually([&] { return (notice = FindNotice(ui)) != nullptr; });
         savedWhileUp = wintest::GoodPortSaved(wintest::DefaultBuffer()) && IsWindow(notice);
+        // Lets go of whatever would still hold the window.
+        PostMessageW(window, WM_LBUTTONUP, 0, 0);
+        PostMessageW(window, WM_RBUTTONUP, 0, 0);
+        PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
     });
     EXPECT_TRUE(savedWhileUp);
     EXPECT_EQ(Caption(), "   File Written !");
