@@ -164,7 +164,7 @@ void FormWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = False16;
     form_->Form_Unload(cancel);
     if (cancel != False16) {
-        event->ignore();
+        event->ignore();  // the logic closes the window once it may
         return;
     }
     if (notice_) {
@@ -254,6 +254,10 @@ void FormWindow::DismissModals() {
             break;  // it refused to go; leave it to the user
         }
     }
+}
+
+void FormWindow::CloseWindow() {
+    close();
 }
 
 }  // namespace vantri

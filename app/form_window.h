@@ -7,7 +7,7 @@
 // boxes and the notice (a message box that is not modal), Qt's file dialogs
 // (dialogs/Module1), event processing and, when the window closes during an
 // operation, taking down any box or dialog.  The clicks and the close box
-// go to the logic; the window decides nothing.
+// go to the logic, which may put a close off; the window decides nothing.
 #pragma once
 
 #include <QPointer>
@@ -57,6 +57,7 @@ class FormWindow : public QWidget, public FormView {
                                          const std::string& title) override;
     void ProcessEvents() override;
     void DismissModals() override;
+    void CloseWindow() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -95,6 +95,11 @@ class FormView {
     // dialog that is up, so the operation gets back to the logic and ends.
     // (The notice holds nothing; it goes with the window.)
     virtual void DismissModals() = 0;
+
+    // Closes the window as its close box does.  The logic asks for this once
+    // a close that it put off (Form_Unload's Cancel) may go ahead; the call
+    // comes at the end of the click that ran the operation.
+    virtual void CloseWindow() = 0;
 };
 
 }  // namespace vantri

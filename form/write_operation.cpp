@@ -65,6 +65,7 @@ void Form1::Command3_Click() {
 
     ExchangeHooks hooks = CommonHooks();
     hooks.afterBlock = [this](int p) { view_.SetCaption(WriteProgressCaption(p)); };
+    hooks.requestSent = [this] { writeRequestSent_ = true; };
     hooks.delay = [this]() -> std::optional<std::uint32_t> {
         std::string ignored;  // an unusable text keeps the last good Delay
         return ParseDelay(view_.SettingText(FormSetting::Delay), ignored);

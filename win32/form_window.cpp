@@ -358,12 +358,15 @@ void FormWindow::OnClose() {
     if (closing_) {
         return;
     }
+    if (form_) {
+        std::int16_t cancel = 0;
+        form_->Form_Unload(cancel);
+        if (cancel != 0) {
+            return;  // put off: the logic asks for the close when it may go ahead
+        }
+    }
     closing_ = true;
     notice_.TakeDown();
-    if (form_) {
-        std::int16_t cancel = 0;  // never set: the close always goes ahead
-        form_->Form_Unload(cancel);
-    }
     if (clickDepth_ > 0) {
         ShowWindow(window_, SW_HIDE);
     } else {
@@ -452,6 +455,10 @@ void FormWindow::DismissModals() {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
+}
+
+void FormWindow::CloseWindow() {
+    SendMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 }  // namespace vantri::win32

@@ -15,7 +15,8 @@
 // device paths: it is a PathBox (list as wide as its items, the start of
 // its text shown, a tooltip with the whole text).  A close during an
 // operation hides the window at once and destroys it when the operation has
-// got back out of its click.
+// got back out of its click, unless the logic puts the close off (Cancel):
+// then the window stays until the logic asks for the close.
 //
 // While an operation runs, the window's own modal loops in DefWindowProc
 // (moving it by its caption, the system menu, tracking the close box) are
@@ -81,6 +82,7 @@ class FormWindow final : public FormView {
                                          const std::string& title) override;
     void ProcessEvents() override;
     void DismissModals() override;
+    void CloseWindow() override;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

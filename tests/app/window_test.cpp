@@ -2,8 +2,9 @@
 // tests/form): its look, focus, access keys and tooltip; that clicks, the
 // boxes' texts and the close box reach the logic; that the logic's boxes and
 // dialogs show as Qt boxes and Module1's dialogs, its notice as a box that
-// holds nothing; that a close takes down a dialog or notice that is up.
-// Against the simulated device on a real pty.
+// holds nothing; that a close takes down a dialog or notice that is up, and
+// waits when the logic puts it off.  Against the simulated device on a real
+// pty.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
@@ -261,6 +262,22 @@ TEST_F(WindowTest, AWriteGoesOnWhileTheBusyNoticeIsUp) {
     ExpectIdle();
     window_.close();
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 10000));
+}
+
+// Closing the window while a Write runs, after its request: the window stays
+// until the Write has ended, the device holding the file, then closes
+// without a box (the script reports any).
+TEST_F(WindowTest, ClosingDuringAWriteClosesWhenTheDeviceHasTheFile) {
+    bool stayed = false;
+    AtFirstProgress([&] {
+        window_.close();
+        stayed = window_.isVisible();
+    });
+    RunWrite();
+    EXPECT_TRUE(stayed);
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_TRUE(DeviceHoldsTheKey());
+    ExpectIdle();
 }
 
 // Closing the idle window shows nothing.  The close box reaches the logic,

@@ -36,8 +36,8 @@ class ScriptedView : public FormView {
     bool enabled[2] = {true, true};  // Read, Write
     std::string caption = WindowCaption;
     // What the user saw, in order: "Write off", "Write on" (changes only),
-    // "box: <text>", "notice: <text>", "save dialog", "open dialog", and
-    // every caption.
+    // "box: <text>", "notice: <text>", "save dialog", "open dialog", every
+    // caption, and "closed" or "close put off" for each close.
     Log log;
     std::vector<FormMessage> boxes;
     std::vector<FormMessage> notices;
@@ -61,9 +61,12 @@ class ScriptedView : public FormView {
             button == FormButton::Read ? form.Command4_Click() : form.Command3_Click();
         }
     }
+    // The close box; the logic may put the close off (Cancel), and a view
+    // then keeps the window.
     void Close() {
         std::int16_t cancel = False16;
         form.Form_Unload(cancel);
+        log.push_back(cancel == False16 ? "closed" : "close put off");
     }
     void SetCaption(const std::string& text) override {
         log.push_back(caption = text);
@@ -103,6 +106,7 @@ class ScriptedView : public FormView {
         }
     }
     void DismissModals() override { ++dismissals; }
+    void CloseWindow() override { Close(); }
 
   private:
     fs::path Dialog(const std::string& kind, const std::string& filterList,
@@ -206,7 +210,7 @@ TEST_F(FormTest, StartsIdleGivesTheListItemsAndClosesQuietly) {
                                                          {FormSetting::Delay, Numbers(25)}}));
     ExpectIdle();
     view_.Close();  // no operation runs: nothing shown, nothing taken down
-    EXPECT_TRUE(view_.log.empty());
+    EXPECT_EQ(view_.log, Log{"closed"});
     EXPECT_EQ(view_.dismissals, 0);
 }
 
@@ -301,11 +305,11 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
     }
 }
 
-// Closing the window during a Read, in the Read's save dialog or during a
-// Write stops the operation at once: the view takes its boxes down, nothing
-// more is shown, sent or saved, the port is closed.
-TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
-    const auto closeNow = [this] { view_.Close(); };
+// Closing the window during a Read, in the Read's save dialog, or before a
+// Write's request (its open dialog) stops the operation at once: the view
+// takes its boxes down, nothing more is shown, sent or saved, the port is
+// closed.
+TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestStopsAtOnce) {
     const auto closeInTheDialog = [this] {
         view_.Close();
         return fs::path();  // what a dialog taken down gives
@@ -322,35 +326,29 @@ TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
          FormButton::Read,
          [&] {
              // At the first progress: the Read's first events come before
-             // its request now, while it waits for a quiet line.
+             // its request, while it waits for a quiet line.
              view_.onCaption = [&](const std::string&) {
                  view_.onCaption = nullptr;
-                 view_.atNextEvents = closeNow;
+                 view_.atNextEvents = [&] { view_.Close(); };
              };
          },
          "\x05",
-         {ReadProgress().front(), "Write on"}},
+         {ReadProgress().front(), "closed", "Write on"}},
         {"in the save dialog",
          FormButton::Read,
          [&] { view_.answers = {closeInTheDialog}; },
          "\x05",
-         {" 90 % Done ....", "save dialog", "Write on"}},
-        {"writing, after the first block and its pause",
+         {" 90 % Done ....", "save dialog", "closed", "Write on"}},
+        {"in the open dialog",
          FormButton::Write,
-         [&] {
-             view_.answers = {Choosing("key.bin")};
-             view_.onCaption = [&](const std::string&) {
-                 view_.onCaption = nullptr;
-                 view_.atNextEvents = closeNow;
-             };
-         },
-         "\x06" + key_.substr(0, 16),
-         {"open dialog", "  0 % Done", "Read on"}},
+         [&] { view_.answers = {closeInTheDialog}; },
+         "",
+         {"Read off", "open dialog", "closed", "Read on"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
         // Paced, so that a Read not stopped would still be on the line.
-        StartDevice({}, c.endLog.size() == 2 ? 115200 : 0);
+        StartDevice({}, 115200);
         view_.log.clear();
         view_.dismissals = 0;
         c.arm();
@@ -363,6 +361,51 @@ TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
         EXPECT_EQ(device_->WritesCompleted(), 0);
         EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
         view_.form.KeyFileName.clear();  // the closed window no longer shows it
+        ExpectIdle();
+    }
+}
+
+// Once a Write's request has gone out, a close is put off: the Write goes
+// on to its end, a failure box included, and the logic then closes the
+// window.  The device holds the file, or has said why not.
+TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
+    view_.settings[FormSetting::Delay] = "1";
+    struct Case {
+        const char* fault;
+        int completed;    // buffers the device took
+        Log beforeClose;  // the log before the close that goes ahead (a box's start)
+    };
+    const Case cases[] = {
+        {"", 1, {"100 % Done", WriteDoneCaption, "Read on"}},
+        {"hangup:1000", 0, {"box: The device was lost ", WindowCaption, "Read on"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartDevice(c.fault);
+        view_.log.clear();
+        view_.boxes.clear();
+        view_.onCaption = [&](const std::string&) {  // the first block is out
+            view_.onCaption = nullptr;
+            view_.atNextEvents = [&] { view_.Close(); };
+        };
+        view_.answers = {Choosing("key.bin")};
+        view_.Click(FormButton::Write);
+        EXPECT_EQ(view_.dismissals, 0);
+        const auto putOff = std::find(view_.log.begin(), view_.log.end(), "close put off");
+        ASSERT_NE(putOff, view_.log.end());
+        EXPECT_EQ(*(putOff - 1), "  0 % Done");
+        Log end = c.beforeClose;
+        end.push_back("closed");
+        ASSERT_GE(view_.log.size(), end.size());
+        Log seen(view_.log.end() - end.size(), view_.log.end());
+        for (std::size_t i = 0; i < end.size(); ++i) {
+            seen[i].resize(std::min(seen[i].size(), end[i].size()));
+        }
+        EXPECT_EQ(seen, end);
+        EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(), "closed"), 1);
+        EXPECT_TRUE(test::Eventually([&] { return device_->WritesCompleted() >= c.completed; }));
+        EXPECT_EQ(device_->WritesCompleted(), c.completed);
+        EXPECT_TRUE(c.completed == 0 || device_->Buffer() == key_);
         ExpectIdle();
     }
 }

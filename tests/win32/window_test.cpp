@@ -323,6 +323,29 @@ TEST_F(Win32WindowTest, AWriteGoesOnPastTheBusyNoticeAndTheCaptionsLoops) {
     EXPECT_FALSE(IsWindow(notice));
 }
 
+// The close box pressed during a Write, after its request, closes without
+// tracking the mouse, but only once the Write has ended: the window is still
+// there when the busy notice of a click that came after the close is up,
+// and goes, with the notice, once the device has the file.
+TEST_F(Win32WindowTest, TheCloseBoxDuringAWriteClosesOnceTheWriteHasEnded) {
+    const HWND window = view_->Handle();
+    HWND notice = nullptr;
+    bool stayed = false;
+    WriteWhile([&](HWND window) {
+        SendMessageTimeoutW(window, WM_NCLBUTTONDOWN, HTCLOSE, OnCaption(window), SMTO_NORMAL,
+                            20000, nullptr);
+        PostMessageW(view_->Control(IdCommand3), BM_CLICK, 0, 0);
+        const DWORD ui = GetWindowThreadProcessId(window, nullptr);
+        test::Eventually([&] { return (notice = FindNotice(ui)) != nullptr; });
+        stayed = notice != nullptr && IsWindowVisible(window);
+        PostMessageW(window, WM_LBUTTONUP, 0, 0);  // were the close box tracked
+    });
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(wintest::GoodPortSaved(wintest::DefaultBuffer()));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindow(notice));
+}
+
 // Closing during a Read: the Read stops without a further box or dialog
 // (on this device it would otherwise end in "Error in reading Keybuffer!"),
 // and the window goes once the click is over.  The close comes at the
