@@ -77,7 +77,7 @@ void Form1::Command3_Click() {
     if (outcome.status == ExchangeStatus::Done) {
         view_.SetCaption(WriteDoneCaption);
     } else {
-        view_.ShowMessage(WriteFailedMessage(outcome));
+        view_.ShowMessage(WriteFailedMessage(outcome, writeRequestSent_));
         if (closing_) {
             return;
         }

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "form/Form1.h"
 #include "form/captions.h"
 #include "serial/call_trace.h"
+#include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "tests/common/files.h"
 #include "tests/common/sim_device.h"
@@ -41,10 +44,11 @@ class ScriptedView : public FormView {
     Log log;
     std::vector<FormMessage> boxes;
     std::vector<FormMessage> notices;
-    Log dialogs;                  // "title|flags" (open), "title|proposed name" (save)
-    std::string filter;           // of the last dialog
-    std::vector<Answer> answers;  // one per dialog to come
-    int unanswered = 0;           // dialogs that came with no answer left
+    std::function<void()> whileNoticeShows;  // what a notice does to its caller
+    Log dialogs;                             // "title|flags" (open), "title|proposed name" (save)
+    std::string filter;                      // of the last dialog
+    std::vector<Answer> answers;             // one per dialog to come
+    int unanswered = 0;                      // dialogs that came with no answer left
     int dismissals = 0;
     std::function<void()> atNextEvents;                 // run once, at the next events
     std::function<void(const std::string&)> onCaption;  // at every caption
@@ -91,6 +95,9 @@ class ScriptedView : public FormView {
     void ShowNotice(const FormMessage& message) override {
         notices.push_back(message);
         log.push_back("notice: " + message.text);
+        if (whileNoticeShows) {
+            whileNoticeShows();
+        }
     }
     fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                             const std::string& title) override {
@@ -305,6 +312,35 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
     }
 }
 
+// A view that holds the Write between two blocks for longer than the
+// device waits (here its notice, as a modal box would) gets the Write given
+// up, never "File Written !": the rest is not sent, and the box says that
+// the device must be restarted first.
+TEST_F(FormTest, AWriteHeldBetweenBlocksPastTheDevicesWaitIsGivenUp) {
+    view_.settings[FormSetting::Delay] = "1";
+    view_.onCaption = [&](const std::string&) {  // the first block is out
+        view_.onCaption = nullptr;
+        view_.atNextEvents = [&] { view_.Click(FormButton::Write); };
+    };
+    view_.whileNoticeShows = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(HoldLimitMs + 200));
+    };
+    view_.answers = {Choosing("key.bin")};
+    view_.Click(FormButton::Write);
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    FormMessage box = view_.boxes[0];
+    const std::string held = "The Write was held for ";
+    const std::string rest = " s between two blocks, longer than the device may wait.";
+    EXPECT_TRUE(box.text.starts_with(held) && box.text.ends_with(rest)) << box.text;
+    EXPECT_EQ(box.title + "|" + box.detail,
+              "Error|The device may hold a partly written Keybuffer. Switch it off and on (or "
+              "reconnect it) before anything else, then write the file again.");
+    EXPECT_TRUE(Received(17) == "\x06" + key_.substr(0, 16));
+    EXPECT_EQ(device_->WritesCompleted(), 0);
+    EXPECT_EQ(view_.caption, WindowCaption);
+    ExpectIdle();
+}
+
 // Closing the window during a Read, in the Read's save dialog, or before a
 // Write's request (its open dialog) stops the operation at once: the view
 // takes its boxes down, nothing more is shown, sent or saved, the port is
@@ -464,28 +500,54 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
     ExpectIdle();
 }
 
-// A response cut short or not hex, or a device lost during a Read or a
-// Write: reported, nothing saved or claimed, the plain title back.  A lost
-// Read shows the system's error number, then the count.
+// A response cut short, not hex or overlong, no answer at all, or a device
+// lost during a Read or a Write: reported with what to do next, nothing
+// saved or claimed, the plain title back.  A lost Read shows the system's
+// error number, the port and the reason under it, then the count.
 TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
-    const FormMessage lost{"The device was lost ", "Error", MessageIcon::Error, "Write it again."};
+    const FormMessage lost{"The device was lost ", "Error", MessageIcon::Error,
+                           "Switch it off and on (or reconnect it) before anything else, then "
+                           "write the file again."};
     const FormMessage incomplete{"Error in reading Keybuffer!", "", MessageIcon::Error, ""};
     struct Case {
         const char* fault;
         FormButton button;
-        std::vector<FormMessage> boxes;  // "#": any error number; the start of "lost" texts
+        // "#": any error number, whose port and reason read PORT and REASON;
+        // the start of "lost" texts, the end of their details
+        std::vector<FormMessage> boxes;
     };
     const Case cases[] = {
         {"short:101",
          FormButton::Read,
          {{incomplete.text, "101 Bytes read", MessageIcon::Error, ""}}},
+        {"silent",
+         FormButton::Read,
+         {{incomplete.text, "0 Bytes read", MessageIcon::Error,
+           "The device did not answer. Check the cable and its power. A device whose write was "
+           "interrupted may still be waiting for the rest of it: switch it off and on, then read "
+           "again."}}},
         {"garbage:10",
          FormButton::Read,
          {{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.", "Error",
            MessageIcon::Error, "Nothing was saved."}}},
-        {"hangup:1001", FormButton::Read, {{"#", "", MessageIcon::None, ""}, incomplete}},
+        {"extra:2",
+         FormButton::Read,
+         {{"The device's answer went on past the 8192 characters of a Keybuffer.", "Error",
+           MessageIcon::Error,
+           "It was still sending an earlier answer, or answered twice. Nothing was saved; wait a "
+           "moment and read again."}}},
+        {"hangup:1001",
+         FormButton::Read,
+         {{"#", "", MessageIcon::None,
+           "Reading from PORT failed: REASON; the device is gone: reconnect it, then read again."},
+          incomplete}},
         {"hangup:1000", FormButton::Write, {lost}},
         {"hangup:4096", FormButton::Write, {lost}},  // at the very last byte
+    };
+    const auto replace = [](std::string& text, const std::string& what, const char* with) {
+        if (const std::size_t at = text.find(what); at != std::string::npos) {
+            text.replace(at, what.size(), with);
+        }
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -502,6 +564,8 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
                 box = lost;
             } else if (!box.text.empty() &&
                        box.text.find_first_not_of("0123456789") == std::string::npos) {
+                replace(box.detail, device_->PortPath(), "PORT");
+                replace(box.detail, port::ErrorText(std::stoul(box.text)), "REASON");
                 box.text = "#";
             } else if (box.text == incomplete.text && c.boxes.size() == 2) {
                 box.title.clear();  // the count of a lost Read varies
