@@ -333,18 +333,18 @@ void FormWindow::Clicked(void (Form1::*handler)()) {
 bool FormWindow::HeldOff(UINT message, WPARAM wParam) {
     switch (message) {
         case WM_NCLBUTTONDOWN:
-            if (wParam == HTCLOSE) {
-                // Instead of tracking the button until it is let go.
-                PostMessageW(window_, WM_CLOSE, 0, 0);
+            if (wParam != HTCLOSE) {
+                return false;  // a drag or the icon comes back as WM_SYSCOMMAND
             }
+            // Instead of tracking the button until it is let go.
+            PostMessageW(window_, WM_CLOSE, 0, 0);
             return true;
-        case WM_NCLBUTTONDBLCLK:
-        case WM_NCRBUTTONDOWN:
-        case WM_NCRBUTTONDBLCLK:
-        case WM_CONTEXTMENU:  // the system menu, on the caption
+        case WM_NCRBUTTONDOWN:  // tracked until let go, then the system menu
+        case WM_CONTEXTMENU:
             return true;
         case WM_SYSCOMMAND: {
-            // Moving, and the system menu by Alt+Space or Alt alone.
+            // Moving (by the caption or the keyboard), and the system menu by
+            // its icon, Alt+Space or Alt alone.
             const WPARAM command = wParam & 0xFFF0;
             return command == SC_MOVE || command == SC_SIZE || command == SC_KEYMENU ||
                    command == SC_MOUSEMENU;
