@@ -25,11 +25,9 @@ void NoticeBox::Show(const FormMessage& message) {
         thread_ = nullptr;
     }
     message_ = message;
+    // Without a thread there is no notice: one on this thread would hold
+    // the operation.
     thread_ = CreateThread(nullptr, 0, &NoticeBox::Run, this, 0, &threadId_);
-    if (!thread_) {
-        // No thread for it: a box that holds the operation beats none.
-        ShowMessageBox(nullptr, message_);
-    }
 }
 
 void NoticeBox::TakeDown() {
