@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <algorithm>
@@ -163,8 +164,11 @@ void FormWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = False16;
     form_->Form_Unload(cancel);
     if (cancel != False16) {
-        event->ignore();
+        event->ignore();  // the logic closes the window once it may
         return;
+    }
+    if (notice_) {
+        notice_->close();
     }
     event->accept();
 }
@@ -216,6 +220,12 @@ void FormWindow::ShowMessage(const FormMessage& message) {
     ShowMessageBox(this, message);
 }
 
+void FormWindow::ShowNotice(const FormMessage& message) {
+    if (!notice_ || !notice_->isVisible()) {  // one closed may await its deletion
+        notice_ = ShowNoticeBox(this, message);
+    }
+}
+
 std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                                                  const std::string& title) {
     return LocalPath(vantri::ShowOpenDialog(QString::fromStdString(filter), flags, this,
@@ -244,6 +254,10 @@ void FormWindow::DismissModals() {
             break;  // it refused to go; leave it to the user
         }
     }
+}
+
+void FormWindow::CloseWindow() {
+    close();
 }
 
 }  // namespace vantri

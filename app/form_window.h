@@ -4,11 +4,13 @@
 // at their places, colours, fonts, access keys, tab order and icon) and
 // carries out what the window's logic, Form1 (form/), asks of a view: the
 // caption, the buttons' enabling, the boxes' texts and lists, message
-// boxes, Qt's file dialogs (dialogs/Module1), event processing and, when the
-// window closes during an operation, taking down any box or dialog.  The
-// clicks and the close box go to the logic; the window decides nothing.
+// boxes and the notice (a message box that is not modal), Qt's file dialogs
+// (dialogs/Module1), event processing and, when the window closes during an
+// operation, taking down any box or dialog.  The clicks and the close box
+// go to the logic, which may put a close off; the window decides nothing.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -17,6 +19,7 @@
 
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 
 namespace vantri {
@@ -46,6 +49,7 @@ class FormWindow : public QWidget, public FormView {
     std::string SettingText(FormSetting setting) override;
     void SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) override;
     void ShowMessage(const FormMessage& message) override;
+    void ShowNotice(const FormMessage& message) override;
     std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                                          const std::string& title) override;
     std::filesystem::path ShowSaveDialog(const std::string& filter,
@@ -53,6 +57,7 @@ class FormWindow : public QWidget, public FormView {
                                          const std::string& title) override;
     void ProcessEvents() override;
     void DismissModals() override;
+    void CloseWindow() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,7 +65,8 @@ class FormWindow : public QWidget, public FormView {
   private:
     QComboBox* Box(FormSetting setting) const;
 
-    std::unique_ptr<Form1> form_;  // made once the controls exist
+    std::unique_ptr<Form1> form_;   // made once the controls exist
+    QPointer<QMessageBox> notice_;  // the notice up, null when none
 };
 
 }  // namespace vantri

@@ -1,5 +1,7 @@
 #include "form/Form1.h"
 
+#include <utility>
+
 #include "form/messages.h"
 #include "serial/exchange.h"
 #include "serial/port_choices.h"
@@ -45,7 +47,13 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_Unload(std::int16_t& Cancel) {
-    static_cast<void>(Cancel);  // the close always goes ahead
+    if (writeRequestSent_) {
+        // The device is taking a key buffer: cut now, it would wait for the
+        // rest and take the next request's bytes as keys.
+        Cancel = True16;
+        closeWhenDone_ = true;
+        return;
+    }
     CloseComPort();
     comopened = False16;
     if (!operationRunning_) {
@@ -84,11 +92,17 @@ void Form1::EndOperation(FormButton other) {
 Form1::Running::Running(Form1& form, FormButton other) : form_(form), other_(other) {
     form_.operationRunning_ = true;
     form_.closing_ = false;
+    form_.writeRequestSent_ = false;
+    form_.closeWhenDone_ = false;
 }
 
 Form1::Running::~Running() {
     form_.operationRunning_ = false;
+    form_.writeRequestSent_ = false;
     form_.view_.SetButtonEnabled(other_, true);
+    if (std::exchange(form_.closeWhenDone_, false)) {
+        form_.view_.CloseWindow();
+    }
 }
 
 ExchangeHooks Form1::CommonHooks() {

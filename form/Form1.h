@@ -10,14 +10,16 @@
 //   after its controls exist     Form_Load()
 //   a click on Read / Write      Command4_Click() / Command3_Click()
 //   the close box                Form_Unload(cancel), then closes unless
-//                                cancel was set (it never is)
+//                                cancel was set
 //
 // Each operation runs from start to end inside its click, on the window's
 // one thread; the exchange with the device (serial/) lets the view process
-// its events after each read and after each block's pause.  So a second
-// click can arrive while an operation runs: both operations first apply
-// the busy rule ("Allready open").  While an operation runs, the other
-// operation's button is disabled.
+// its events while it waits for a quiet line, after each read and after
+// each block's pause.  So a second click can arrive while an operation
+// runs: both operations first apply the busy rule, a notice ("Allready
+// open") that holds nothing, since a Write held between two blocks past
+// the device's patience is given up (serial/exchange.h, Held).  While an
+// operation runs, the other operation's button is disabled.
 //
 // The caption is the status line: progress while an operation runs,
 // "   File read!" or "   File Written !" when one succeeded, the title again
@@ -27,6 +29,11 @@
 // comopened and asks the view to take down any box or dialog.  The
 // operation stops at its next event processing without touching the port
 // again and shows nothing more; on its way out it only enables the buttons.
+// Except once a Write's request has gone out: the device then takes what
+// follows as its key buffer, and a Write stopped there leaves it waiting
+// for the rest.  So the close is put off (Cancel set), the Write goes on to
+// its end, a failure box included, and then the view is asked to close the
+// window (CloseWindow).
 #pragma once
 
 #include <cstdint>
@@ -68,13 +75,15 @@ class Form1 {
     void Command3_Click();  // Write
     // The window is about to close: closes the port and clears comopened.
     // An operation still running stops at its next event processing without
-    // touching the port again, and shows nothing more.  `Cancel` is never
-    // set: the close always goes ahead.
+    // touching the port again, and shows nothing more.  During a Write whose
+    // request has gone out, nothing stops: `Cancel` is set to True, and the
+    // view is asked to close the window once the Write has ended.
     void Form_Unload(std::int16_t& Cancel);
 
   private:
     // Marks the operation on the stack, for a close that comes meanwhile,
-    // and enables the other operation's button on every way out.
+    // and enables the other operation's button on every way out; last, it
+    // carries out a close that was put off.
     struct Running {
         Running(Form1& form, FormButton other);
         ~Running();
@@ -103,7 +112,9 @@ class Form1 {
 
     FormView& view_;
     bool operationRunning_ = false;
-    bool closing_ = false;  // the window closed while the operation ran
+    bool closing_ = false;           // the window closed while the operation ran
+    bool writeRequestSent_ = false;  // the running Write's 0x06 has gone out
+    bool closeWhenDone_ = false;     // a close put off until the Write ends
 };
 
 }  // namespace vantri

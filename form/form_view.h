@@ -11,7 +11,9 @@
 // - All calls come on the window's one thread, from inside a click handler
 //   or the close handler; the modal ones (messages, dialogs) block until the
 //   user answers, processing events meanwhile, so a nested click can reach
-//   the logic while one is up.
+//   the logic while one is up.  Nothing but those modals may hold the
+//   caller: a Write runs inside its click, and a device waits for the rest
+//   of its key buffer only so long (serial/exchange.h, HoldLimitMs).
 // - Texts are UTF-8.  Paths are std::filesystem::path, as the file system
 //   wants them; an empty path means nothing was chosen.
 // - No call throws.
@@ -68,6 +70,10 @@ class FormView {
 
     // A modal box with one OK button.
     virtual void ShowMessage(const FormMessage& message) = 0;
+    // A box with one OK button that holds nothing: it returns at once, and
+    // the box stays up, not modal, until the user presses OK or the window
+    // closes.  One at a time: while a notice is up, another is not shown.
+    virtual void ShowNotice(const FormMessage& message) = 0;
 
     // The file dialogs, modal to the window.  `filter` is the classic list:
     // pairs of display text and pattern, each ended by a character 0, the
@@ -87,7 +93,13 @@ class FormView {
 
     // The window is closing while an operation runs: take down any box or
     // dialog that is up, so the operation gets back to the logic and ends.
+    // (The notice holds nothing; it goes with the window.)
     virtual void DismissModals() = 0;
+
+    // Closes the window as its close box does.  The logic asks for this once
+    // a close that it put off (Form_Unload's Cancel) may go ahead; the call
+    // comes at the end of the click that ran the operation.
+    virtual void CloseWindow() = 0;
 };
 
 }  // namespace vantri

@@ -1,7 +1,10 @@
 // The message boxes of the window: the fixed ones every front end shows
 // alike, and those that tell what became of the key buffer after a failure
-// (a garbled response, a save that failed, a write that stopped).  The
-// first line of a failure is the box's text, what to do next its detail.
+// (a garbled or overlong response, a save that failed, a write that
+// stopped).  The first line of a failure is the box's text, what to do next
+// its detail.  A Write that stopped after its request may have left the
+// device waiting for the rest of the buffer; its box always says to switch
+// the device off and on before anything else.
 #pragma once
 
 #include <cstddef>
@@ -13,21 +16,21 @@
 
 namespace vantri {
 
-// A click while an operation runs.
+// A click while an operation runs: shown as a notice, which holds nothing.
 FormMessage BusyMessage();
 // `detail`: the port and why it did not open (serial/port_choices.h).
 FormMessage PortNotOpenedMessage(const std::string& detail);
 // A setting the operation cannot use; `error` says why.
 FormMessage SettingRefusedMessage(const std::string& error);
-// A Read's response of `received` characters, fewer than 8192.
-FormMessage IncompleteResponseMessage(std::size_t received);
-// A read that failed at the platform, with its error number.
-FormMessage ReadFailedMessage(std::uint32_t error);
-// `position` counts from 0, the user reads it from 1.
-FormMessage InvalidResponseMessage(std::size_t position);
+// A read on `port` that failed at the platform: its error number as the
+// text, the reason and what to do as the detail.
+FormMessage ReadFailedMessage(const PortSetting& port, std::uint32_t error);
+// A Read that ended without a key buffer: any status but Done and Cancelled.
+FormMessage ReadEndedMessage(const ReadOutcome& outcome);
 FormMessage SaveFailedMessage(const std::filesystem::path& fileName, const std::string& reason);
 FormMessage WrongFileSizeMessage();
-// For a write exchange that ended WriteFailed or DeviceLost.
-FormMessage WriteFailedMessage(const WriteOutcome& outcome);
+// A Write that ended other than Done or Cancelled.  `requestSent`: its 0x06
+// had gone out, so the device may be waiting for the rest of the buffer.
+FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent);
 
 }  // namespace vantri

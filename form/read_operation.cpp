@@ -10,7 +10,7 @@ namespace vantri {
 
 void Form1::Command4_Click() {
     if (comopened != False16) {
-        view_.ShowMessage(BusyMessage());
+        view_.ShowNotice(BusyMessage());
         return;
     }
     const Running running(*this, FormButton::Write);
@@ -32,8 +32,8 @@ void Form1::Command4_Click() {
             view_.SetCaption(*caption);
         }
     };
-    hooks.readFailed = [this](std::uint32_t readError) {
-        view_.ShowMessage(ReadFailedMessage(readError));
+    hooks.readFailed = [this, &port](std::uint32_t readError) {
+        view_.ShowMessage(ReadFailedMessage(*port, readError));
     };
     const ReadOutcome outcome = ReadKeyBuffer(hooks);
     if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
@@ -49,10 +49,8 @@ void Form1::Command4_Click() {
             return;
         }
         saved = result == SaveResult::Saved;
-    } else if (outcome.status == ExchangeStatus::Invalid) {
-        view_.ShowMessage(InvalidResponseMessage(outcome.badPosition));
     } else {
-        view_.ShowMessage(IncompleteResponseMessage(outcome.response.size()));
+        view_.ShowMessage(ReadEndedMessage(outcome));
     }
     if (closing_) {
         return;

@@ -9,7 +9,7 @@ namespace vantri {
 
 void Form1::Command3_Click() {
     if (comopened != False16) {
-        view_.ShowMessage(BusyMessage());
+        view_.ShowNotice(BusyMessage());
         return;
     }
     const Running running(*this, FormButton::Read);
@@ -65,6 +65,7 @@ void Form1::Command3_Click() {
 
     ExchangeHooks hooks = CommonHooks();
     hooks.afterBlock = [this](int p) { view_.SetCaption(WriteProgressCaption(p)); };
+    hooks.requestSent = [this] { writeRequestSent_ = true; };
     hooks.delay = [this]() -> std::optional<std::uint32_t> {
         std::string ignored;  // an unusable text keeps the last good Delay
         return ParseDelay(view_.SettingText(FormSetting::Delay), ignored);
@@ -76,7 +77,7 @@ void Form1::Command3_Click() {
     if (outcome.status == ExchangeStatus::Done) {
         view_.SetCaption(WriteDoneCaption);
     } else {
-        view_.ShowMessage(WriteFailedMessage(outcome));
+        view_.ShowMessage(WriteFailedMessage(outcome, writeRequestSent_));
         if (closing_) {
             return;
         }

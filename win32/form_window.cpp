@@ -5,7 +5,6 @@
 #include "win32/Module1.h"
 #include "win32/layout.h"
 #include "win32/look.h"
-#include "win32/message_box.h"
 #include "win32/utf16.h"
 
 #ifndef WM_DPICHANGED
@@ -251,6 +250,9 @@ LRESULT CALLBACK FormWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (clickDepth_ > 0 && HeldOff(message, wParam)) {
+        return 0;
+    }
     switch (message) {
         case WM_COMMAND:
             if (LOWORD(wParam) == IdComport) {
@@ -328,15 +330,43 @@ void FormWindow::Clicked(void (Form1::*handler)()) {
     }
 }
 
+bool FormWindow::HeldOff(UINT message, WPARAM wParam) {
+    switch (message) {
+        case WM_NCLBUTTONDOWN:
+            if (wParam != HTCLOSE) {
+                return false;  // a drag or the icon comes back as WM_SYSCOMMAND
+            }
+            // Instead of tracking the button until it is let go.
+            PostMessageW(window_, WM_CLOSE, 0, 0);
+            return true;
+        case WM_NCRBUTTONDOWN:  // tracked until let go, then the system menu
+        case WM_CONTEXTMENU:
+            return true;
+        case WM_SYSCOMMAND: {
+            // Moving (by the caption or the keyboard), and the system menu by
+            // its icon, Alt+Space or Alt alone.
+            const WPARAM command = wParam & 0xFFF0;
+            return command == SC_MOVE || command == SC_SIZE || command == SC_KEYMENU ||
+                   command == SC_MOUSEMENU;
+        }
+        default:
+            return false;
+    }
+}
+
 void FormWindow::OnClose() {
     if (closing_) {
         return;
     }
-    closing_ = true;
     if (form_) {
-        std::int16_t cancel = 0;  // never set: the close always goes ahead
+        std::int16_t cancel = 0;
         form_->Form_Unload(cancel);
+        if (cancel != 0) {
+            return;  // put off: the logic asks for the close when it may go ahead
+        }
     }
+    closing_ = true;
+    notice_.TakeDown();
     if (clickDepth_ > 0) {
         ShowWindow(window_, SW_HIDE);
     } else {
@@ -373,6 +403,10 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
 
 void FormWindow::ShowMessage(const FormMessage& message) {
     ShowMessageBox(window_, message);
+}
+
+void FormWindow::ShowNotice(const FormMessage& message) {
+    notice_.Show(message);
 }
 
 std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
@@ -421,6 +455,10 @@ void FormWindow::DismissModals() {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
+}
+
+void FormWindow::CloseWindow() {
+    SendMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 }  // namespace vantri::win32

@@ -6,14 +6,22 @@
 // and passes the Read and Write clicks and the close box on to it;
 // everything a click does is the logic's.  The FormView calls
 // (form/form_view.h) are carried out with the system's own means:
-// MessageBoxW, the common file dialogs (Module1), a PeekMessage pump.
+// MessageBoxW (the notice on a thread of its own), the common file dialogs
+// (Module1), a PeekMessage pump.
 //
 // Keyboard: messages go through IsDialogMessage, so Tab follows the focus
 // order and Alt+R / Alt+W press the buttons, also while an operation
 // processes events.  The Comport box lists ports with long names and takes
 // device paths: it is a PathBox (list as wide as its items, the start of
-// its text shown, a tooltip with the whole text).  A close during an operation hides the window at
-// once and destroys it when the operation has got back out of its click.
+// its text shown, a tooltip with the whole text).  A close during an
+// operation hides the window at once and destroys it when the operation has
+// got back out of its click, unless the logic puts the close off (Cancel):
+// then the window stays until the logic asks for the close.
+//
+// While an operation runs, the window's own modal loops in DefWindowProc
+// (moving it by its caption, the system menu, tracking the close box) are
+// not entered: each would hold the operation for as long as the user holds
+// the mouse or leaves the menu open.  The close box then closes at once.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +31,7 @@
 
 #include "form/Form1.h"
 #include "form/form_view.h"
+#include "win32/message_box.h"
 #include "win32/path_box.h"
 
 namespace vantri::win32 {
@@ -65,6 +74,7 @@ class FormWindow final : public FormView {
     std::string SettingText(FormSetting setting) override;
     void SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) override;
     void ShowMessage(const FormMessage& message) override;
+    void ShowNotice(const FormMessage& message) override;
     std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                                          const std::string& title) override;
     std::filesystem::path ShowSaveDialog(const std::string& filter,
@@ -72,12 +82,16 @@ class FormWindow final : public FormView {
                                          const std::string& title) override;
     void ProcessEvents() override;
     void DismissModals() override;
+    void CloseWindow() override;
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Clicked(void (Form1::*handler)());
     void OnClose();
+    // True when `message` would start one of DefWindowProc's modal loops
+    // while an operation runs; it is then handled here instead.
+    bool HeldOff(UINT message, WPARAM wParam);
     // Places the window's client area and the controls for `dpi`, with
     // fonts of that size.
     void Layout(UINT dpi);
@@ -87,7 +101,8 @@ class FormWindow final : public FormView {
     HWND window_ = nullptr;
     std::unique_ptr<WindowLook> look_;
     std::unique_ptr<Form1> form_;
-    PathBox comportBox_;        // device paths are longer than the box
+    PathBox comportBox_;  // device paths are longer than the box
+    NoticeBox notice_;
     HWND lastFocus_ = nullptr;  // restored when the window is activated again
     int clickDepth_ = 0;        // click handlers on the stack
     bool closing_ = false;

@@ -1,8 +1,10 @@
 // The Qt window: only what it adds to the window's logic (tested in
 // tests/form): its look, focus, access keys and tooltip; that clicks, the
 // boxes' texts and the close box reach the logic; that the logic's boxes and
-// dialogs show as Qt boxes and Module1's dialogs; that a close takes down a
-// dialog that is up.  Against the simulated device on a real pty.
+// dialogs show as Qt boxes and Module1's dialogs, its notice as a box that
+// holds nothing; that a close takes down a dialog or notice that is up, and
+// waits when the logic puts it off.  Against the simulated device on a real
+// pty.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
@@ -18,11 +20,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <functional>
 #include <memory>
 
 #include "app/form_window.h"
 #include "modal_script.h"
 #include "serial/zrkCommModule.h"
+#include "tests/common/files.h"
 #include "tests/common/sim_device.h"
 
 namespace vantri {
@@ -53,6 +57,26 @@ class WindowTest : public ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
     QString Path(const QString& name) const { return folder_.filePath(name); }
+    // Runs `act` from the event loop after the window's next caption: an
+    // operation's first progress, while it runs.
+    void AtFirstProgress(std::function<void()> act) {
+        QObject::connect(
+            &window_, &QWidget::windowTitleChanged, &context_,
+            [this, act] { QTimer::singleShot(0, &context_, act); }, Qt::SingleShotConnection);
+    }
+    // A Write of a key file unlike the device's buffer, chosen in the open
+    // dialog, with a short Delay.
+    void RunWrite() {
+        test::WriteFile(Path("key.bin").toStdString(), key_);
+        window_.mydelay->setEditText(QStringLiteral("1"));
+        Run(window_.Command3, ModalScript().Dialog([this](QFileDialog& d) {
+            ModalScript::Choose(d, Path("key.bin"));
+        }));
+    }
+    bool DeviceHoldsTheKey() const {
+        return test::Eventually([this] { return device_->WritesCompleted() >= 1; }) &&
+               device_->Buffer() == key_;
+    }
     void ExpectIdle() {
         EXPECT_EQ(window_.Logic().comopened, False16);
         EXPECT_EQ(ComHandle, port::InvalidHandle);
@@ -62,6 +86,8 @@ class WindowTest : public ::testing::Test {
     QTemporaryDir folder_;
     FormWindow window_;
     std::unique_ptr<sim::Simulator> device_;
+    std::string key_ = test::RandomBytes(4096, 11);
+    QObject context_;  // ends the test's connections with the test
 };
 
 // What a regression of the look would break, and where the focus goes.
@@ -182,35 +208,18 @@ TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
     QToolTip::hideText();
 }
 
-// A Read through the window: event processing that lets a nested click
-// through, a box with the application title, the logic's dialogs as
-// Module1's with their titles, filters and proposal, the chosen name back to
-// the logic; an error box with its detail as its informative text.
+// A Read through the window: a box with the application title, the logic's
+// dialogs as Module1's with their titles, filters and proposal, the chosen
+// name back to the logic; an error box with its detail as its informative
+// text.
 TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
     QStringList seen;
-    BoxSeen busy;
-    // A nested click on Read, posted at the first progress caption: it
-    // comes while the Read runs, Write off, before the save dialog, only if
-    // the window processes its events meanwhile.
-    bool nested = false;
-    QObject context;  // ends the connection with the test
-    bool posted = false;
-    QObject::connect(&window_, &QWidget::windowTitleChanged, &context, [&] {
-        if (!std::exchange(posted, true)) {
-            QTimer::singleShot(0, &context, [&] {
-                nested = !window_.Command3->isEnabled() && !QApplication::activeModalWidget();
-                QTest::mouseClick(window_.Command4, Qt::LeftButton);
-            });
-        }
-    });
-    Run(window_.Command4, ModalScript().Box(&busy).Dialog([&](QFileDialog& d) {
+    Run(window_.Command4, ModalScript().Dialog([&](QFileDialog& d) {
         seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d), d.nameFilters().join('|')};
         // The port stays held while the dialog is up.
         EXPECT_TRUE(window_.Logic().comopened == True16 && !window_.Command3->isEnabled());
         ModalScript::Choose(d, Path("a"));
     }));
-    EXPECT_TRUE(nested);
-    EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
     EXPECT_EQ(seen, (QStringList{"Save Keybuffer To Bin file", "Ram.Bin", "Bin File (*.bin)"}));
     QFile saved(Path("a.Bin"));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
@@ -226,6 +235,49 @@ TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
     Run(window_.Command4, ModalScript().Box(&box));
     EXPECT_EQ(box, (BoxSeen{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.",
                             "Error", QMessageBox::Critical, "Nothing was saved."}));
+}
+
+// A second click on Write while a Write runs (so the window processes its
+// events meanwhile) meets the busy notice: a box that is not modal, with the
+// application title.  The Write goes on while it is up, and the device
+// holds the file; closing the window takes the notice down.
+TEST_F(WindowTest, AWriteGoesOnWhileTheBusyNoticeIsUp) {
+    QPointer<QMessageBox> notice;
+    AtFirstProgress([&] {
+        QTest::mouseClick(window_.Command3, Qt::LeftButton);
+        for (QMessageBox* box : window_.findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                notice = box;
+            }
+        }
+    });
+    RunWrite();
+    ASSERT_FALSE(notice.isNull());
+    EXPECT_TRUE(notice->isVisible() && !notice->isModal());
+    EXPECT_EQ(
+        (BoxSeen{notice->text(), notice->windowTitle(), notice->icon(), notice->informativeText()}),
+        (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
+    EXPECT_EQ(window_.windowTitle(), "   File Written !");
+    EXPECT_TRUE(DeviceHoldsTheKey());
+    ExpectIdle();
+    window_.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 10000));
+}
+
+// Closing the window while a Write runs, after its request: the window stays
+// until the Write has ended, the device holding the file, then closes
+// without a box (the script reports any).
+TEST_F(WindowTest, ClosingDuringAWriteClosesWhenTheDeviceHasTheFile) {
+    bool stayed = false;
+    AtFirstProgress([&] {
+        window_.close();
+        stayed = window_.isVisible();
+    });
+    RunWrite();
+    EXPECT_TRUE(stayed);
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_TRUE(DeviceHoldsTheKey());
+    ExpectIdle();
 }
 
 // Closing the idle window shows nothing.  The close box reaches the logic,

@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "form/Form1.h"
 #include "form/captions.h"
 #include "serial/call_trace.h"
+#include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "tests/common/files.h"
 #include "tests/common/sim_device.h"
@@ -36,13 +39,16 @@ class ScriptedView : public FormView {
     bool enabled[2] = {true, true};  // Read, Write
     std::string caption = WindowCaption;
     // What the user saw, in order: "Write off", "Write on" (changes only),
-    // "box: <text>", "save dialog", "open dialog", and every caption.
+    // "box: <text>", "notice: <text>", "save dialog", "open dialog", every
+    // caption, and "closed" or "close put off" for each close.
     Log log;
     std::vector<FormMessage> boxes;
-    Log dialogs;                  // "title|flags" (open), "title|proposed name" (save)
-    std::string filter;           // of the last dialog
-    std::vector<Answer> answers;  // one per dialog to come
-    int unanswered = 0;           // dialogs that came with no answer left
+    std::vector<FormMessage> notices;
+    std::function<void()> whileNoticeShows;  // what a notice does to its caller
+    Log dialogs;                             // "title|flags" (open), "title|proposed name" (save)
+    std::string filter;                      // of the last dialog
+    std::vector<Answer> answers;             // one per dialog to come
+    int unanswered = 0;                      // dialogs that came with no answer left
     int dismissals = 0;
     std::function<void()> atNextEvents;                 // run once, at the next events
     std::function<void(const std::string&)> onCaption;  // at every caption
@@ -59,9 +65,12 @@ class ScriptedView : public FormView {
             button == FormButton::Read ? form.Command4_Click() : form.Command3_Click();
         }
     }
+    // The close box; the logic may put the close off (Cancel), and a view
+    // then keeps the window.
     void Close() {
         std::int16_t cancel = False16;
         form.Form_Unload(cancel);
+        log.push_back(cancel == False16 ? "closed" : "close put off");
     }
     void SetCaption(const std::string& text) override {
         log.push_back(caption = text);
@@ -83,6 +92,13 @@ class ScriptedView : public FormView {
         boxes.push_back(message);
         log.push_back("box: " + message.text);
     }
+    void ShowNotice(const FormMessage& message) override {
+        notices.push_back(message);
+        log.push_back("notice: " + message.text);
+        if (whileNoticeShows) {
+            whileNoticeShows();
+        }
+    }
     fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                             const std::string& title) override {
         return Dialog("open", filter, title + "|" + std::to_string(flags));
@@ -97,6 +113,7 @@ class ScriptedView : public FormView {
         }
     }
     void DismissModals() override { ++dismissals; }
+    void CloseWindow() override { Close(); }
 
   private:
     fs::path Dialog(const std::string& kind, const std::string& filterList,
@@ -200,7 +217,7 @@ TEST_F(FormTest, StartsIdleGivesTheListItemsAndClosesQuietly) {
                                                          {FormSetting::Delay, Numbers(25)}}));
     ExpectIdle();
     view_.Close();  // no operation runs: nothing shown, nothing taken down
-    EXPECT_TRUE(view_.log.empty());
+    EXPECT_EQ(view_.log, Log{"closed"});
     EXPECT_EQ(view_.dismissals, 0);
 }
 
@@ -266,15 +283,15 @@ TEST_F(FormTest, RefusesWhatItCannotUseAndStaysIdle) {
 }
 
 // A click on the running operation's button, at its first event processing,
-// meets "Allready open"; the other button is off meanwhile; the operation
-// goes on to its end.
+// meets "Allready open" as a notice, which holds nothing; the other button
+// is off meanwhile; the operation goes on to its end.
 TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
     view_.settings[FormSetting::Delay] = "1";
     for (const FormButton button : {FormButton::Read, FormButton::Write}) {
         const bool read = button == FormButton::Read;
         SCOPED_TRACE(read ? "Read" : "Write");
         StartDevice();
-        view_.boxes.clear();
+        view_.notices.clear();
         bool otherWasOff = false;
         view_.atNextEvents = [&] {
             otherWasOff = !view_.enabled[read ? 1 : 0];
@@ -284,8 +301,9 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
         view_.answers = {Choosing(read ? "k.bin" : "key.bin")};
         view_.Click(button);
         EXPECT_TRUE(otherWasOff);
-        EXPECT_EQ(view_.boxes,
+        EXPECT_EQ(view_.notices,
                   (std::vector<FormMessage>{{"Allready open", "", MessageIcon::None, ""}}));
+        EXPECT_TRUE(view_.boxes.empty());
         // One request, from the first click; the operation's end.
         EXPECT_TRUE(read ? Received() == "\x05" : Received(4097) == "\x06" + key_);
         EXPECT_TRUE(read ? Contents("k.bin") == device_->Buffer() : true);
@@ -294,11 +312,40 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
     }
 }
 
-// Closing the window during a Read, in the Read's save dialog or during a
-// Write stops the operation at once: the view takes its boxes down, nothing
-// more is shown, sent or saved, the port is closed.
-TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
-    const auto closeNow = [this] { view_.Close(); };
+// A view that holds the Write between two blocks for longer than the
+// device waits (here its notice, as a modal box would) gets the Write given
+// up, never "File Written !": the rest is not sent, and the box says that
+// the device must be restarted first.
+TEST_F(FormTest, AWriteHeldBetweenBlocksPastTheDevicesWaitIsGivenUp) {
+    view_.settings[FormSetting::Delay] = "1";
+    view_.onCaption = [&](const std::string&) {  // the first block is out
+        view_.onCaption = nullptr;
+        view_.atNextEvents = [&] { view_.Click(FormButton::Write); };
+    };
+    view_.whileNoticeShows = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(HoldLimitMs + 200));
+    };
+    view_.answers = {Choosing("key.bin")};
+    view_.Click(FormButton::Write);
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    FormMessage box = view_.boxes[0];
+    const std::string held = "The Write was held for ";
+    const std::string rest = " s between two blocks, longer than the device may wait.";
+    EXPECT_TRUE(box.text.starts_with(held) && box.text.ends_with(rest)) << box.text;
+    EXPECT_EQ(box.title + "|" + box.detail,
+              "Error|The device may hold a partly written Keybuffer. Switch it off and on (or "
+              "reconnect it) before anything else, then write the file again.");
+    EXPECT_TRUE(Received(17) == "\x06" + key_.substr(0, 16));
+    EXPECT_EQ(device_->WritesCompleted(), 0);
+    EXPECT_EQ(view_.caption, WindowCaption);
+    ExpectIdle();
+}
+
+// Closing the window during a Read, in the Read's save dialog, or before a
+// Write's request (its open dialog) stops the operation at once: the view
+// takes its boxes down, nothing more is shown, sent or saved, the port is
+// closed.
+TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestStopsAtOnce) {
     const auto closeInTheDialog = [this] {
         view_.Close();
         return fs::path();  // what a dialog taken down gives
@@ -313,30 +360,31 @@ TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
     const Case cases[] = {
         {"reading",
          FormButton::Read,
-         [&] { view_.atNextEvents = closeNow; },
+         [&] {
+             // At the first progress: the Read's first events come before
+             // its request, while it waits for a quiet line.
+             view_.onCaption = [&](const std::string&) {
+                 view_.onCaption = nullptr;
+                 view_.atNextEvents = [&] { view_.Close(); };
+             };
+         },
          "\x05",
-         {"Write off", "Write on"}},
+         {ReadProgress().front(), "closed", "Write on"}},
         {"in the save dialog",
          FormButton::Read,
          [&] { view_.answers = {closeInTheDialog}; },
          "\x05",
-         {" 90 % Done ....", "save dialog", "Write on"}},
-        {"writing, after the first block and its pause",
+         {" 90 % Done ....", "save dialog", "closed", "Write on"}},
+        {"in the open dialog",
          FormButton::Write,
-         [&] {
-             view_.answers = {Choosing("key.bin")};
-             view_.onCaption = [&](const std::string&) {
-                 view_.onCaption = nullptr;
-                 view_.atNextEvents = closeNow;
-             };
-         },
-         "\x06" + key_.substr(0, 16),
-         {"open dialog", "  0 % Done", "Read on"}},
+         [&] { view_.answers = {closeInTheDialog}; },
+         "",
+         {"Read off", "open dialog", "closed", "Read on"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
         // Paced, so that a Read not stopped would still be on the line.
-        StartDevice({}, c.endLog.size() == 2 ? 115200 : 0);
+        StartDevice({}, 115200);
         view_.log.clear();
         view_.dismissals = 0;
         c.arm();
@@ -349,6 +397,51 @@ TEST_F(FormTest, ClosingDuringAnOperationStopsItQuietly) {
         EXPECT_EQ(device_->WritesCompleted(), 0);
         EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
         view_.form.KeyFileName.clear();  // the closed window no longer shows it
+        ExpectIdle();
+    }
+}
+
+// Once a Write's request has gone out, a close is put off: the Write goes
+// on to its end, a failure box included, and the logic then closes the
+// window.  The device holds the file, or has said why not.
+TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
+    view_.settings[FormSetting::Delay] = "1";
+    struct Case {
+        const char* fault;
+        int completed;    // buffers the device took
+        Log beforeClose;  // the log before the close that goes ahead (a box's start)
+    };
+    const Case cases[] = {
+        {"", 1, {"100 % Done", WriteDoneCaption, "Read on"}},
+        {"hangup:1000", 0, {"box: The device was lost ", WindowCaption, "Read on"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartDevice(c.fault);
+        view_.log.clear();
+        view_.boxes.clear();
+        view_.onCaption = [&](const std::string&) {  // the first block is out
+            view_.onCaption = nullptr;
+            view_.atNextEvents = [&] { view_.Close(); };
+        };
+        view_.answers = {Choosing("key.bin")};
+        view_.Click(FormButton::Write);
+        EXPECT_EQ(view_.dismissals, 0);
+        const auto putOff = std::find(view_.log.begin(), view_.log.end(), "close put off");
+        ASSERT_NE(putOff, view_.log.end());
+        EXPECT_EQ(*(putOff - 1), "  0 % Done");
+        Log end = c.beforeClose;
+        end.push_back("closed");
+        ASSERT_GE(view_.log.size(), end.size());
+        Log seen(view_.log.end() - end.size(), view_.log.end());
+        for (std::size_t i = 0; i < end.size(); ++i) {
+            seen[i].resize(std::min(seen[i].size(), end[i].size()));
+        }
+        EXPECT_EQ(seen, end);
+        EXPECT_EQ(std::count(view_.log.begin(), view_.log.end(), "closed"), 1);
+        EXPECT_TRUE(test::Eventually([&] { return device_->WritesCompleted() >= c.completed; }));
+        EXPECT_EQ(device_->WritesCompleted(), c.completed);
+        EXPECT_TRUE(c.completed == 0 || device_->Buffer() == key_);
         ExpectIdle();
     }
 }
@@ -407,28 +500,54 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
     ExpectIdle();
 }
 
-// A response cut short or not hex, or a device lost during a Read or a
-// Write: reported, nothing saved or claimed, the plain title back.  A lost
-// Read shows the system's error number, then the count.
+// A response cut short, not hex or overlong, no answer at all, or a device
+// lost during a Read or a Write: reported with what to do next, nothing
+// saved or claimed, the plain title back.  A lost Read shows the system's
+// error number, the port and the reason under it, then the count.
 TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
-    const FormMessage lost{"The device was lost ", "Error", MessageIcon::Error, "Write it again."};
+    const FormMessage lost{"The device was lost ", "Error", MessageIcon::Error,
+                           "Switch it off and on (or reconnect it) before anything else, then "
+                           "write the file again."};
     const FormMessage incomplete{"Error in reading Keybuffer!", "", MessageIcon::Error, ""};
     struct Case {
         const char* fault;
         FormButton button;
-        std::vector<FormMessage> boxes;  // "#": any error number; the start of "lost" texts
+        // "#": any error number, whose port and reason read PORT and REASON;
+        // the start of "lost" texts, the end of their details
+        std::vector<FormMessage> boxes;
     };
     const Case cases[] = {
         {"short:101",
          FormButton::Read,
          {{incomplete.text, "101 Bytes read", MessageIcon::Error, ""}}},
+        {"silent",
+         FormButton::Read,
+         {{incomplete.text, "0 Bytes read", MessageIcon::Error,
+           "The device did not answer. Check the cable and its power. A device whose write was "
+           "interrupted may still be waiting for the rest of it: switch it off and on, then read "
+           "again."}}},
         {"garbage:10",
          FormButton::Read,
          {{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.", "Error",
            MessageIcon::Error, "Nothing was saved."}}},
-        {"hangup:1001", FormButton::Read, {{"#", "", MessageIcon::None, ""}, incomplete}},
+        {"extra:2",
+         FormButton::Read,
+         {{"The device's answer went on past the 8192 characters of a Keybuffer.", "Error",
+           MessageIcon::Error,
+           "It was still sending an earlier answer, or answered twice. Nothing was saved; wait a "
+           "moment and read again."}}},
+        {"hangup:1001",
+         FormButton::Read,
+         {{"#", "", MessageIcon::None,
+           "Reading from PORT failed: REASON; the device is gone: reconnect it, then read again."},
+          incomplete}},
         {"hangup:1000", FormButton::Write, {lost}},
         {"hangup:4096", FormButton::Write, {lost}},  // at the very last byte
+    };
+    const auto replace = [](std::string& text, const std::string& what, const char* with) {
+        if (const std::size_t at = text.find(what); at != std::string::npos) {
+            text.replace(at, what.size(), with);
+        }
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -445,6 +564,8 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
                 box = lost;
             } else if (!box.text.empty() &&
                        box.text.find_first_not_of("0123456789") == std::string::npos) {
+                replace(box.detail, device_->PortPath(), "PORT");
+                replace(box.detail, port::ErrorText(std::stoul(box.text)), "REASON");
                 box.text = "#";
             } else if (box.text == incomplete.text && c.boxes.size() == 2) {
                 box.title.clear();  // the count of a lost Read varies

@@ -3,7 +3,8 @@
 // the simulated devices mapped as COM ports (tests/windows/wine_devices.h).
 // What is checked is what the Win32 window adds to the form logic: the
 // controls, the real MessageBoxW boxes and common dialogs with their texts,
-// the event pump between reads, the close during an operation.
+// the notice on a thread of its own, the event pump during an operation and
+// what it keeps from holding a Write, the close during an operation.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,8 +13,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "modal_answerer.h"
 #include "tests/common/files.h"
@@ -29,6 +32,38 @@ using win32::IdCommand3;
 using win32::IdCommand4;
 using wintest::BoxSeen;
 using wintest::ModalAnswerer;
+
+// A window's caption, read without a message to its thread, which is busy
+// in a click.
+std::string CaptionNow(HWND window) {
+    wchar_t text[256] = {};
+    InternalGetWindowText(window, text, static_cast<int>(std::size(text)));
+    return win32::Narrow(text);
+}
+
+// The notice: a box of this process, up on a thread other than `uiThread`.
+HWND FindNotice(DWORD uiThread) {
+    struct Search {
+        DWORD uiThread;
+        HWND found;
+    } search{uiThread, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(data);
+            DWORD process = 0;
+            const DWORD thread = GetWindowThreadProcessId(window, &process);
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (process == GetCurrentProcessId() && thread != search->uiThread &&
+                lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window)) {
+                search->found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 class Win32WindowTest : public ::testing::Test {
   protected:
@@ -68,6 +103,33 @@ class Win32WindowTest : public ::testing::Test {
     }
 
     ModalAnswerer Answerer() const { return ModalAnswerer(GetCurrentThreadId()); }
+
+    // A Write of the default buffer in 16 blocks to the good device, whose
+    // file of the last buffer it kept is removed first; `user` runs on a
+    // thread of its own meanwhile, from the Write's first progress on.
+    void WriteWhile(const std::function<void(HWND window)>& user) {
+        const char* saved = std::getenv("VANTRI_WINE_SIM_SAVE");
+        ASSERT_NE(saved, nullptr) << "run by scripts/test-windows, which names the device's file";
+        std::filesystem::remove(saved);
+        test::WriteFile(folder_ / "default.bin", wintest::DefaultBuffer());
+        Set(FormSetting::Blocksize, "256");
+        const HWND window = view_->Handle();
+        std::thread beside([&] {
+            if (test::Eventually([&] { return CaptionNow(window).ends_with("% Done"); })) {
+                user(window);
+            }
+        });
+        auto answerer = Answerer();
+        answerer.Dialog(folder_ / "default.bin");
+        Click(IdCommand3, answerer);
+        beside.join();
+    }
+    // A point on the window's caption, in screen coordinates.
+    static LPARAM OnCaption(HWND window) {
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        return MAKELPARAM(frame.left + 40, frame.top + GetSystemMetrics(SM_CYFRAME) + 4);
+    }
 
     std::unique_ptr<win32::FormWindow> view_;
     std::filesystem::path folder_;
@@ -219,42 +281,98 @@ TEST_F(Win32WindowTest, BoxesShowTheirTextTitleAndIcon) {
 }
 
 // A Read saves the device's buffer under the name typed in the save dialog.
-// A second click waits in the queue for the Read's first event processing,
-// as a user's double click would, and meets the busy rule; the Read goes on.
-TEST_F(Win32WindowTest, ReadSavesUnderTheNameTypedAndASecondClickMeetsTheBusyRule) {
-    PostMessageW(Control(IdCommand4), BM_CLICK, 0, 0);
-    BoxSeen busy;
+TEST_F(Win32WindowTest, ReadSavesUnderTheNameTyped) {
     ModalAnswerer::DialogSeen dialog;
     auto answerer = Answerer();
-    answerer.Box(&busy).Dialog(folder_ / "key.bin", &dialog);
+    answerer.Dialog(folder_ / "key.bin", &dialog);
     Click(IdCommand4, answerer);
-    EXPECT_EQ(busy, (BoxSeen{"Allready open", "Vantri", 0}));
     EXPECT_EQ(dialog.title, "Save Keybuffer To Bin file");
     EXPECT_EQ(dialog.proposed, "Ram.Bin");
     EXPECT_EQ(Caption(), "   File read!");
     EXPECT_TRUE(test::ReadFile(folder_ / "key.bin") == wintest::DefaultBuffer());
 }
 
+// During a Write, as a user might: a drag on the caption, a right click on
+// it, Alt+Space, and a second click on Write.  None holds the Write (each
+// would, for as long as the mouse is held or the menu is open, and the
+// device would give the write up): the click meets the busy notice, and the
+// device holds the file while the notice is still up.  Closing the window
+// takes the notice down.
+TEST_F(Win32WindowTest, AWriteGoesOnPastTheBusyNoticeAndTheCaptionsLoops) {
+    HWND notice = nullptr;
+    bool savedWhileUp = false;
+    WriteWhile([&](HWND window) {
+        PostMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, OnCaption(window));
+        PostMessageW(window, WM_NCRBUTTONDOWN, HTCAPTION, OnCaption(window));
+        PostMessageW(window, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+        PostMessageW(view_->Control(IdCommand3), BM_CLICK, 0, 0);
+        const DWORD ui = GetWindowThreadProcessId(window, nullptr);
+        test::Eventually([&] { return (notice = FindNotice(ui)) != nullptr; });
+        savedWhileUp = wintest::GoodPortSaved(wintest::DefaultBuffer()) && IsWindow(notice);
+        // Lets go of whatever would still hold the window.
+        PostMessageW(window, WM_LBUTTONUP, 0, 0);
+        PostMessageW(window, WM_RBUTTONUP, 0, 0);
+        PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    EXPECT_TRUE(savedWhileUp);
+    EXPECT_EQ(Caption(), "   File Written !");
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(wintest::WindowTextOf(notice), "Vantri");
+    EXPECT_EQ(wintest::WindowTextOf(GetDlgItem(notice, 0xFFFF)), "Allready open");
+    SendMessageW(view_->Handle(), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(notice));
+}
+
+// The close box pressed during a Write, after its request, closes without
+// tracking the mouse, but only once the Write has ended: the window is still
+// there when the busy notice of a click that came after the close is up,
+// and goes, with the notice, once the device has the file.
+TEST_F(Win32WindowTest, TheCloseBoxDuringAWriteClosesOnceTheWriteHasEnded) {
+    const HWND window = view_->Handle();
+    HWND notice = nullptr;
+    bool stayed = false;
+    WriteWhile([&](HWND window) {
+        SendMessageTimeoutW(window, WM_NCLBUTTONDOWN, HTCLOSE, OnCaption(window), SMTO_NORMAL,
+                            20000, nullptr);
+        PostMessageW(view_->Control(IdCommand3), BM_CLICK, 0, 0);
+        const DWORD ui = GetWindowThreadProcessId(window, nullptr);
+        test::Eventually([&] { return (notice = FindNotice(ui)) != nullptr; });
+        stayed = notice != nullptr && IsWindowVisible(window);
+        PostMessageW(window, WM_LBUTTONUP, 0, 0);  // were the close box tracked
+    });
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(wintest::GoodPortSaved(wintest::DefaultBuffer()));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindow(notice));
+}
+
 // Closing during a Read: the Read stops without a further box or dialog
 // (on this device it would otherwise end in "Error in reading Keybuffer!"),
-// and the window goes once the click is over.  The close comes at the Read's
-// first event processing, or while the busy box of a second click is up.
+// and the window goes once the click is over.  The close comes at the
+// Read's first event processing, or while its first failure box is up,
+// which it takes down with the busy notice of a second click.
 TEST_F(Win32WindowTest, ClosingDuringAReadEndsItWithoutAnotherBox) {
-    for (const bool overBusyBox : {false, true}) {
-        SCOPED_TRACE(overBusyBox ? "close over the busy box" : "close between reads");
+    for (const bool overBoxes : {false, true}) {
+        SCOPED_TRACE(overBoxes ? "close over the box and the notice" : "close at once");
         Open();
         // Each run meets a device of its own: one that hung up is gone.
         Set(FormSetting::Comport,
-            std::to_string(overBusyBox ? wintest::ReadLostPortAgain : wintest::ReadLostPort));
-        auto answerer = Answerer();
+            std::to_string(overBoxes ? wintest::ReadLostPortAgain : wintest::ReadLostPort));
         const HWND window = view_->Handle();
-        if (overBusyBox) {
+        HWND notice = nullptr;
+        auto answerer = Answerer();
+        if (overBoxes) {
             PostMessageW(Control(IdCommand4), BM_CLICK, 0, 0);
-            answerer.Box(nullptr, [window] { PostMessageW(window, WM_CLOSE, 0, 0); });
+            answerer.Box(nullptr, [&notice, window, ui = GetCurrentThreadId()] {
+                notice = FindNotice(ui);
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            });
         } else {
             PostMessageW(window, WM_CLOSE, 0, 0);
         }
         Click(IdCommand4, answerer);
+        EXPECT_EQ(notice != nullptr, overBoxes);
+        EXPECT_FALSE(IsWindow(notice));
         EXPECT_FALSE(IsWindow(window));
         EXPECT_EQ(view_->Handle(), nullptr);
     }
