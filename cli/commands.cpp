@@ -133,11 +133,26 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
     outcome = ReadKeyBuffer(hooks);
     seconds = SecondsSince(start);
     bar.Finish();
-    link.Close();
 
     if (Interrupted()) {
-        return Failure{ExitInterrupted, interrupted};
+        std::string text = interrupted;
+        if (outcome.requestSent) {
+            // The device goes on answering, maybe after a pause; a read at
+            // once would find the rest of this answer ahead of its own.
+            Report(ExitInterrupted,
+                   "interrupted; letting the device finish its answer first (Ctrl-C again to "
+                   "stop at once).");
+            ExchangeHooks rest;
+            rest.cancelled = [] { return InterruptCount() >= 2; };
+            if (LetAnswerEnd(rest) != ExchangeStatus::Done) {
+                text +=
+                    " The device may still be sending its answer: give it a moment before "
+                    "the next command.";
+            }
+        }
+        return Failure{ExitInterrupted, text};
     }
+    link.Close();
     if (outcome.status != ExchangeStatus::Done) {
         return ReadFailure(port, outcome, answerTimeoutMs);
     }

@@ -47,11 +47,15 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_Unload(std::int16_t& Cancel) {
-    if (writeRequestSent_) {
-        // The device is taking a key buffer: cut now, it would wait for the
-        // rest and take the next request's bytes as keys.
+    if (writeRequestSent_ || answerPending_) {
+        // The device is busy: cut now, a Write would leave it waiting for the
+        // rest of its buffer and taking the next request's bytes as keys, and
+        // a Read would leave its answer on the way, to run into the next
+        // Read.  A Write goes on to its end; a Read stops collecting and lets
+        // the answer end.  Then the window closes.
         Cancel = True16;
         closeWhenDone_ = true;
+        stopReading_ = answerPending_;
         return;
     }
     CloseComPort();
@@ -93,12 +97,15 @@ Form1::Running::Running(Form1& form, FormButton other) : form_(form), other_(oth
     form_.operationRunning_ = true;
     form_.closing_ = false;
     form_.writeRequestSent_ = false;
+    form_.answerPending_ = false;
+    form_.stopReading_ = false;
     form_.closeWhenDone_ = false;
 }
 
 Form1::Running::~Running() {
     form_.operationRunning_ = false;
     form_.writeRequestSent_ = false;
+    form_.answerPending_ = false;
     form_.view_.SetButtonEnabled(other_, true);
     if (std::exchange(form_.closeWhenDone_, false)) {
         form_.view_.CloseWindow();
@@ -108,7 +115,7 @@ Form1::Running::~Running() {
 ExchangeHooks Form1::CommonHooks() {
     ExchangeHooks hooks;
     hooks.processEvents = [this] { view_.ProcessEvents(); };
-    hooks.cancelled = [this] { return closing_; };
+    hooks.cancelled = [this] { return closing_ || stopReading_; };
     return hooks;
 }
 

@@ -114,7 +114,9 @@ class Form1 {
     bool operationRunning_ = false;
     bool closing_ = false;           // the window closed while the operation ran
     bool writeRequestSent_ = false;  // the running Write's 0x06 has gone out
-    bool closeWhenDone_ = false;     // a close put off until the Write ends
+    bool answerPending_ = false;     // the running Read's 0x05 is out, its answer not over
+    bool stopReading_ = false;       // a close came meanwhile: stop, let the answer end
+    bool closeWhenDone_ = false;     // a close put off until the operation ends
 };
 
 }  // namespace vantri

@@ -35,7 +35,18 @@ void Form1::Command4_Click() {
     hooks.readFailed = [this, &port](std::uint32_t readError) {
         view_.ShowMessage(ReadFailedMessage(*port, readError));
     };
+    hooks.requestSent = [this] { answerPending_ = true; };
     const ReadOutcome outcome = ReadKeyBuffer(hooks);
+    if (stopReading_) {
+        // A close is waiting: the rest of the answer comes and goes first
+        // (still "pending", so a second close is put off too).
+        ExchangeHooks rest;
+        rest.processEvents = [this] { view_.ProcessEvents(); };
+        LetAnswerEnd(rest);
+        EndOperation(FormButton::Write);
+        return;
+    }
+    answerPending_ = false;
     if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
         return;  // the window has closed the port and is going away
     }

@@ -127,6 +127,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         // would only hold the caller for the answer time-out.
         return failed(error);
     }
+    outcome.requestSent = true;
     if (hooks.requestSent) {
         hooks.requestSent();
     }
@@ -200,6 +201,22 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     outcome.keyBuffer = HexToBin(outcome.response);
     outcome.status = ExchangeStatus::Done;
     return outcome;
+}
+
+ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks) {
+    std::uint32_t error = 0;
+    switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs)) {
+        case QuietLine::Quiet:
+        case QuietLine::HexArrived:
+            return ExchangeStatus::Done;
+        case QuietLine::NotQuiet:
+            return ExchangeStatus::NotQuiet;
+        case QuietLine::Cancelled:
+            return ExchangeStatus::Cancelled;
+        case QuietLine::Failed:
+            break;
+    }
+    return ExchangeStatus::DeviceLost;
 }
 
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,

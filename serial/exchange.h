@@ -108,6 +108,9 @@ struct ExchangeHooks {
 
 struct ReadOutcome {
     ExchangeStatus status = ExchangeStatus::Incomplete;
+    // 0x05 went out: a read that stops from here on may leave the device
+    // still answering (LetAnswerEnd).
+    bool requestSent = false;
     std::string response;                         // the characters received, at most 8192
     std::string keyBuffer;                        // the 4096 decoded bytes, when Done
     std::size_t badPosition = std::string::npos;  // Invalid: first non-hex character, from 0
@@ -118,6 +121,14 @@ struct ReadOutcome {
 
 // The port must be open (OpenExchangePort).
 ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks);
+
+// After a read stopped before its answer ended (cancelled): waits until the
+// device has sent the rest, which it may resume after a pause of up to
+// ResumeWaitMs, and discards it, so that it cannot run into the next read.
+// Done when the line is quiet; NotQuiet when the device still sends after
+// QuietLineLimitMs; Cancelled when the hooks say stop; DeviceLost when the
+// line failed.  The port must be open.
+ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks);
 
 struct WriteOutcome {
     ExchangeStatus status = ExchangeStatus::Done;

@@ -77,6 +77,27 @@ TEST_F(Sequence, AReadCutAnywhereThenARead) {
     }
 }
 
+// A read cut while the device pauses in its answer: the device resumes
+// later, and at the same place in every answer, so the next read would end
+// exactly at the next pause with the rest of the old answer in front.  Let
+// the cut answer end, and the next read is right.
+TEST_F(Sequence, AReadCutInAPauseIsLetEndBeforeTheNext) {
+    ASSERT_NO_FATAL_FAILURE(Start("stall:4000:1500"));
+    const std::string buffer = device_->Buffer();
+    int reads = 0;
+    ExchangeHooks cut;
+    cut.afterRead = [&](int k) { reads = k; };
+    cut.cancelled = [&] { return reads >= 2000; };  // the device pauses after read 2000
+    const ReadOutcome first = ReadKeyBuffer(cut);
+    EXPECT_EQ(first.status, ExchangeStatus::Cancelled);
+    EXPECT_TRUE(first.requestSent);
+    EXPECT_EQ(LetAnswerEnd({}), ExchangeStatus::Done);
+    ASSERT_NO_FATAL_FAILURE(Reopen());
+    const ReadOutcome next = ReadKeyBuffer({});
+    EXPECT_EQ(next.status, ExchangeStatus::Done);
+    EXPECT_EQ(next.keyBuffer, buffer);
+}
+
 // Answers that do not end where they should, read twice in a row: a pause
 // longer than a read waits (the read gives up, the device resumes later), a
 // device that answers twice, an answer with trailing hex, an answer handed
