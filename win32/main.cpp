@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "image/process_hardening.h"
 #include "win32/form_window.h"
 #include "win32/message_box.h"
 #include "win32/utf16.h"
@@ -33,6 +34,7 @@ void Tell(const std::string& text, vantri::MessageIcon icon) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    vantri::HardenProcess();  // before any key buffer is read
     std::optional<std::wstring> comport;
     for (int i = 1; i < __argc; ++i) {
         const std::wstring argument = __wargv[i];
