@@ -42,6 +42,9 @@ class ModalScript : public QObject {
 
     // A message box: recorded in `seen` (if given), then its button pressed.
     ModalScript& Box(BoxSeen* seen = nullptr);
+    // A box that asks (Yes and No): recorded in `seen` (if given), then
+    // `answer` pressed.
+    ModalScript& Question(BoxSeen* seen, QMessageBox::StandardButton answer);
     // A file dialog handled by `act` (see Choose and Cancel).
     ModalScript& Dialog(std::function<void(QFileDialog&)> act);
 
