@@ -99,9 +99,9 @@ TEST_F(DialogsTest, SaveAsksBeforeTakingAnExistingFile) {
     ModalScript script;
     const auto chooseOld = [this](QFileDialog& d) { ModalScript::Choose(d, Path("old.bin")); };
     script.Dialog(chooseOld)
-        .Question(&question, QMessageBox::No)
+        .Box(&question, QMessageBox::No)
         .Dialog(chooseOld)
-        .Question(nullptr, QMessageBox::Yes);
+        .Box(nullptr, QMessageBox::Yes);
     const QString chosen = ShowSaveDialog(SaveFilter, &owner_, "Ram.Bin", "Save");
     EXPECT_EQ(script.Finish(), "");
     EXPECT_TRUE(question.title == "Save" && question.text.contains("old.bin"))

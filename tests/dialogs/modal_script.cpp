@@ -25,36 +25,18 @@ ModalScript::~ModalScript() {
     delete timer_;
 }
 
-namespace {
-
-void Record(const QMessageBox& box, BoxSeen* seen) {
-    if (seen != nullptr) {
-        *seen = BoxSeen{box.text(), box.windowTitle(), box.icon(), box.informativeText()};
-    }
-}
-
-}  // namespace
-
-ModalScript& ModalScript::Box(BoxSeen* seen) {
-    steps_.push_back({"QMessageBox", [seen](QWidget* w) {
-                          auto* box = static_cast<QMessageBox*>(w);
-                          Record(*box, seen);
-                          const QList<QAbstractButton*> buttons = box->buttons();
-                          if (buttons.size() == 1) {
-                              buttons.front()->click();
-                          } else {
-                              box->reject();
-                          }
-                      }});
-    return *this;
-}
-
-ModalScript& ModalScript::Question(BoxSeen* seen, QMessageBox::StandardButton answer) {
+ModalScript& ModalScript::Box(BoxSeen* seen, QMessageBox::StandardButton answer) {
     steps_.push_back({"QMessageBox", [seen, answer](QWidget* w) {
                           auto* box = static_cast<QMessageBox*>(w);
-                          Record(*box, seen);
-                          if (QAbstractButton* button = box->button(answer)) {
-                              button->click();
+                          if (seen != nullptr) {
+                              *seen = BoxSeen{box->text(), box->windowTitle(), box->icon(),
+                                              box->informativeText()};
+                          }
+                          const QList<QAbstractButton*> buttons = box->buttons();
+                          if (box->button(answer) != nullptr) {
+                              box->button(answer)->click();
+                          } else if (buttons.size() == 1) {
+                              buttons.front()->click();
                           } else {
                               box->reject();
                           }

@@ -6,9 +6,8 @@
 // modals block that thread; this thread finds them (top-level "#32770"
 // windows of the window's thread), records what a box shows and presses OK,
 // or types a name into a file dialog's name box and presses OK (an empty
-// name cancels); a dialog that refused a name with a box of its own, or
-// asked a question answered No, is answered again by the next step once the
-// box is over.  A modal that is
+// name cancels); a dialog that refused a name with a box of its own is
+// answered again by the next step once the box is OKed.  A modal that is
 // not the expected kind, or comes after the last step, is recorded,
 // cancelled, and reported by Finish: a test never hangs on a box it did not
 // foresee.
@@ -58,13 +57,7 @@ class ModalAnswerer {
     // Steps, in order.  A box is recorded in `seen` (if given) and OKed,
     // or left up and `instead` called.
     ModalAnswerer& Box(BoxSeen* seen = nullptr, std::function<void()> instead = nullptr) {
-        steps_.push_back({false, {}, seen, std::move(instead), nullptr, IDOK});
-        return *this;
-    }
-    // A box that asks (Yes and No): recorded in `seen` (if given), then
-    // `answer` (IDYES or IDNO) pressed.
-    ModalAnswerer& Question(BoxSeen* seen, UINT answer) {
-        steps_.push_back({false, {}, seen, nullptr, nullptr, answer});
+        steps_.push_back({false, {}, seen, std::move(instead), nullptr});
         return *this;
     }
     // A file dialog: `name` typed into its name box and accepted; an empty
@@ -75,7 +68,7 @@ class ModalAnswerer {
         std::string proposed;
     };
     ModalAnswerer& Dialog(const std::filesystem::path& name, DialogSeen* seen = nullptr) {
-        steps_.push_back({true, name, nullptr, nullptr, seen, IDOK});
+        steps_.push_back({true, name, nullptr, nullptr, seen});
         return *this;
     }
 
@@ -109,7 +102,6 @@ class ModalAnswerer {
         BoxSeen* box;
         std::function<void()> instead;
         DialogSeen* dialog;
-        UINT press;  // the button that answers a box
     };
 
     void Run() {
@@ -164,18 +156,15 @@ class ModalAnswerer {
         }
         const Step& step = steps_[next_++];
         if (!isDialog) {
-            // A dialog that showed this box is answered again once it is
-            // over, unless a Yes let the dialog end.
-            if (step.press != IDYES) {
-                std::erase(answered_, owner);
-            }
+            // A dialog that showed this box is answered again once it is over.
+            std::erase(answered_, owner);
             if (step.box) {
                 *step.box = seen;
             }
             if (step.instead) {
                 step.instead();
             } else {
-                PostMessageW(modal, WM_COMMAND, step.press, 0);
+                PostMessageW(modal, WM_COMMAND, IDOK, 0);
             }
             return;
         }
