@@ -203,7 +203,7 @@ SaveOutcome SaveOnThisSystem(const fs::path& target, std::string_view bytes,
     }
     Notify(probe, SaveStep::Written);
     // A process that ends from here to the rename leaves the file for the
-    // next save's sweep; a rename while still marked would lose the target.
+    // next save's sweep; still marked, the file would go with its handle.
     if (!temp.Unmark()) {
         return Failure(WindowsErrorReason(GetLastError()));
     }
