@@ -21,6 +21,7 @@
 #endif
 
 #include "app/form_window.h"
+#include "image/process_hardening.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ void DropRuntimeDirWarning(QtMsgType type, const QMessageLogContext& context, co
 }  // namespace
 
 int main(int argc, char** argv) {
+    vantri::HardenProcess();  // before any key buffer is read
     QCoreApplication::setApplicationName(QStringLiteral("vantri-keywriter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTRI_VERSION));
     const QCommandLineOption comportOption(

@@ -10,8 +10,10 @@
 #include "cli/help.h"
 #include "cli/messages.h"
 #include "cli/utf8.h"
+#include "image/process_hardening.h"
 
 int main(int argc, char** argv) {
+    vantri::HardenProcess();  // before any key buffer is read
     using namespace vantri::cli;
     const Utf8Console console;
     const std::vector<std::string> args = Utf8Arguments(argc, argv);

@@ -91,7 +91,9 @@ QString ShowSaveDialog(const QString& filter, QWidget* owner, const QString& def
     Prepare(dialog, filter, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Qt's own question before an existing file's name is taken: a second
+    // Read proposes Ram.Bin again, and one Enter would replace the first.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setDefaultSuffix(QString());
     const QString name = QDir::fromNativeSeparators(defaultName);
     const QFileInfo info(name);

@@ -11,10 +11,11 @@
 // so "*.bin" also offers "Ram.Bin".
 //
 // Open: with OfnFileMustExist only existing files are accepted.
-// Save: new and existing names are accepted, an existing file without an
-// overwrite question, but only in a folder that exists: a name in a missing
-// folder is refused in the dialog with a box.  The name comes back exactly
-// as typed, with no extension added.  Paths of any length work.
+// Save: new and existing names are accepted, an existing file only once the
+// user has said yes to replacing it, and only in a folder that exists: a
+// name in a missing folder is refused in the dialog with a box.  The name
+// comes back exactly as typed, with no extension added.  Paths of any length
+// work.
 #pragma once
 
 #include <QString>

@@ -1,44 +1,30 @@
-// Saving a key buffer file: temporary file (unnamed where possible), flush,
-// rename over the target; leftovers of killed saves removed.
+// Saving a key buffer file: what both systems share, the temporary files'
+// names and the entry point; the save itself is in save_file_posix.cpp and
+// save_file_win32.cpp.
 #include "image/save_file.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <new>
 #include <random>
-#include <system_error>
 
-#include "image/os_error.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "image/save_file_os.h"
 
 namespace vantri {
 
+namespace detail {
+
 namespace {
-
-namespace fs = std::filesystem;
-
-SaveOutcome Failure(std::string reason) {
-    return SaveOutcome{false, std::move(reason)};
-}
 
 constexpr std::string_view kTemporaryPrefix = ".vantri-save-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
 
-// A name no other save picks: random, with a counter and the clock mixed in
-// for platforms whose random_device is weak.  Short and fixed in form, so it
-// fits in any folder whatever the length of the target's own name, and a
-// leftover from a crash says what it is.
+}  // namespace
+
+// Random, with a counter and the clock mixed in for platforms whose
+// random_device is weak.
 std::string TemporaryName() {
     static std::atomic<std::uint64_t> counter{0};
     std::random_device device;
@@ -54,7 +40,6 @@ std::string TemporaryName() {
     return name;
 }
 
-// A name TemporaryName() gives (16 hex digits between prefix and suffix).
 bool IsTemporaryName(std::string_view name) {
     if (name.size() != kTemporaryPrefix.size() + 16 + kTemporarySuffix.size() ||
         name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
@@ -66,421 +51,22 @@ bool IsTemporaryName(std::string_view name) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-fs::path FolderOf(const fs::path& file) {
-    fs::path folder = file.parent_path();
-    return folder.empty() ? fs::path(".") : folder;
+std::filesystem::path FolderOf(const std::filesystem::path& file) {
+    std::filesystem::path folder = file.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-// Attempts at a fresh temporary name before giving up; a clash is already
-// next to impossible.
-constexpr int kNameAttempts = 16;
-
-#ifndef _WIN32
-
-// Follows symbolic links at the end of the path, so saving through a link
-// writes the file the link names and the link stays a link.  A link to
-// nothing leads to the file it names, which the save creates.
-bool ResolveLinks(fs::path& file, std::string& reason) {
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(file, ec))) {
-            return true;
-        }
-        const fs::path next = fs::read_symlink(file, ec);
-        if (ec) {
-            reason = detail::ErrnoReason(ec.value());
-            return false;
-        }
-        file = next.is_absolute() ? next : file.parent_path() / next;
-    }
-    reason = detail::ErrnoReason(ELOOP);
-    return false;
-}
-
-int LockExclusive(int fd) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
-}
-
-// Removes the temporary files in `folder` whose save was killed.  A writer
-// holds an exclusive lock on its temporary file from before it has a name
-// until it is renamed, so a named one whose lock can be taken has no writer
-// any more.  Best effort: what cannot be opened or locked is left alone.
-void RemoveAbandoned(const fs::path& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path file = it->path();
-        if (!IsTemporaryName(file.filename().string())) {
-            continue;
-        }
-        const int fd =
-            ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        struct stat held {};
-        struct stat named {};
-        // Still the same file under that name once locked: not renamed into
-        // place by a writer that finished meanwhile.
-        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(file.c_str(), &named) == 0 &&
-            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-            ::unlink(file.c_str());
-        }
-        ::close(fd);
-    }
-}
-
-// The temporary file while it is being filled: locked for as long as it is
-// open, owner-only, and closed and removed unless the save went through.
-class TemporaryFile {
-  public:
-    TemporaryFile() = default;
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());  // while still locked, so no one else removes it
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    // Creates the file in `folder`, without a name where the file system
-    // allows and `unnamed` is set.  Returns 0 or an errno.
-    int Create(const fs::path& folder, bool unnamed) {
-        folder_ = folder;
-#ifdef O_TMPFILE
-        if (unnamed) {
-            fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-            if (fd_ >= 0) {
-                return LockExclusive(fd_);
-            }
-            // Kernels and file systems without O_TMPFILE answer with these.
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-                return errno;
-            }
-        }
-#else
-        static_cast<void>(unnamed);
-#endif
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder_ / TemporaryName();
-            fd_ =
-                ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
-            if (fd_ < 0) {
-                if (errno != EEXIST) {
-                    return errno;
-                }
-                continue;
-            }
-            struct stat info {};
-            if (const int err = LockExclusive(fd_); err != 0) {
-                ::unlink(candidate.c_str());
-                return err;
-            }
-            if (::fstat(fd_, &info) == 0 && info.st_nlink > 0) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            // Another save took it for abandoned before the lock was ours.
-            ::close(fd_);
-            fd_ = -1;
-        }
-        return EEXIST;
-    }
-
-    // Gives an unnamed file its temporary name.  Returns 0 or an errno.
-    int Name() {
-        if (!path_.empty()) {
-            return 0;
-        }
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder_ / TemporaryName();
-            // Through /proc for anyone; without /proc only a privileged
-            // process may link a descriptor.
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
-                    0 ||
-                (errno == ENOENT &&
-                 ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0)) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            if (errno != EEXIST) {
-                return errno;
-            }
-        }
-        return EEXIST;
-    }
-
-    int fd() const {
-        return fd_;
-    }
-    bool named() const {
-        return !path_.empty();
-    }
-    const fs::path& path() const {
-        return path_;
-    }
-
-    // After the rename: the name now belongs to the target.  The file stays
-    // open, and so locked, until then.
-    void Keep() {
-        path_.clear();
-    }
-
-  private:
-    fs::path folder_;
-    int fd_ = -1;
-    fs::path path_;
-};
-
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
-// Makes the rename itself durable.  Best effort: some file systems refuse to
-// sync a folder, and the new file is in place either way.
-void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-void Notify(const SaveProbe& probe, SaveStep step) {
-    if (probe) {
-        probe(step);
-    }
-}
-
-// A save through an unnamed temporary file (when `unnamed`) or a named one.
-// `retry` is set when an unnamed file could not be given a name, so the
-// caller may try again with a named one.
-SaveOutcome SaveVia(bool unnamed, const fs::path& target, const struct stat* old,
-                    std::string_view bytes, const SaveProbe& probe, bool& retry) {
-    const fs::path folder = FolderOf(target);
-    TemporaryFile temp;
-    if (const int err = temp.Create(folder, unnamed); err != 0) {
-        return Failure(detail::ErrnoReason(err));
-    }
-    if (const int err = WriteAll(temp.fd(), bytes); err != 0) {
-        return Failure(detail::ErrnoReason(err));
-    }
-    if (::fsync(temp.fd()) != 0) {
-        return Failure(detail::ErrnoReason(errno));
-    }
-    Notify(probe, SaveStep::Written);
-    const bool wasNamed = temp.named();
-    if (const int err = temp.Name(); err != 0) {
-        retry = !wasNamed;
-        return Failure(detail::ErrnoReason(err));
-    }
-    Notify(probe, SaveStep::Named);
-    if (old != nullptr) {
-        // Given the old file's owner and mode only now, just before it
-        // replaces it.  Owner first: a change of owner may clear mode bits
-        // that fchmod then restores.  Only a privileged process may give a
-        // file away, so a refusal leaves the file ours.
-        if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
-            if (::fchown(temp.fd(), old->st_uid, old->st_gid) != 0) {
-                // keep our own owner
-            }
-        }
-        if (::fchmod(temp.fd(), old->st_mode & 07777) != 0) {
-            return Failure(detail::ErrnoReason(errno));
-        }
-    }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) {
-        return Failure(detail::ErrnoReason(errno));
-    }
-    temp.Keep();
-    SyncFolder(folder);
-    return SaveOutcome{true, {}};
-}
-
-SaveOutcome Save(const fs::path& requested, std::string_view bytes, const SaveProbe& probe) {
-    fs::path target = requested;
-    std::string reason;
-    if (!ResolveLinks(target, reason)) {
-        return Failure(reason);
-    }
-
-    struct stat old {};
-    bool replacing = false;
-    if (::stat(target.c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode)) {
-            return Failure(detail::ErrnoReason(EISDIR));
-        }
-        if (!S_ISREG(old.st_mode)) {
-            return Failure("not a regular file");  // never swap out a device or FIFO
-        }
-        // A file its owner made read-only is not replaced behind their back,
-        // even though the folder would allow the rename.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            return Failure(detail::ErrnoReason(errno));
-        }
-        replacing = true;
-    } else if (errno != ENOENT) {
-        return Failure(detail::ErrnoReason(errno));
-    }
-
-    RemoveAbandoned(FolderOf(target));
-    bool retry = false;
-    SaveOutcome outcome = SaveVia(true, target, replacing ? &old : nullptr, bytes, probe, retry);
-    if (retry) {
-        outcome = SaveVia(false, target, replacing ? &old : nullptr, bytes, probe, retry);
-    }
-    return outcome;
-}
-
-#else  // _WIN32
-
-class TemporaryFile {
-  public:
-    TemporaryFile() = default;
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        CloseQuietly();
-        if (!path_.empty()) {
-            DeleteFileW(path_.c_str());
-        }
-    }
-
-    // Creates a new file in `folder`.  Returns 0 or a Win32 error code.
-    DWORD Create(const fs::path& folder) {
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder / TemporaryName();
-            // Shared for deletion only, so the rename can go ahead while the
-            // handle stays open; any other open is refused until it closes.
-            handle_ = CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (handle_ != INVALID_HANDLE_VALUE) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            const DWORD err = GetLastError();
-            if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
-                return err;
-            }
-        }
-        return ERROR_FILE_EXISTS;
-    }
-
-    HANDLE handle() const { return handle_; }
-    const fs::path& path() const { return path_; }
-
-    void Keep() { path_.clear(); }
-
-  private:
-    void CloseQuietly() {
-        if (handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
-        }
-    }
-
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-    fs::path path_;
-};
-
-DWORD WriteAll(HANDLE h, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(h, bytes.data(), want, &written, nullptr)) {
-            return GetLastError();
-        }
-        bytes.remove_prefix(written);
-    }
-    return 0;
-}
-
-// Removes the temporary files in `folder` whose save was killed.  A writer
-// keeps its temporary file open until it is renamed, and an exclusive open
-// fails while it does, so a file that opens here has no writer any more.
-void RemoveAbandoned(const fs::path& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path file = it->path();
-        if (!IsTemporaryName(file.filename().string())) {
-            continue;
-        }
-        const HANDLE h =
-            CreateFileW(file.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);  // and so removes it
-        }
-    }
-}
-
-// The new file takes the folder's inherited permissions, as any file saved
-// on Windows does; a read-only target is refused rather than replaced.
-SaveOutcome Save(const fs::path& target, std::string_view bytes, const SaveProbe& probe) {
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            return Failure("is a directory");
-        }
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            return Failure("permission denied");
-        }
-    }
-    RemoveAbandoned(FolderOf(target));
-    TemporaryFile temp;
-    if (const DWORD err = temp.Create(FolderOf(target)); err != 0) {
-        return Failure(detail::WindowsErrorReason(err));
-    }
-    if (const DWORD err = WriteAll(temp.handle(), bytes); err != 0) {
-        return Failure(detail::WindowsErrorReason(err));
-    }
-    if (!FlushFileBuffers(temp.handle())) {
-        return Failure(detail::WindowsErrorReason(GetLastError()));
-    }
-    if (probe) {
-        probe(SaveStep::Written);
-        probe(SaveStep::Named);  // it has had its name from the start
-    }
-    if (!MoveFileExW(temp.path().c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return Failure(detail::WindowsErrorReason(GetLastError()));
-    }
-    temp.Keep();  // closed on the way out; the bytes are flushed and in place
-    return SaveOutcome{true, {}};
-}
-
-#endif
-
-}  // namespace
+}  // namespace detail
 
 SaveOutcome SaveBinFile(const std::filesystem::path& target, std::string_view bytes,
                         const SaveProbe& probe) {
     if (target.empty() || !target.has_filename()) {
-        return Failure("no file name");
+        return detail::Failure("no file name");
     }
     try {
-        return Save(target, bytes, probe);
+        return detail::SaveOnThisSystem(target, bytes, probe);
     } catch (const std::bad_alloc&) {
-        return Failure("out of memory");
+        return detail::Failure("out of memory");
     }
 }
 

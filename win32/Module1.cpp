@@ -51,7 +51,8 @@ std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t fl
 std::filesystem::path ShowSaveDialog(const std::string& filter, HWND owner,
                                      const std::filesystem::path& defaultName,
                                      const std::string& title) {
-    return RunDialog(true, filter, OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, owner, defaultName, title);
+    return RunDialog(true, filter, OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                     owner, defaultName, title);
 }
 
 }  // namespace vantri::win32

@@ -8,8 +8,9 @@
 // The filter is the classic list (pairs of text and pattern, each ended by a
 // character 0, the list ended by one more), in UTF-8.  The open dialog takes
 // the caller's OFN_* flags as they are.  The save dialog's flags are always
-// OFN_PATHMUSTEXIST | OFN_HIDEREADONLY: new and existing names, no overwrite
-// question, only in a folder that exists, no extension added.  Paths go
+// OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT: new names, and
+// existing ones once the user has said yes to replacing them, only in a
+// folder that exists, no extension added.  Paths go
 // through the wide API and a buffer for the longest path Windows allows.
 #pragma once
 

@@ -4,8 +4,10 @@
 //
 // --comport presets the Comport box (a port number or a device name);
 // otherwise every start shows the defaults.  Nothing is stored between runs.
-// The arguments are read from the wide command line, so any text reaches
-// the box whole.
+// --help and --version answer in a box.  Anything else on the command line
+// (a file dropped on the program's icon, an option it does not know) is
+// ignored and the window starts.  The arguments are read from the wide
+// command line, so any text reaches the box whole.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "image/process_hardening.h"
 #include "win32/form_window.h"
 #include "win32/message_box.h"
 #include "win32/utf16.h"
@@ -33,6 +36,7 @@ void Tell(const std::string& text, vantri::MessageIcon icon) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    vantri::HardenProcess();  // before any key buffer is read
     std::optional<std::wstring> comport;
     for (int i = 1; i < __argc; ++i) {
         const std::wstring argument = __wargv[i];
@@ -46,11 +50,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         } else if (argument == L"--version") {
             Tell("vantri-keywriter " VANTRI_VERSION, vantri::MessageIcon::None);
             return 0;
-        } else {
-            Tell("Unknown argument: " + vantri::win32::Narrow(argument) + "\n\n" + Usage,
-                 vantri::MessageIcon::Error);
-            return 2;
         }
+        // Anything else is not for us: Explorer hands over a file dropped on
+        // the icon, and a box about it would only stand in the user's way.
     }
 
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};

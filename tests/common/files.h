@@ -1,6 +1,7 @@
 // What the tests share: a fresh folder that goes with its content, a file's
-// bytes both ways, reproducible random bytes, and a bounded wait for an
-// event the test does not control (a device on another thread or process).
+// bytes both ways, a folder's names, reproducible random bytes, and a
+// bounded wait for an event the test does not control (a device on another
+// thread or process).
 #pragma once
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -43,6 +45,15 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 
 inline void WriteFile(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The names in a folder.
+inline std::set<std::string> NamesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
 }
 
 // `n` bytes, the same for the same `variant`.

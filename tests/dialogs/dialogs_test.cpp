@@ -42,8 +42,7 @@ class DialogsTest : public ::testing::Test {
 };
 
 // What the save dialog shows (title, name box, filters, no suffix added),
-// and what it gives back: the name as typed, an existing file with no
-// overwrite question (the caller decides), a long path, nothing on Cancel;
+// and what it gives back: the name as typed, a long path, nothing on Cancel;
 // a name in a folder that does not exist is refused in the dialog, which
 // stays up; a proposal whose folder has gone starts in the nearest folder
 // that exists.
@@ -61,7 +60,6 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
         {Path("gone/deeper/k.Bin"), Path("gone/k"), "k.Bin", here, true},
         {"Ram.Bin", "Ram.Bin", "Ram.Bin", "", false},
         {"Ram.Bin", Path("noext"), "Ram.Bin", "", false},
-        {"Ram.Bin", Path("old.bin"), "Ram.Bin", "", false},
         {"Ram.Bin", deep + "/" + QString(40, 'k'), "Ram.Bin", "", false},
         {"Ram.Bin", "", "Ram.Bin", "", false},  // Cancel: no name
     };
@@ -69,7 +67,7 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
         SCOPED_TRACE(c.typed.toStdString());
         QStringList seen;
         BoxSeen refusal;
-        ModalScript script;  // an overwrite question would be unexpected
+        ModalScript script;
         script.Dialog([&](QFileDialog& d) {
             seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d),
                                d.nameFilters().join('|'), d.defaultSuffix(),
@@ -92,6 +90,23 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
                                "again."}));
         }
     }
+}
+
+// An existing file's name is taken only once the user says yes to Qt's
+// question: No leaves the dialog up, Yes takes the name.
+TEST_F(DialogsTest, SaveAsksBeforeTakingAnExistingFile) {
+    BoxSeen question;
+    ModalScript script;
+    const auto chooseOld = [this](QFileDialog& d) { ModalScript::Choose(d, Path("old.bin")); };
+    script.Dialog(chooseOld)
+        .Box(&question, QMessageBox::No)
+        .Dialog(chooseOld)
+        .Box(nullptr, QMessageBox::Yes);
+    const QString chosen = ShowSaveDialog(SaveFilter, &owner_, "Ram.Bin", "Save");
+    EXPECT_EQ(script.Finish(), "");
+    EXPECT_TRUE(question.title == "Save" && question.text.contains("old.bin"))
+        << question.text.toStdString();
+    EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("old.bin")));
 }
 
 // Key files are offered whatever the case of their extension; a name that

@@ -25,15 +25,17 @@ ModalScript::~ModalScript() {
     delete timer_;
 }
 
-ModalScript& ModalScript::Box(BoxSeen* seen) {
-    steps_.push_back({"QMessageBox", [seen](QWidget* w) {
+ModalScript& ModalScript::Box(BoxSeen* seen, QMessageBox::StandardButton answer) {
+    steps_.push_back({"QMessageBox", [seen, answer](QWidget* w) {
                           auto* box = static_cast<QMessageBox*>(w);
                           if (seen != nullptr) {
                               *seen = BoxSeen{box->text(), box->windowTitle(), box->icon(),
                                               box->informativeText()};
                           }
                           const QList<QAbstractButton*> buttons = box->buttons();
-                          if (buttons.size() == 1) {
+                          if (box->button(answer) != nullptr) {
+                              box->button(answer)->click();
+                          } else if (buttons.size() == 1) {
                               buttons.front()->click();
                           } else {
                               box->reject();

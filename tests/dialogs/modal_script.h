@@ -40,8 +40,10 @@ class ModalScript : public QObject {
     ModalScript();  // polls from the next event processing on
     ~ModalScript() override;
 
-    // A message box: recorded in `seen` (if given), then its button pressed.
-    ModalScript& Box(BoxSeen* seen = nullptr);
+    // A message box: recorded in `seen` (if given), then its button pressed,
+    // or for a box that asks (Yes and No), `answer`.
+    ModalScript& Box(BoxSeen* seen = nullptr,
+                     QMessageBox::StandardButton answer = QMessageBox::NoButton);
     // A file dialog handled by `act` (see Choose and Cancel).
     ModalScript& Dialog(std::function<void(QFileDialog&)> act);
 

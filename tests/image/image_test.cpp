@@ -137,14 +137,6 @@ TEST(LoadBinFile, WhatItTakesAndWhatItRefuses) {
 }
 
 #ifndef _WIN32
-Names NamesIn(const fs::path& folder) {
-    Names names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
 mode_t ModeOf(const fs::path& file) {
     struct stat info {};
     EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;

@@ -1,0 +1,44 @@
+// What the two halves of the key file save share: the temporary files'
+// names, the folder a file is saved in, and the entry point each system's
+// half provides.  Private to the image module.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "image/save_file.h"
+
+namespace vantri::detail {
+
+inline SaveOutcome Failure(std::string reason) {
+    return SaveOutcome{false, std::move(reason)};
+}
+
+// A fresh name ".vantri-save-<16 hex digits>.tmp": short and fixed in form,
+// so it fits in any folder whatever the length of the target's own name,
+// and a leftover from a crash says what it is.
+std::string TemporaryName();
+
+// Whether `name` is one TemporaryName() gives.
+bool IsTemporaryName(std::string_view name);
+
+// The folder `file` is in; "." for a bare name.
+std::filesystem::path FolderOf(const std::filesystem::path& file);
+
+// Attempts at a fresh temporary name before giving up; a clash is already
+// next to impossible.
+inline constexpr int kNameAttempts = 16;
+
+inline void Notify(const SaveProbe& probe, SaveStep step) {
+    if (probe) {
+        probe(step);
+    }
+}
+
+// The save itself, one per system (save_file_posix.cpp, save_file_win32.cpp).
+// `target` is not empty and has a file name.
+SaveOutcome SaveOnThisSystem(const std::filesystem::path& target, std::string_view bytes,
+                             const SaveProbe& probe);
+
+}  // namespace vantri::detail
