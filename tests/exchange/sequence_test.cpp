@@ -142,6 +142,8 @@ TEST_F(Sequence, WritesAfterACutExchange) {
     const WriteOutcome abandoned = WriteKeyBuffer(first, 16, 0, cut);
     EXPECT_EQ(abandoned.status, ExchangeStatus::Cancelled);
     EXPECT_TRUE(abandoned.requestSent);
+    // On the wire before the port closes (the close drops what is still queued).
+    ASSERT_TRUE(Eventually([&] { return device_->ReceivedBytes().size() >= 1 + 320; }));
     ASSERT_NO_FATAL_FAILURE(Reopen());
     EXPECT_EQ(WriteKeyBuffer(second, 16, 0, {}).status, ExchangeStatus::Done);
     ASSERT_NO_FATAL_FAILURE(Reopen(StoreAnswerTimeoutMs));
