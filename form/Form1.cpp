@@ -55,7 +55,11 @@ void Form1::Form_Unload(std::int16_t& Cancel) {
         // the answer end.  Then the window closes.
         Cancel = True16;
         closeWhenDone_ = true;
-        stopReading_ = answerPending_;
+        if (answerPending_) {
+            // Nothing of this Read will be saved: a box it shows goes down.
+            stopReading_ = true;
+            view_.DismissModals();
+        }
         return;
     }
     CloseComPort();
