@@ -144,7 +144,7 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
                    "stop at once).");
             ExchangeHooks rest;
             rest.cancelled = [] { return InterruptCount() >= 2; };
-            if (LetAnswerEnd(rest) != ExchangeStatus::Done) {
+            if (LetAnswerEnd(rest, outcome) != ExchangeStatus::Done) {
                 text +=
                     " The device may still be sending its answer: give it a moment before "
                     "the next command.";

@@ -42,7 +42,7 @@ void Form1::Command4_Click() {
         // (still "pending", so a second close is put off too).
         ExchangeHooks rest;
         rest.processEvents = [this] { view_.ProcessEvents(); };
-        LetAnswerEnd(rest);
+        LetAnswerEnd(rest, outcome);
         EndOperation(FormButton::Write);
         return;
     }

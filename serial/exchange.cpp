@@ -146,7 +146,8 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
             // An answer that stopped half-way may still resume: let it end
             // here, not in the next read.
             if (!outcome.response.empty()) {
-                switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs)) {
+                switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs,
+                                       ResponseLength - outcome.response.size())) {
                     case QuietLine::Cancelled:
                         outcome.status = ExchangeStatus::Cancelled;
                         return outcome;
@@ -203,9 +204,11 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     return outcome;
 }
 
-ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks) {
+ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut) {
     std::uint32_t error = 0;
-    switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs)) {
+    const std::size_t owed =
+        ResponseLength - std::min<std::size_t>(cut.response.size(), ResponseLength);
+    switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed)) {
         case QuietLine::Quiet:
         case QuietLine::HexArrived:
             return ExchangeStatus::Done;

@@ -122,13 +122,14 @@ struct ReadOutcome {
 // The port must be open (OpenExchangePort).
 ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks);
 
-// After a read stopped before its answer ended (cancelled): waits until the
-// device has sent the rest, which it may resume after a pause of up to
-// ResumeWaitMs, and discards it, so that it cannot run into the next read.
+// After a read stopped before its answer ended (`cut`, cancelled): waits
+// until the device has sent the rest of its 8192 characters, which it may
+// resume after a pause of up to ResumeWaitMs, and discards it, so that it
+// cannot run into the next read.
 // Done when the line is quiet; NotQuiet when the device still sends after
 // QuietLineLimitMs; Cancelled when the hooks say stop; DeviceLost when the
 // line failed.  The port must be open.
-ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks);
+ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut);
 
 struct WriteOutcome {
     ExchangeStatus status = ExchangeStatus::Done;

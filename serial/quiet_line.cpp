@@ -26,11 +26,14 @@ bool HasHexDigit(const std::string& bytes) {
 }  // namespace
 
 QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
-                         std::uint32_t silenceFirstMs) {
+                         std::uint32_t pauseMs, std::size_t owed) {
     error = 0;
     const auto start = Clock::now();
     auto lastArrival = start;
-    auto silence = std::chrono::milliseconds(silenceFirstMs);
+    std::size_t arrived = 0;
+    const auto silence = [&] {
+        return std::chrono::milliseconds(arrived < owed ? pauseMs : QuietLineMs);
+    };
     for (;;) {
         const std::int16_t waiting = InQueueCount(&error);
         if (error != 0) {
@@ -47,9 +50,9 @@ QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32
             }
             if (!got.empty()) {
                 lastArrival = now;
-                silence = std::chrono::milliseconds(QuietLineMs);
+                arrived += got.size();
             }
-        } else if (now - lastArrival >= silence) {
+        } else if (now - lastArrival >= silence()) {
             return QuietLine::Quiet;
         }
         if (now - start >= std::chrono::milliseconds(QuietLineLimitMs)) {

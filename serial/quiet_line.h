@@ -16,6 +16,7 @@
 // stops at once, without another port call, when the cancel check says so.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vantri {
@@ -47,9 +48,10 @@ enum class QuietLine {
 };
 
 // The port must be open.  `stopAtHex`: return HexArrived at the first hex
-// digit instead of discarding it.  `silenceFirstMs`: the silence that counts
-// as quiet before anything has arrived (then QuietLineMs after each arrival).
+// digit instead of discarding it.  `pauseMs` and `owed`: until `owed` bytes
+// have arrived (the rest of an answer that stopped half-way), a silence
+// counts as quiet only once it has lasted `pauseMs`; after that, QuietLineMs.
 QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
-                         std::uint32_t silenceFirstMs = QuietLineMs);
+                         std::uint32_t pauseMs = QuietLineMs, std::size_t owed = 0);
 
 }  // namespace vantri

@@ -77,21 +77,24 @@ TEST_F(Sequence, AReadCutAnywhereThenARead) {
     }
 }
 
-// A read cut while the device pauses in its answer: the device resumes
-// later, and at the same place in every answer, so the next read would end
-// exactly at the next pause with the rest of the old answer in front.  Let
-// the cut answer end, and the next read is right.
+// A read cut in an answer that pauses: the device resumes later, and at the
+// same place in every answer, so a read at once would end exactly at the
+// next pause with the rest of the old answer in front.  Let the cut answer
+// end (all of its 8192 characters, the pause included), and the next read
+// is right.
 TEST_F(Sequence, AReadCutInAPauseIsLetEndBeforeTheNext) {
     ASSERT_NO_FATAL_FAILURE(Start("stall:4000:1500"));
     const std::string buffer = device_->Buffer();
     int reads = 0;
     ExchangeHooks cut;
     cut.afterRead = [&](int k) { reads = k; };
-    cut.cancelled = [&] { return reads >= 2000; };  // the device pauses after read 2000
+    // Cut while the first half is still on the line: the rest of it comes
+    // before the pause, then nothing for 1.5 s, then the second half.
+    cut.cancelled = [&] { return reads >= 1000; };
     const ReadOutcome first = ReadKeyBuffer(cut);
     EXPECT_EQ(first.status, ExchangeStatus::Cancelled);
     EXPECT_TRUE(first.requestSent);
-    EXPECT_EQ(LetAnswerEnd({}), ExchangeStatus::Done);
+    EXPECT_EQ(LetAnswerEnd({}, first), ExchangeStatus::Done);
     ASSERT_NO_FATAL_FAILURE(Reopen());
     const ReadOutcome next = ReadKeyBuffer({});
     EXPECT_EQ(next.status, ExchangeStatus::Done);
