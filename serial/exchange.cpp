@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 #include "image/hexfileHandle.h"
 #include "serial/call_trace.h"
@@ -26,6 +27,24 @@ bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
         hooks.processEvents();
     }
     return hooks.cancelled && hooks.cancelled();
+}
+
+// What a wait for a quiet line means for an exchange: nullopt to go on,
+// else how it ends (DeviceLost: the line failed).
+std::optional<ExchangeStatus> AfterQuietWait(QuietLine result) {
+    switch (result) {
+        case QuietLine::Quiet:
+            return std::nullopt;
+        case QuietLine::HexArrived:
+            return ExchangeStatus::Overlong;
+        case QuietLine::NotQuiet:
+            return ExchangeStatus::NotQuiet;
+        case QuietLine::Cancelled:
+            return ExchangeStatus::Cancelled;
+        case QuietLine::Failed:
+            break;
+    }
+    return ExchangeStatus::DeviceLost;
 }
 
 // Pauses `ms`, or less if the cancel check says stop meanwhile (true).
@@ -108,18 +127,18 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         }
         return outcome;
     };
-    switch (AwaitQuietLine(hooks, false, error)) {
-        case QuietLine::Quiet:
-        case QuietLine::HexArrived:
-            break;
-        case QuietLine::NotQuiet:
-            outcome.status = ExchangeStatus::NotQuiet;
-            return outcome;
-        case QuietLine::Cancelled:
-            outcome.status = ExchangeStatus::Cancelled;
-            return outcome;
-        case QuietLine::Failed:
-            return failed(error);
+    // True to go on; else the outcome says how the read ended.
+    const auto quietThen = [&](bool stopAtHex) {
+        const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, stopAtHex, error));
+        if (stopped == ExchangeStatus::DeviceLost) {
+            failed(error);
+        } else if (stopped) {
+            outcome.status = *stopped;
+        }
+        return !stopped;
+    };
+    if (!quietThen(false)) {
+        return outcome;
     }
 
     if (!SendByte(static_cast<char>(ReadRequest), error)) {
@@ -184,20 +203,8 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     // answer came first) or the device answered twice, and either way the
     // 8192 characters are not the buffer in order.  Anything else after it,
     // such as a line end, is the device's business.
-    switch (AwaitQuietLine(hooks, true, error)) {
-        case QuietLine::Quiet:
-            break;
-        case QuietLine::HexArrived:
-            outcome.status = ExchangeStatus::Overlong;
-            return outcome;
-        case QuietLine::NotQuiet:
-            outcome.status = ExchangeStatus::NotQuiet;
-            return outcome;
-        case QuietLine::Cancelled:
-            outcome.status = ExchangeStatus::Cancelled;
-            return outcome;
-        case QuietLine::Failed:
-            return failed(error);
+    if (!quietThen(true)) {
+        return outcome;
     }
     outcome.keyBuffer = HexToBin(outcome.response);
     outcome.status = ExchangeStatus::Done;
@@ -208,18 +215,8 @@ ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut) 
     std::uint32_t error = 0;
     const std::size_t owed =
         ResponseLength - std::min<std::size_t>(cut.response.size(), ResponseLength);
-    switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed)) {
-        case QuietLine::Quiet:
-        case QuietLine::HexArrived:
-            return ExchangeStatus::Done;
-        case QuietLine::NotQuiet:
-            return ExchangeStatus::NotQuiet;
-        case QuietLine::Cancelled:
-            return ExchangeStatus::Cancelled;
-        case QuietLine::Failed:
-            break;
-    }
-    return ExchangeStatus::DeviceLost;
+    return AfterQuietWait(AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed))
+        .value_or(ExchangeStatus::Done);
 }
 
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
@@ -252,16 +249,8 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     // A device still answering an earlier request would take 0x06 only once
     // it is done, and whatever it sent meanwhile would fill its input for
     // nothing; ask only on a quiet line.
-    switch (AwaitQuietLine(hooks, false, error)) {
-        case QuietLine::Quiet:
-        case QuietLine::HexArrived:
-            break;
-        case QuietLine::NotQuiet:
-            return status(ExchangeStatus::NotQuiet);
-        case QuietLine::Cancelled:
-            return status(ExchangeStatus::Cancelled);
-        case QuietLine::Failed:
-            return stop(0);
+    if (const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, false, error))) {
+        return *stopped == ExchangeStatus::DeviceLost ? stop(0) : status(*stopped);
     }
 
     // A pause is quiet time on the wire for the device to store what it got,
