@@ -661,10 +661,15 @@ bool Close(Handle h) {
     // The exclusive flag belongs to the tty, not to this descriptor; on a
     // pty it would outlive the close and keep later users out.
     ::ioctl(*fd, TIOCNXCL);
-    // Output still queued here is stuck (every exchange drains its own), for
-    // instance behind hardware flow control the port was left with: the
-    // driver would hold the close for its closing wait, 30 s on a UART.
-    ::tcflush(*fd, TCOFLUSH);
+    // Output still queued in the driver here is stuck (every exchange drains
+    // its own), for instance behind hardware flow control the port was left
+    // with: the driver would hold the close for its closing wait, 30 s on a
+    // UART.  Only then is it dropped: on a pty the "queue" is what the other
+    // end has not read yet, and those bytes are on their way, not stuck.
+    int queued = 0;
+    if (::ioctl(*fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        ::tcflush(*fd, TCOFLUSH);
+    }
     // Linux frees the descriptor even when close reports EINTR.
     if (::close(*fd) != 0 && errno != EINTR) {
         return Fail(errno);
