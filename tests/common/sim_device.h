@@ -6,20 +6,17 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/devsim.h"
 
 namespace vantri {
 
-// The simulator serving `buffer` (empty: its own) with `fault` (empty:
-// none, else as ParseFault reads it), pacing its answers at `lineRate`
-// (0: as fast as it goes).  nullptr with `error` set when it cannot start.
-inline std::unique_ptr<sim::Simulator> StartSimDevice(std::string_view fault, std::string buffer,
-                                                      std::uint32_t lineRate, std::string& error) {
-    sim::Options options;
-    options.buffer = std::move(buffer);
-    options.lineRate = lineRate;
-    if (!fault.empty()) {
+// The simulator with `options` and `faults` (each as ParseFault reads it).
+// nullptr with `error` set when it cannot start.
+inline std::unique_ptr<sim::Simulator> StartSimDevice(const std::vector<std::string>& faults,
+                                                      sim::Options options, std::string& error) {
+    for (const std::string& fault : faults) {
         const auto parsed = sim::ParseFault(fault, error);
         if (!parsed) {
             return nullptr;
@@ -27,6 +24,18 @@ inline std::unique_ptr<sim::Simulator> StartSimDevice(std::string_view fault, st
         options.faults.push_back(*parsed);
     }
     return sim::Simulator::Start(options, error);
+}
+
+// The simulator serving `buffer` (empty: its own) with `fault` (empty:
+// none), pacing its answers at `lineRate` (0: as fast as it goes).
+inline std::unique_ptr<sim::Simulator> StartSimDevice(std::string_view fault, std::string buffer,
+                                                      std::uint32_t lineRate, std::string& error) {
+    sim::Options options;
+    options.buffer = std::move(buffer);
+    options.lineRate = lineRate;
+    return StartSimDevice(
+        fault.empty() ? std::vector<std::string>{} : std::vector<std::string>{std::string(fault)},
+        options, error);
 }
 
 }  // namespace vantri

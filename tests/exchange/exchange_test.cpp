@@ -2,7 +2,6 @@
 // pseudo-terminal, through the real serial link.  The simulator's faults
 // are tested here, through what the exchanges see of them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +21,7 @@
 #include "serial/zrkCommModule.h"
 #include "sim/devsim.h"
 #include "tests/common/files.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
 namespace {
@@ -68,12 +68,9 @@ class Exchange : public ::testing::Test {
     // Starts the device (with `fault`, when given) and opens the port on it.
     void StartDevice(std::string_view fault = {}, sim::Options options = {}) {
         std::string error;
-        if (!fault.empty()) {
-            const auto parsed = sim::ParseFault(fault, error);
-            ASSERT_TRUE(parsed.has_value()) << error;
-            options.faults.push_back(*parsed);
-        }
-        device_ = sim::Simulator::Start(options, error);
+        device_ = StartSimDevice(fault.empty() ? std::vector<std::string>{}
+                                               : std::vector<std::string>{std::string(fault)},
+                                 options, error);
         ASSERT_NE(device_, nullptr) << error;
         ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
     }
@@ -216,12 +213,9 @@ TEST_F(Exchange, AWriteLostAtItsLastBytesIsNeverDone) {
 // closed port would fail and be reported).  The device drops the write left
 // half-way, so the next read is answered.
 TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
-    // Its own name: the suite may run twice at once.
-    const std::string logFile =
-        ::testing::TempDir() + "exchange-cancel-" + std::to_string(::getpid()) + ".log";
-    std::filesystem::remove(logFile);
+    const test::TempDir dir;
     sim::Options options;
-    options.logFile = logFile;
+    options.logFile = dir / "device.log";
     StartDevice({}, options);
     Log log;
     int blocks = 0;
@@ -251,13 +245,13 @@ TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
     EXPECT_EQ(write.blocks, 10);
     EXPECT_EQ(blocks, 10);
 
-    ASSERT_TRUE(Eventually(
-        [&] { return test::ReadFile(logFile).find("write abandoned") != std::string::npos; }));
+    ASSERT_TRUE(Eventually([&] {
+        return test::ReadFile(options.logFile).find("write abandoned") != std::string::npos;
+    }));
     ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
     const ReadOutcome after = ReadKeyBuffer({});
     EXPECT_EQ(after.status, ExchangeStatus::Done);
     EXPECT_EQ(after.keyBuffer, sim::DefaultBuffer());
-    std::filesystem::remove(logFile);
 }
 
 // A pause held far past its Delay (a window whose events did not come back)

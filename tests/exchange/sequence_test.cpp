@@ -14,6 +14,7 @@
 #include "serial/zrkCommModule.h"
 #include "sim/devsim.h"
 #include "tests/common/files.h"
+#include "tests/common/sim_device.h"
 
 namespace vantri {
 namespace {
@@ -26,16 +27,8 @@ constexpr std::uint32_t LineRate = 115200;  // an answer takes 0.71 s, as on a r
 class Sequence : public ::testing::Test {
   protected:
     void Start(std::string_view fault = {}) {
-        sim::Options options;
-        options.buffer = RandomBytes(KeyBufferSize, 40);
-        options.lineRate = LineRate;
         std::string error;
-        if (!fault.empty()) {
-            const auto parsed = sim::ParseFault(fault, error);
-            ASSERT_TRUE(parsed.has_value()) << error;
-            options.faults.push_back(*parsed);
-        }
-        device_ = sim::Simulator::Start(options, error);
+        device_ = StartSimDevice(fault, RandomBytes(KeyBufferSize, 40), LineRate, error);
         ASSERT_NE(device_, nullptr) << error;
         Reopen();
     }

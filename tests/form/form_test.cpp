@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "form/Form1.h"
@@ -157,14 +158,7 @@ class FormTest : public ::testing::Test {
     ScriptedView::Answer Choosing(const std::string& name) const {
         return [path = Path(name)] { return path; };
     }
-    Log FilesInFolder() const {
-        Log names;
-        for (const auto& entry : fs::directory_iterator(folder_.path)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::set<std::string> FilesInFolder() const { return test::NamesIn(folder_.path); }
     // What the device received, once it has `atLeast` bytes (the simulator
     // reads the line on its own thread) or 20 s have passed.
     std::string Received(std::size_t atLeast = 0) const {
@@ -356,7 +350,7 @@ TEST_F(FormTest, ClosingDuringAReadsAnswerLetsItEndFirst) {
     EXPECT_EQ(Log(view_.log.end() - 2, view_.log.end()), (Log{"Write on", "closed"}));
     EXPECT_NE(std::find(view_.log.begin(), view_.log.end(), "close put off"), view_.log.end());
     EXPECT_TRUE(view_.boxes.empty());
-    EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
+    EXPECT_EQ(FilesInFolder(), std::set<std::string>{"key.bin"});
     ExpectIdle();
 
     view_.answers = {Choosing("again.bin")};
@@ -411,7 +405,7 @@ TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestStopsAtOnce) {
         EXPECT_EQ(Log(view_.log.end() - c.endLog.size(), view_.log.end()), c.endLog);
         EXPECT_TRUE(view_.boxes.empty());
         EXPECT_EQ(device_->WritesCompleted(), 0);
-        EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
+        EXPECT_EQ(FilesInFolder(), std::set<std::string>{"key.bin"});
         view_.form.KeyFileName.clear();  // the closed window no longer shows it
         ExpectIdle();
     }
@@ -487,7 +481,7 @@ TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) 
     view_.answers = {[] { return fs::path(); }};
     view_.Click(FormButton::Read);
     EXPECT_EQ(view_.caption, ReadProgress().back());
-    EXPECT_EQ(FilesInFolder(), (Log{"a.Bin", "key.bin"}));
+    EXPECT_EQ(FilesInFolder(), (std::set<std::string>{"a.Bin", "key.bin"}));
     ExpectIdle();
 }
 
@@ -511,7 +505,7 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
     view_.answers = {Choosing("k"), [] { return fs::path(); }};
     view_.Click(FormButton::Read);  // given up: nothing claimed
     EXPECT_EQ(view_.boxes.size(), 2u);
-    EXPECT_EQ(FilesInFolder(), (Log{"k.Bin", "k2.Bin", "key.bin"}));
+    EXPECT_EQ(FilesInFolder(), (std::set<std::string>{"k.Bin", "k2.Bin", "key.bin"}));
     EXPECT_EQ(view_.caption, WindowCaption);
     ExpectIdle();
 }
@@ -588,7 +582,7 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
             }
         }
         EXPECT_EQ(boxes, c.boxes);
-        EXPECT_EQ(FilesInFolder(), Log{"key.bin"});
+        EXPECT_EQ(FilesInFolder(), std::set<std::string>{"key.bin"});
         EXPECT_EQ(device_->WritesCompleted(), 0);
         EXPECT_EQ(view_.caption, WindowCaption);
         ExpectIdle();

@@ -12,7 +12,6 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -115,16 +114,14 @@ TEST_F(Link, WhatCannotBeOpenedGivesOne) {
     for (std::int16_t number : {0, -1, -32768}) {
         EXPECT_EQ(OpenComPort(number, 115200, 0, 0, 100, MaxDword, 200, 1, 1000), 1) << number;
     }
-    const auto dir = std::filesystem::temp_directory_path();
-    const auto file = dir / ("vantri-link-test-" + std::to_string(::getpid()));
-    std::ofstream(file) << "not a port";
-    for (const auto& device : {file.string(), dir.string(), std::string("/dev/null"),
+    const test::TempDir dir;
+    test::WriteFile(dir / "file", "not a port");
+    for (const auto& device : {(dir / "file").string(), dir.path.string(), std::string("/dev/null"),
                                std::string("/dev/vantri-no-such-port")}) {
         EXPECT_EQ(Open(device), 1) << device;
         EXPECT_EQ(ComHandle, port::InvalidHandle);
     }
     EXPECT_TRUE(port::IsNoSuchDeviceError(port::LastError())) << port::LastError();
-    std::filesystem::remove(file);
 }
 
 TEST_F(Link, HoldsThePortExclusivelyUntilClosed) {
