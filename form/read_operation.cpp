@@ -1,4 +1,7 @@
 // Read: fetch the device's key buffer and save it in a file the user names.
+#include <filesystem>
+#include <system_error>
+
 #include "form/Form1.h"
 #include "form/captions.h"
 #include "form/messages.h"
@@ -7,6 +10,23 @@
 #include "serial/settings.h"
 
 namespace vantri {
+namespace {
+
+// The name to offer again after a failed save: the same name, in the
+// nearest folder that still exists.  A dialog asked to start in a folder
+// that is gone may not open at all, and its "" would read as the user's
+// Cancel, dropping the key buffer nobody gave up.
+std::filesystem::path ProposalAfterFailure(const std::filesystem::path& failed) {
+    std::filesystem::path folder = failed.parent_path();
+    std::error_code ec;
+    while (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        const std::filesystem::path parent = folder.parent_path();
+        folder = parent == folder ? std::filesystem::path() : parent;
+    }
+    return folder / failed.filename();
+}
+
+}  // namespace
 
 void Form1::Command4_Click() {
     if (comopened != False16) {
@@ -90,6 +110,7 @@ Form1::SaveResult Form1::SaveKeyBuffer(const std::string& keyBuffer) {
         }
         // The key buffer exists only here now: say why, and ask again.
         view_.ShowMessage(SaveFailedMessage(KeyFileName, outcome.reason));
+        KeyFileName = ProposalAfterFailure(KeyFileName);
         if (closing_) {
             return SaveResult::Discarded;
         }

@@ -51,8 +51,15 @@ std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t fl
 std::filesystem::path ShowSaveDialog(const std::string& filter, HWND owner,
                                      const std::filesystem::path& defaultName,
                                      const std::string& title) {
-    return RunDialog(true, filter, OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                     owner, defaultName, title);
+    constexpr DWORD flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    std::filesystem::path chosen = RunDialog(true, filter, flags, owner, defaultName, title);
+    // A dialog the system could not show (a name it refuses) gives "" as a
+    // Cancel does; only the user's Cancel may drop the key buffer, so it is
+    // shown again with the name alone.
+    if (chosen.empty() && CommDlgExtendedError() != 0 && defaultName.has_parent_path()) {
+        chosen = RunDialog(true, filter, flags, owner, defaultName.filename(), title);
+    }
+    return chosen;
 }
 
 }  // namespace vantri::win32

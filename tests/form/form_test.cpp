@@ -502,9 +502,21 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
     EXPECT_TRUE(Contents("k2.Bin") == device_->Buffer());
     EXPECT_EQ(view_.caption, ReadDoneCaption);
 
+    // A folder that goes away after it was chosen: the save fails, and the
+    // name is offered again in the nearest folder that still exists.
+    view_.answers = {[&] {
+                         fs::create_directories(Path("gone/deeper"));
+                         fs::remove_all(Path("gone"));
+                         return Path("gone/deeper/k");
+                     },
+                     [] { return fs::path(); }};
+    view_.Click(FormButton::Read);
+    ASSERT_EQ(view_.dialogs.size(), 4u);
+    EXPECT_EQ(view_.dialogs[3], "Save Keybuffer To Bin file|" + Path("k.Bin").string());
+
     view_.answers = {Choosing("k"), [] { return fs::path(); }};
     view_.Click(FormButton::Read);  // given up: nothing claimed
-    EXPECT_EQ(view_.boxes.size(), 2u);
+    EXPECT_EQ(view_.boxes.size(), 3u);
     EXPECT_EQ(FilesInFolder(), (std::set<std::string>{"k.Bin", "k2.Bin", "key.bin"}));
     EXPECT_EQ(view_.caption, WindowCaption);
     ExpectIdle();
