@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     long last = first;
     for (int cycle = 1; result == 0 && cycle <= cycles; ++cycle) {
         const vantri::ReadOutcome read = vantri::ReadKeyBuffer({});
-        std::string next = read.keyBuffer;
+        vantri::KeyBytes next = read.keyBuffer;
         for (char& b : next) {
             b = static_cast<char>(b + cycle);
         }

@@ -87,7 +87,7 @@ std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) 
 }
 
 // Loads a key buffer file; it must hold exactly KeyBufferSize bytes.
-std::optional<Failure> LoadKeyFile(const std::string& name, std::string& bytes) {
+std::optional<Failure> LoadKeyFile(const std::string& name, KeyBytes& bytes) {
     ByteImage image;
     // Just over the size needed: a huge file is refused from its size alone.
     const LoadOutcome loaded = LoadBinFile(image, PathFromUtf8(name), KeyBufferSize + 1);
@@ -228,7 +228,7 @@ bool StdoutIsTerminal() {
 // The device's buffer against the expected one: nullopt when identical,
 // else the differences as verify reports them.
 std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
-                               const std::string& expected, const std::string& actual) {
+                               std::string_view expected, std::string_view actual) {
     int differing = 0;
     std::size_t first = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -242,11 +242,9 @@ std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
     if (differing == 0) {
         return std::nullopt;
     }
-    char detail[96];
-    std::snprintf(detail, sizeof detail,
-                  "the first at offset %zu (0x%04zX): file 0x%02X, device 0x%02X", first, first,
-                  static_cast<unsigned char>(expected[first]),
-                  static_cast<unsigned char>(actual[first]));
+    // Where, never what: the bytes themselves are keys.
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "the first at offset %zu (0x%04zX)", first, first);
     return Failure{ExitDifferences, "the device on " + PortLabel(port) + " differs from " + file +
                                         " in " + std::to_string(differing) + " of " +
                                         std::to_string(KeyBufferSize) + " bytes, " + detail + "."};
@@ -322,7 +320,7 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     }
     // The file is checked before the port is opened: a wrong file must not
     // cost a device round trip, and the device gets nothing from it.
-    std::string keyBuffer;
+    KeyBytes keyBuffer;
     if (const auto failure = LoadKeyFile(inv.file, keyBuffer)) {
         return failure;
     }
@@ -402,7 +400,7 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
         return Failure{ExitUsage, error};
     }
     summary.port = PortLabel(*port);
-    std::string expected;
+    KeyBytes expected;
     if (const auto failure = LoadKeyFile(inv.file, expected)) {
         return failure;
     }

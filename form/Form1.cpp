@@ -35,7 +35,7 @@ std::string DefaultSettingText(FormSetting setting) {
 
 Form1::Form1(FormView& view) : view_(view) {}
 
-std::string Form1::hextobin(std::string_view inp) const {
+KeyBytes Form1::hextobin(std::string_view inp) const {
     return HexToBin(inp);
 }
 

@@ -66,7 +66,7 @@ class Form1 {
     ByteImage KeyImage;                 // the file the last Write loaded
 
     // Hex text to a byte string, one char per byte (see vantri::HexToBin).
-    std::string hextobin(std::string_view inp) const;
+    KeyBytes hextobin(std::string_view inp) const;
 
     // Start-up: gives the view the list items of the three boxes
     // (Comport 1..9 and this machine's ports, Blocksize 1..32, Delay 1..25).
@@ -108,7 +108,7 @@ class Form1 {
         Cancelled,  // in the first dialog
         Discarded,  // given up after a failed save, or the window closed
     };
-    SaveResult SaveKeyBuffer(const std::string& keyBuffer);
+    SaveResult SaveKeyBuffer(const KeyBytes& keyBuffer);
 
     FormView& view_;
     bool operationRunning_ = false;

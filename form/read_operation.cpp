@@ -91,7 +91,7 @@ void Form1::Command4_Click() {
     EndOperation(FormButton::Write);
 }
 
-Form1::SaveResult Form1::SaveKeyBuffer(const std::string& keyBuffer) {
+Form1::SaveResult Form1::SaveKeyBuffer(const KeyBytes& keyBuffer) {
     const std::string filter = std::string("Bin File (*.bin)") + '\0' + "*.bin" + '\0' + '\0';
     KeyFileName = "Ram.Bin";
     for (bool failedBefore = false;; failedBefore = true) {

@@ -61,7 +61,7 @@ void Form1::Command3_Click() {
     }
 
     const std::int16_t stride = 1;
-    const std::string data = hextobin(GetHexBlock(KeyImage, 0, KeyBufferSize, stride));
+    const KeyBytes data = hextobin(GetHexBlock(KeyImage, 0, KeyBufferSize, stride));
 
     ExchangeHooks hooks = CommonHooks();
     hooks.afterBlock = [this](int p) { view_.SetCaption(WriteProgressCaption(p)); };

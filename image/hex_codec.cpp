@@ -11,7 +11,8 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-void AppendByteHex(std::string& out, std::uint8_t value) {
+template <typename Text>
+void AppendByteHex(Text& out, std::uint8_t value) {
     out.push_back(kDigits[value >> 4]);
     out.push_back(kDigits[value & 0x0F]);
 }
@@ -77,9 +78,9 @@ std::string ByteHex(std::int16_t value) {
     return text;
 }
 
-std::string GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t count,
-                        const std::int16_t& stride) {
-    if (count <= 0) {
+KeyBytes GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t count,
+                     const std::int16_t& stride) {
+    if (count <= 0 || stride < 1) {
         return {};
     }
     const auto match = std::find_if(records.begin(), records.end(),
@@ -87,30 +88,21 @@ std::string GetHexBlock(const ByteImage& records, std::int32_t start, std::int16
     if (match == records.end()) {
         return {};
     }
-    // Indexes in 64 bits: stride * (count - 1) may leave the 16-bit range when
-    // a caller breaks the documented limits, and the run must still stop at
-    // either end of the image rather than read outside it.
-    const std::int64_t first = match - records.begin();
-    const std::int64_t size = static_cast<std::int64_t>(records.size());
-    const std::int64_t step = stride;
-    std::int64_t taken = count;
-    if (step > 0) {
-        taken = std::min(taken, (size - 1 - first) / step + 1);
-    } else if (step < 0) {
-        taken = std::min(taken, first / -step + 1);
-    }
-    std::string text(2 * static_cast<std::size_t>(taken), '\0');
-    char* out = text.data();
-    for (std::int64_t k = 0; k < taken; ++k) {
-        const std::uint8_t value = records[static_cast<std::size_t>(first + step * k)].Value;
-        *out++ = kDigits[value >> 4];
-        *out++ = kDigits[value & 0x0F];
+    // A run that would reach past the end of the image stops at its last record.
+    const std::size_t first = static_cast<std::size_t>(match - records.begin());
+    const std::size_t step = static_cast<std::size_t>(stride);
+    const std::size_t taken =
+        std::min(static_cast<std::size_t>(count), (records.size() - 1 - first) / step + 1);
+    KeyBytes text;
+    text.reserve(2 * taken);
+    for (std::size_t k = 0; k < taken; ++k) {
+        AppendByteHex(text, records[first + step * k].Value);
     }
     return text;
 }
 
-std::string HexToBin(std::string_view inp) {
-    std::string bytes((inp.size() + 1) / 2, '\0');
+KeyBytes HexToBin(std::string_view inp) {
+    KeyBytes bytes((inp.size() + 1) / 2, '\0');
     char* out = bytes.data();
     std::size_t i = 0;
     for (; i + 1 < inp.size(); i += 2) {

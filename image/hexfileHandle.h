@@ -3,9 +3,10 @@
 // A file is loaded into an image: one ByteRecord per byte, record i holding
 // the byte at offset i.  ByteHex and GetHexBlock give the upper-case hex text
 // of bytes; HexToBin turns hex text back into a byte string (the window's
-// hextobin delegates to it).  A "byte string" is a std::string whose every
-// char is one byte, 0 to 255; a "hex text" holds two digits per byte, high
-// digit first.
+// hextobin delegates to it).  A "byte string" is a string whose every char
+// is one byte, 0 to 255; a "hex text" holds two digits per byte, high
+// digit first.  The image and every text that holds key bytes are kept in
+// memory that is wiped when released (image/key_bytes.h).
 //
 // Nothing here throws or shows anything: a failed load leaves BinFileSize at
 // 0 and an empty image, and says why in the returned LoadOutcome for callers
@@ -17,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "image/key_bytes.h"
 
 namespace vantri {
 
@@ -34,7 +37,7 @@ struct ByteRecord {
     std::uint8_t Value = 0;
 };
 
-using ByteImage = std::vector<ByteRecord>;
+using ByteImage = KeyVector<ByteRecord>;
 
 // Length of the file that the last LoadBinFile loaded; 0 before any load and
 // after a failed one.
@@ -64,22 +67,23 @@ std::string ByteHex(std::int16_t value);
 
 // Hex text of `count` records starting at the first record whose Address is
 // `start`, taking every `stride`-th record.  "" when no record has that
-// address, or when count is 0 or less.  A run that would reach past the end
-// of the image stops at the last record.
-std::string GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t count,
-                        const std::int16_t& stride);
+// address, or when count or stride is below 1.  A run that would reach past
+// the end of the image stops at the last record.
+KeyBytes GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t count,
+                     const std::int16_t& stride);
 
 // Hex text to a byte string, two characters per byte (a lone last character
 // makes a byte too).  Per group: blanks, tabs and line feeds are skipped, then
 // hex digits (either case) are read up to the first other character; no
 // digit gives 0.  Never fails: "1G" gives 0x01, "G1" gives 0x00.
-std::string HexToBin(std::string_view inp);
+KeyBytes HexToBin(std::string_view inp);
 
 // Position (from 0) of the first character that is not a hex digit, or
 // npos.  Lets callers refuse garbage that HexToBin would silently read as 0.
 std::size_t FindNonHexDigit(std::string_view text);
 
-// Upper-case hex text of a byte string, two characters per byte.
+// Upper-case hex text of a byte string, two characters per byte, in a plain
+// string: for what is shown or sent, never for a key buffer.
 std::string BinToHex(std::string_view bytes);
 
 }  // namespace vantri

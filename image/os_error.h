@@ -10,9 +10,8 @@ namespace vantri::detail {
 // Reason for a C library or POSIX error number (errno).
 std::string ErrnoReason(int err);
 
-#ifdef _WIN32
-// Reason for a Win32 error code (GetLastError).
+// Reason for a Win32 error code (GetLastError); Windows only
+// (os_error_win32.cpp).
 std::string WindowsErrorReason(unsigned long code);
-#endif
 
 }  // namespace vantri::detail

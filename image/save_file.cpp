@@ -56,6 +56,16 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+void RemoveAbandoned(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (IsTemporaryName(it->path().filename().string())) {
+            RemoveIfAbandoned(it->path());
+        }
+    }
+}
+
 }  // namespace detail
 
 SaveOutcome SaveBinFile(const std::filesystem::path& target, std::string_view bytes,

@@ -26,6 +26,13 @@ bool IsTemporaryName(std::string_view name);
 // The folder `file` is in; "." for a bare name.
 std::filesystem::path FolderOf(const std::filesystem::path& file);
 
+// Removes the temporary files in `folder` whose save was killed (best
+// effort), each through RemoveIfAbandoned.
+void RemoveAbandoned(const std::filesystem::path& folder);
+
+// Removes one temporary file if its writer is gone; one per system.
+void RemoveIfAbandoned(const std::filesystem::path& file);
+
 // Attempts at a fresh temporary name before giving up; a clash is already
 // next to impossible.
 inline constexpr int kNameAttempts = 16;

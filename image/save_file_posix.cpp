@@ -48,34 +48,29 @@ int LockExclusive(int fd) {
     return 0;
 }
 
-// Removes the temporary files in `folder` whose save was killed.  A writer
-// holds an exclusive lock on its temporary file from before it has a name
-// until it is renamed, so a named one whose lock can be taken has no writer
-// any more.  Best effort: what cannot be opened or locked is left alone.
-void RemoveAbandoned(const fs::path& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path file = it->path();
-        if (!IsTemporaryName(file.filename().string())) {
-            continue;
-        }
-        const int fd =
-            ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        struct stat held {};
-        struct stat named {};
-        // Still the same file under that name once locked: not renamed into
-        // place by a writer that finished meanwhile.
-        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(file.c_str(), &named) == 0 &&
-            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
-            ::unlink(file.c_str());
-        }
-        ::close(fd);
+}  // namespace
+
+// A writer holds an exclusive lock on its temporary file from before it has
+// a name until it is renamed, so a named one whose lock can be taken has no
+// writer any more.  What cannot be opened or locked is left alone.
+void RemoveIfAbandoned(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
     }
+    struct stat held {};
+    struct stat named {};
+    // Still the same file under that name once locked: not renamed into
+    // place by a writer that finished meanwhile.
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(file.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+        ::unlink(file.c_str());
+    }
+    ::close(fd);
 }
+
+namespace {
 
 // The temporary file while it is being filled: locked for as long as it is
 // open, owner-only, and closed and removed unless the save went through.

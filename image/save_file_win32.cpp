@@ -147,29 +147,20 @@ DWORD WriteAll(HANDLE h, std::string_view bytes) {
     return 0;
 }
 
-// Removes the temporary files in `folder` whose save was killed where the
-// system could not remove them itself: between the unmarking and the
-// rename, or by an older version that did not mark them.  A writer keeps its
-// temporary file open until it is renamed, and an exclusive open fails while
-// it does (a marked one cannot be opened at all), so a file that opens here
-// has no writer any more.
-void RemoveAbandoned(const fs::path& folder) {
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path file = it->path();
-        if (!IsTemporaryName(file.filename().string())) {
-            continue;
-        }
-        const HANDLE h =
-            CreateFileW(file.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);  // and so removes it
-        }
+}  // namespace
+
+// Left behind only where the system could not remove it itself: killed
+// between the unmarking and the rename, or by an older version that did not
+// mark it.  A writer keeps its temporary file open until it is renamed, and
+// an exclusive open fails while it does (a marked one cannot be opened at
+// all), so a file that opens here has no writer any more.
+void RemoveIfAbandoned(const fs::path& file) {
+    const HANDLE h = CreateFileW(file.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);  // and so removes it
     }
 }
-
-}  // namespace
 
 // The new file is owner-only whether or not it replaces another: an
 // existing file's permissions are not carried over, as they may include

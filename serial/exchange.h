@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 
+#include "image/key_bytes.h"
 #include "serial/settings.h"
 
 namespace vantri {
@@ -111,8 +112,8 @@ struct ReadOutcome {
     // 0x05 went out: a read that stops from here on may leave the device
     // still answering (LetAnswerEnd).
     bool requestSent = false;
-    std::string response;                         // the characters received, at most 8192
-    std::string keyBuffer;                        // the 4096 decoded bytes, when Done
+    KeyBytes response;                            // the characters received, at most 8192
+    KeyBytes keyBuffer;                           // the 4096 decoded bytes, when Done
     std::size_t badPosition = std::string::npos;  // Invalid: first non-hex character, from 0
     // Platform error number of the failed read, or of the failed send of the
     // read request (the exchange then stops at once; readFailed is told too).

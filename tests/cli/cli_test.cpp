@@ -332,9 +332,10 @@ TEST(Cli, FailuresGiveTheirExitCodeAndOneLine) {
         {"read --port PORT --out missing/out.bin", "", 7, "the folder missing does not exist"},
         {"read --port PORT --out folder", "", 7, "it is a folder"},
         {"read --port PORT --out /proc/version", "", 7, "the existing file is untouched"},
-        // A difference, named by its first offset and its count.
+        // A difference, named by its first offset and its count, never by its
+        // bytes (keys).
         {"write --port PORT --delay 0 in.bin", "flip:4095", 8,
-         "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF)"},
+         "differs from in.bin in 1 of 4096 bytes, the first at offset 4095 (0x0FFF).\n"},
         {"verify --port PORT --json changed.bin", "", 8,
          "differs from changed.bin in 2 of 4096 bytes, the first at offset 0 (0x0000)"},
         // Ctrl-C: a read at 2400 baud (34 s) stops reading at once and lets the answer
