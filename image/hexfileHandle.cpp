@@ -2,7 +2,6 @@
 #include "image/hexfileHandle.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -19,6 +18,45 @@ namespace {
 // limit a caller asks for.
 constexpr std::uintmax_t kMaxImageBytes = std::numeric_limits<std::int32_t>::max();
 
+LoadOutcome Failure(std::string error, std::uintmax_t fileSize = 0) {
+    LoadOutcome outcome;
+    outcome.fileSize = fileSize;
+    outcome.error = std::move(error);
+    return outcome;
+}
+
+// The whole of a regular file in one pass, refused from its size alone when
+// over `limit`.  A file shortened while it is read gives what is there.
+LoadOutcome ReadWholeFile(const std::filesystem::path& name, std::uintmax_t limit,
+                          KeyVector<std::uint8_t>& bytes) {
+    detail::KeyFileReader file;
+    std::uintmax_t size = 0;
+    if (std::string error = file.Open(name, size); !error.empty()) {
+        return Failure(std::move(error));
+    }
+    if (size > limit) {
+        return Failure("too large", size);
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        std::size_t n = 0;
+        if (std::string error = file.Read(bytes.data() + got, bytes.size() - got, n);
+            !error.empty()) {
+            return Failure(std::move(error), size);
+        }
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    bytes.resize(got);
+    LoadOutcome outcome;
+    outcome.ok = true;
+    outcome.fileSize = size;
+    return outcome;
+}
+
 }  // namespace
 
 LoadOutcome LoadBinFile(ByteImage& records, const std::filesystem::path& name,
@@ -27,7 +65,7 @@ LoadOutcome LoadBinFile(ByteImage& records, const std::filesystem::path& name,
     records.clear();
     try {
         KeyVector<std::uint8_t> bytes;
-        LoadOutcome outcome = detail::ReadWholeFile(name, std::min(limit, kMaxImageBytes), bytes);
+        LoadOutcome outcome = ReadWholeFile(name, std::min(limit, kMaxImageBytes), bytes);
         if (!outcome.ok) {
             return outcome;
         }
@@ -41,7 +79,7 @@ LoadOutcome LoadBinFile(ByteImage& records, const std::filesystem::path& name,
         BinFileSize = static_cast<std::int32_t>(records.size());
         return outcome;
     } catch (const std::bad_alloc&) {
-        return detail::LoadFailure("out of memory");
+        return Failure("out of memory");
     }
 }
 

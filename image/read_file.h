@@ -1,27 +1,32 @@
-// Reading a whole key buffer file, one per system (read_file_posix.cpp,
-// read_file_win32.cpp).  Private to the image module.
+// A key buffer file open for reading, one implementation per system
+// (read_file_posix.cpp, read_file_win32.cpp); the loader's loop over it is
+// shared (hexfileHandle.cpp).  Private to the image module.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
-#include "image/hexfileHandle.h"
-#include "image/key_bytes.h"
-
 namespace vantri::detail {
 
-inline LoadOutcome LoadFailure(std::string error, std::uintmax_t fileSize = 0) {
-    LoadOutcome outcome;
-    outcome.fileSize = fileSize;
-    outcome.error = std::move(error);
-    return outcome;
-}
+class KeyFileReader {
+  public:
+    KeyFileReader() = default;
+    KeyFileReader(const KeyFileReader&) = delete;
+    KeyFileReader& operator=(const KeyFileReader&) = delete;
+    ~KeyFileReader();
 
-// Reads the whole of a regular file into `bytes` and sets the outcome's
-// fileSize.  Anything but a regular file fails at once without blocking, so
-// does a file over `limit` bytes.
-LoadOutcome ReadWholeFile(const std::filesystem::path& name, std::uintmax_t limit,
-                          KeyVector<std::uint8_t>& bytes);
+    // Opens `name` and learns its size.  Anything but a regular file fails
+    // at once without blocking ("not a regular file").  "" or the reason.
+    std::string Open(const std::filesystem::path& name, std::uintmax_t& size);
+
+    // Reads at most `want` bytes into `data`; sets `got` (0 at the end of
+    // the file).  "" or the reason.
+    std::string Read(std::uint8_t* data, std::size_t want, std::size_t& got);
+
+  private:
+    std::intptr_t handle_ = -1;  // a descriptor or a HANDLE; -1 while closed
+};
 
 }  // namespace vantri::detail
