@@ -37,6 +37,13 @@ void RemoveIfAbandoned(const std::filesystem::path& file);
 // next to impossible.
 inline constexpr int kNameAttempts = 16;
 
+// Base of the classes that own a file: one owner, never copied.
+struct NotCopied {
+    NotCopied() = default;
+    NotCopied(const NotCopied&) = delete;
+    NotCopied& operator=(const NotCopied&) = delete;
+};
+
 inline void Notify(const SaveProbe& probe, SaveStep step) {
     if (probe) {
         probe(step);

@@ -74,11 +74,8 @@ namespace {
 
 // The temporary file while it is being filled: locked for as long as it is
 // open, owner-only, and closed and removed unless the save went through.
-class TemporaryFile {
+class TemporaryFile : NotCopied {
   public:
-    TemporaryFile() = default;
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         if (!path_.empty()) {
             ::unlink(path_.c_str());  // while still locked, so no one else removes it

@@ -70,11 +70,8 @@ class OwnerOnly {
 // The temporary file while it is being filled.  Marked for deletion from
 // its creation until just before the rename, so whatever ends the process
 // meanwhile, a kill included, the system removes the file with its handle.
-class TemporaryFile {
+class TemporaryFile : NotCopied {
   public:
-    TemporaryFile() = default;
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         if (handle_ == INVALID_HANDLE_VALUE) {
             return;
