@@ -169,22 +169,12 @@ std::string CheckOptions(const Options& options) {
     const std::uint64_t length = ResponseLength + extra;
     for (const Fault& f : options.faults) {
         const std::string where = "--fault " + FaultText(f) + ": ";
-        switch (f.kind) {
-            case Fault::Kind::Short:
-                if (f.n > length) {
-                    return where + "N is beyond the " + std::to_string(length) +
-                           " characters of an answer";
-                }
-                break;
-            case Fault::Kind::Stall:
-            case Fault::Kind::Garbage:
-                if (f.n >= length) {
-                    return where + "N must be below the " + std::to_string(length) +
-                           " characters of an answer (counted from 0)";
-                }
-                break;
-            default:
-                break;
+        if (f.kind == Fault::Kind::Short && f.n > length) {
+            return where + "N is beyond the " + std::to_string(length) + " characters of an answer";
+        }
+        if ((f.kind == Fault::Kind::Stall || f.kind == Fault::Kind::Garbage) && f.n >= length) {
+            return where + "N must be below the " + std::to_string(length) +
+                   " characters of an answer (counted from 0)";
         }
     }
     return {};
