@@ -67,35 +67,4 @@ Answer PlanAnswer(std::string_view buffer, const std::vector<Fault>& faults) {
     return answer;
 }
 
-std::string FaultText(const Fault& fault) {
-    const std::string n = std::to_string(fault.n);
-    switch (fault.kind) {
-        case Fault::Kind::Silent:
-            return "silent";
-        case Fault::Kind::Short:
-            return "short:" + n;
-        case Fault::Kind::Stall:
-            return "stall:" + n + ":" + std::to_string(fault.ms);
-        case Fault::Kind::Garbage:
-            return "garbage:" + n;
-        case Fault::Kind::Extra:
-            return "extra:" + n;
-        case Fault::Kind::Hangup:
-            return "hangup:" + n;
-        case Fault::Kind::Chatter:
-            return "chatter";
-        case Fault::Kind::Flip:
-            return "flip:" + n;
-        case Fault::Kind::BusyDrop:
-            return "busy-drop";
-        case Fault::Kind::Double:
-            return "double";
-        case Fault::Kind::SlowStore:
-            return "slow-store:" + std::to_string(fault.ms);
-        case Fault::Kind::Burst:
-            return "burst:" + n + ":" + std::to_string(fault.ms);
-    }
-    return "?";
-}
-
 }  // namespace vantri::sim

@@ -34,7 +34,4 @@ struct Answer {
 
 Answer PlanAnswer(std::string_view buffer, const std::vector<Fault>& faults);
 
-// "short:100", as the fault is written on the command line.
-std::string FaultText(const Fault& fault);
-
 }  // namespace vantri::sim

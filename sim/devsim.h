@@ -12,6 +12,9 @@
 //         all have arrived it replaces the buffer (and is saved to
 //         Options::saveFile);
 //   any other byte outside an exchange is ignored.
+// A write exchange that receives no byte for 2 s is abandoned, so a client
+// that gave up half-way does not leave the device swallowing the next read
+// request as data.
 //
 // Like real firmware it frames, checks and acknowledges nothing, and it
 // handles what it receives strictly in order: bytes that arrive while it is
@@ -63,6 +66,8 @@ struct Fault {
 // "chatter", "flip:N", "busy-drop", "double", "slow-store:MS", "burst:N:MS".
 // nullopt with `error` set for anything else.
 std::optional<Fault> ParseFault(std::string_view text, std::string& error);
+// The other way: "short:100", as the fault is written on the command line.
+std::string FaultText(const Fault& fault);
 
 // Byte i = (i * 7 + 3) mod 256.
 std::string DefaultBuffer();
@@ -77,10 +82,6 @@ struct Options {
     std::uint32_t lineRate = 0;      // pace output at 10 bits a byte; 0: as fast as it goes
     std::filesystem::path logFile;   // a line per byte received and per event
     std::vector<Fault> faults;
-    // A write exchange that receives no byte for this long is abandoned, so a
-    // client that gave up half-way does not leave the device swallowing the
-    // next read request as data.  Zero: wait for ever.
-    std::chrono::milliseconds writeIdleLimit{2000};
 };
 
 // Empty when `options` can be served, else what is wrong, naming the option
@@ -122,7 +123,6 @@ class Simulator {
     const std::string& PortPath() const;  // the port side, "/dev/pts/N"
     std::string Buffer() const;           // the current 4096-byte buffer
     int WritesCompleted() const;          // write exchanges fully received
-    int ReadsAnswered() const;            // 0x05 requests answered (or begun)
     // The bytes received from the latest write request the device has taken
     // (0x06 handled outside a write) on, or from the start before any; in
     // order, at most 8194.  Recorded as they arrive, so bytes still waiting
@@ -132,7 +132,6 @@ class Simulator {
     // The line settings last seen on the port: read when bytes arrive and
     // every 100 ms, and logged ("line settings: ...") whenever they change.
     LineSettings LastLineSettings() const;
-    void Stop();
 
   private:
     struct Impl;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -58,46 +59,29 @@ int UsageError(const std::string& message) {
 // Reads the key buffer file, refusing anything that is not a regular file of
 // exactly 4096 bytes (without reading a large file to find out).
 std::optional<std::string> ReadBufferFile(const std::string& path, std::string& error) {
+    const std::string where = "--buffer " + path + ": ";
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = "--buffer " + path + ": " + std::strerror(errno);
+    errno = 0;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = where + (errno != 0 ? std::strerror(errno) : "not a regular file");
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode)) {
-        error = "--buffer " + path + ": not a regular file";
-        return std::nullopt;
+    std::string bytes;
+    if (st.st_size == 4096) {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            error = where + "cannot read it";
+            return std::nullopt;
+        }
     }
-    if (st.st_size != 4096) {
-        error = "--buffer " + path + ": holds " + std::to_string(st.st_size) +
-                " bytes; a key buffer file is exactly 4096 bytes";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-        error = "--buffer " + path + ": cannot read it";
-        return std::nullopt;
-    }
-    if (bytes.size() != 4096) {
-        error = "--buffer " + path + ": holds " + std::to_string(bytes.size()) +
+    if (bytes.size() != 4096) {  // either size, should the file change meanwhile
+        const auto size = st.st_size == 4096 ? static_cast<off_t>(bytes.size()) : st.st_size;
+        error = where + "holds " + std::to_string(size) +
                 " bytes; a key buffer file is exactly 4096 bytes";
         return std::nullopt;
     }
     return bytes;
-}
-
-bool ParseBaud(std::string_view text, std::uint32_t& baud) {
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    baud = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        baud = baud * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    return true;
 }
 
 }  // namespace
@@ -141,7 +125,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--save") {
             options.saveFile = *value;
         } else if (arg == "--line-rate") {
-            if (!ParseBaud(*value, options.lineRate) || options.lineRate == 0) {
+            const char* end = value->data() + value->size();
+            if (value->size() > 9 ||
+                std::from_chars(value->data(), end, options.lineRate).ptr != end ||
+                options.lineRate == 0) {
                 return UsageError("--line-rate " + *value + ": not a baud rate (a whole number)");
             }
         } else if (arg == "--log") {

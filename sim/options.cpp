@@ -1,8 +1,6 @@
 // Reading fault modes from their text, and checking a whole set of options
 // before the simulator starts, so a mistake is reported up front rather than
 // showing up as a fault that silently never fires.
-#include <sys/stat.h>
-
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +9,7 @@
 
 #include "sim/answer.h"
 #include "sim/devsim.h"
+#include "sim/pty.h"
 
 namespace vantri::sim {
 namespace {
@@ -35,6 +34,28 @@ std::vector<std::string_view> Arguments(std::string_view text) {
     return parts;
 }
 
+// Each fault mode, its arguments as the usage names them: N (Fault::n) or
+// MS (Fault::ms).
+struct Kind {
+    std::string_view name;
+    Fault::Kind kind;
+    std::string_view usage;
+};
+constexpr Kind kKinds[] = {
+    {"silent", Fault::Kind::Silent, "silent"},
+    {"short", Fault::Kind::Short, "short:N"},
+    {"stall", Fault::Kind::Stall, "stall:N:MS"},
+    {"garbage", Fault::Kind::Garbage, "garbage:N"},
+    {"extra", Fault::Kind::Extra, "extra:N"},
+    {"hangup", Fault::Kind::Hangup, "hangup:N"},
+    {"chatter", Fault::Kind::Chatter, "chatter"},
+    {"flip", Fault::Kind::Flip, "flip:N"},
+    {"busy-drop", Fault::Kind::BusyDrop, "busy-drop"},
+    {"double", Fault::Kind::Double, "double"},
+    {"slow-store", Fault::Kind::SlowStore, "slow-store:MS"},
+    {"burst", Fault::Kind::Burst, "burst:N:MS"},
+};
+
 // Checks that `path` names a file that can be created: its folder exists and
 // it is not itself a folder.
 std::string CheckFilePath(const char* option, const std::filesystem::path& path) {
@@ -57,27 +78,6 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
     const std::string_view name = text.substr(0, text.find(':'));
     const std::vector<std::string_view> args = Arguments(text);
     const std::string where = "--fault " + std::string(text) + ": ";
-
-    // Each argument of the usage is N (Fault::n) or MS (Fault::ms).
-    struct Kind {
-        std::string_view name;
-        Fault::Kind kind;
-        std::string_view usage;
-    };
-    static constexpr Kind kKinds[] = {
-        {"silent", Fault::Kind::Silent, "silent"},
-        {"short", Fault::Kind::Short, "short:N"},
-        {"stall", Fault::Kind::Stall, "stall:N:MS"},
-        {"garbage", Fault::Kind::Garbage, "garbage:N"},
-        {"extra", Fault::Kind::Extra, "extra:N"},
-        {"hangup", Fault::Kind::Hangup, "hangup:N"},
-        {"chatter", Fault::Kind::Chatter, "chatter"},
-        {"flip", Fault::Kind::Flip, "flip:N"},
-        {"busy-drop", Fault::Kind::BusyDrop, "busy-drop"},
-        {"double", Fault::Kind::Double, "double"},
-        {"slow-store", Fault::Kind::SlowStore, "slow-store:MS"},
-        {"burst", Fault::Kind::Burst, "burst:N:MS"},
-    };
     for (const Kind& k : kKinds) {
         if (k.name != name) {
             continue;
@@ -110,6 +110,19 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
     return std::nullopt;
 }
 
+std::string FaultText(const Fault& fault) {
+    for (const Kind& k : kKinds) {
+        if (k.kind == fault.kind) {
+            std::string text(k.name);
+            for (const std::string_view arg : Arguments(k.usage)) {
+                text += ":" + std::to_string(arg == "MS" ? fault.ms : fault.n);
+            }
+            return text;
+        }
+    }
+    return "?";
+}
+
 std::string CheckOptions(const Options& options) {
     if (!options.buffer.empty() && options.buffer.size() != KeyBufferSize) {
         return "--buffer: holds " + std::to_string(options.buffer.size()) +
@@ -119,28 +132,15 @@ std::string CheckOptions(const Options& options) {
         return "--line-rate " + std::to_string(options.lineRate) +
                ": the rate must be from 50 to 4000000 baud";
     }
-    if (!options.link.empty()) {
-        struct stat st {};
-        if (::lstat(options.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-            return "--link " + options.link +
-                   ": exists and is not a symbolic link; not replacing it";
-        }
-        if (std::string e = CheckFilePath("--link", options.link); !e.empty()) {
+    if (std::string e = options.link.empty() ? "" : CheckLinkPath(options.link); !e.empty()) {
+        return e;
+    }
+    for (const auto& [option, path] :
+         {std::pair{"--link", std::filesystem::path(options.link)},
+          std::pair{"--save", options.saveFile}, std::pair{"--log", options.logFile}}) {
+        if (std::string e = path.empty() ? "" : CheckFilePath(option, path); !e.empty()) {
             return e;
         }
-    }
-    if (!options.saveFile.empty()) {
-        if (std::string e = CheckFilePath("--save", options.saveFile); !e.empty()) {
-            return e;
-        }
-    }
-    if (!options.logFile.empty()) {
-        if (std::string e = CheckFilePath("--log", options.logFile); !e.empty()) {
-            return e;
-        }
-    }
-    if (options.writeIdleLimit.count() < 0) {
-        return "write idle limit must not be negative";
     }
 
     std::uint64_t extra = 0;
@@ -169,22 +169,12 @@ std::string CheckOptions(const Options& options) {
     const std::uint64_t length = ResponseLength + extra;
     for (const Fault& f : options.faults) {
         const std::string where = "--fault " + FaultText(f) + ": ";
-        switch (f.kind) {
-            case Fault::Kind::Short:
-                if (f.n > length) {
-                    return where + "N is beyond the " + std::to_string(length) +
-                           " characters of an answer";
-                }
-                break;
-            case Fault::Kind::Stall:
-            case Fault::Kind::Garbage:
-                if (f.n >= length) {
-                    return where + "N must be below the " + std::to_string(length) +
-                           " characters of an answer (counted from 0)";
-                }
-                break;
-            default:
-                break;
+        if (f.kind == Fault::Kind::Short && f.n > length) {
+            return where + "N is beyond the " + std::to_string(length) + " characters of an answer";
+        }
+        if ((f.kind == Fault::Kind::Stall || f.kind == Fault::Kind::Garbage) && f.n >= length) {
+            return where + "N must be below the " + std::to_string(length) +
+                   " characters of an answer (counted from 0)";
         }
     }
     return {};

@@ -101,19 +101,11 @@ bool ReadLineSettings(int fd, LineSettings& settings) {
             settings.baud = rate.baud;
         }
     }
-    switch (tio.c_cflag & CSIZE) {
-        case CS5:
-            settings.dataBits = 5;
-            break;
-        case CS6:
-            settings.dataBits = 6;
-            break;
-        case CS7:
-            settings.dataBits = 7;
-            break;
-        default:
-            settings.dataBits = 8;
-            break;
+    settings.dataBits = 8;
+    for (const auto& [size, bits] : {std::pair{CS5, 5}, std::pair{CS6, 6}, std::pair{CS7, 7}}) {
+        if ((tio.c_cflag & CSIZE) == static_cast<tcflag_t>(size)) {
+            settings.dataBits = bits;
+        }
     }
     settings.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
     settings.parity = (tio.c_cflag & PARENB) == 0 ? 'N' : (tio.c_cflag & PARODD) != 0 ? 'O' : 'E';
@@ -121,6 +113,14 @@ bool ReadLineSettings(int fd, LineSettings& settings) {
     settings.ixon = (tio.c_iflag & IXON) != 0;
     settings.ixoff = (tio.c_iflag & IXOFF) != 0;
     return true;
+}
+
+std::string CheckLinkPath(const std::string& link) {
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        return "--link " + link + ": exists and is not a symbolic link; not replacing it";
+    }
+    return {};
 }
 
 namespace {
@@ -139,9 +139,8 @@ std::string LockOwner(int fd) {
 }
 
 bool MakeLink(const std::string& link, const std::string& target, std::string& error) {
-    struct stat st {};
-    if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        error = "--link " + link + ": exists and is not a symbolic link; not replacing it";
+    error = CheckLinkPath(link);
+    if (!error.empty()) {
         return false;
     }
     // A fresh link under a temporary name, renamed over the old one: a client

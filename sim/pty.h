@@ -29,6 +29,10 @@ bool OpenPty(Pty& pty, std::string& error);
 // them.
 bool ReadLineSettings(int fd, LineSettings& settings);
 
+// "--link PATH: exists and is not a symbolic link; ..." when `link` names a
+// file that is not a symbolic link, which is never replaced; else empty.
+std::string CheckLinkPath(const std::string& link);
+
 // A link to the port side, held while the object lives or until Release().
 class HeldLink {
   public:
