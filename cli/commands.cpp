@@ -8,18 +8,11 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "cli/console.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
-#include "cli/utf8.h"
 #include "image/hexfileHandle.h"
 #include "image/save_file.h"
 #include "serial/exchange.h"
@@ -70,7 +63,7 @@ double SecondsSince(Clock::time_point start) {
 }
 
 bool ShowProgress(const Invocation& inv) {
-    return !inv.quiet && StderrIsTerminal();
+    return !inv.quiet && IsTerminal(stderr);
 }
 
 std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) {
@@ -217,14 +210,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-bool StdoutIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) == 1;
-#endif
-}
-
 // The device's buffer against the expected one: nullopt when identical,
 // else the differences as verify reports them.
 std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
@@ -262,7 +247,7 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
     const bool toStdout = inv.out == "-";
     const fs::path out = PathFromUtf8(inv.out);
     if (toStdout) {
-        if (StdoutIsTerminal()) {
+        if (IsTerminal(stdout)) {
             return Failure{ExitUsage,
                            "--out - writes the raw key buffer to standard output, which is a "
                            "terminal; redirect it to a file or a pipe, or give --out FILE."};
@@ -279,9 +264,7 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
     }
     summary.bytes = KeyBufferSize;
     if (toStdout) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
+        SetBinary(stdout);
         if (std::fwrite(outcome.keyBuffer.data(), 1, outcome.keyBuffer.size(), stdout) !=
                 outcome.keyBuffer.size() ||
             std::fflush(stdout) != 0) {

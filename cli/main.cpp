@@ -7,9 +7,9 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/help.h"
 #include "cli/messages.h"
-#include "cli/utf8.h"
 #include "image/process_hardening.h"
 
 int main(int argc, char** argv) {

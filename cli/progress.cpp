@@ -4,26 +4,12 @@
 #include <cstdio>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace vantri::cli {
 namespace {
 
 constexpr int kBarWidth = 40;
 
 }  // namespace
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) == 1;
-#endif
-}
 
 ProgressBar::ProgressBar(std::string label, int total, bool enabled)
     : label_(std::move(label)), total_(std::max(total, 1)), enabled_(enabled) {}

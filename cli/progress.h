@@ -10,8 +10,6 @@
 
 namespace vantri::cli {
 
-bool StderrIsTerminal();
-
 class ProgressBar {
   public:
     ProgressBar(std::string label, int total, bool enabled);
