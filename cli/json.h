@@ -2,8 +2,10 @@
 //
 // A production log takes one object per run (or one array for `ports`), so
 // the writer is small: string, number and true/false members, added in
-// order, with the strings escaped as JSON requires.  Text is passed through
-// as the UTF-8 it already is.
+// order, with the strings escaped as JSON requires.  Well-formed UTF-8 is
+// passed through as it is; a byte that is part of no UTF-8 sequence (a file
+// name in Latin-1, say) is written as the \u00XX escape of that byte, the
+// character it is in Latin-1, so that every line parses.
 #pragma once
 
 #include <string>
