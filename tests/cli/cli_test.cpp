@@ -438,5 +438,95 @@ TEST(Cli, DevsimRefusesWhatItCannotServe) {
     EXPECT_EQ(fs::read_symlink(dir / "port"), live->PortPath());
 }
 
+// Every --json line parses (here by Python's json module), whatever bytes a
+// file name holds: well-formed UTF-8 as it is, any other byte as the Latin-1
+// character of that byte.
+TEST(Cli, EveryJsonLineParses) {
+    TempDir dir;
+    const auto device = Device({});
+    ASSERT_NE(device, nullptr);
+    struct Case {
+        const char* args;  // PORT: the device's port
+        const char* file;  // "file" as Python reads it, in ASCII escapes
+        int code;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"read --json -p PORT --out caf\xE9.bin", "caf\\u00e9.bin", 0},
+        {"verify --json -p PORT caf\xE9.bin", "caf\\u00e9.bin", 0},
+        {"verify --json -p PORT \xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87-\xE9\x8D\xB5.bin",
+         "\\u043a\\u043b\\u044e\\u0447-\\u9375.bin", 4},
+        {"verify --json -p PORT a\xF0\x9F\x94.\xED\xA0\x80\xC0\xAF\x01\"\\.bin",
+         "a\\u00f0\\u009f\\u0094.\\u00ed\\u00a0\\u0080\\u00c0\\u00af\\u0001\\\"\\\\.bin", 4},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::vector<std::string> args = Words(c.args);
+        for (auto& a : args) {
+            a = a == "PORT" ? device->PortPath() : a;
+        }
+        const Outcome run = RunProgram("vantri-key", args, dir);
+        EXPECT_EQ(run.code, c.code) << run.err;
+        // The file's name, and that the message names it as the file.
+        const std::string parse =
+            "cd " + Quote(dir.path) +
+            " && python3 -c 'import json; o = json.loads(open(\"run.out\").read()); "
+            "assert o[\"file\"] in o.get(\"message\", o[\"file\"]); "
+            "print(json.dumps(o[\"file\"]))'";
+        FILE* pipe = ::popen(parse.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[256] = "";
+        std::fgets(line, sizeof line, pipe);
+        EXPECT_EQ(::pclose(pipe), 0) << run.out;
+        EXPECT_EQ(std::string(line), "\"" + std::string(c.file) + "\"\n") << run.out;
+    }
+}
+
+// Each option that a program's help names (vantri-key's per command) is in
+// its manual page and, for vantri-key, in the completion of that command;
+// each option the manual pages name, the parsers accept.
+TEST(Cli, ManualsAndCompletionNameWhatTheParsersAccept) {
+    TempDir dir;
+    const std::string source = VANTRI_SOURCE_DIR "/packaging/";
+    const std::string completion = ReadFile(source + "vantri-key.bash-completion");
+    const std::regex option("(^|[ ,[|(])(--?[a-z][a-z-]*)"), bold("\\*(--?[a-z][a-z-]*)");
+    for (const char* program : {"vantri-key", "vantri-devsim"}) {
+        const std::string manual = ReadFile(source + "man/" + program + ".1.scd");
+        const bool key = std::string(program) == "vantri-key";
+        for (const char* command : {"", "read", "write", "verify", "ports"}) {
+            if (!key && *command != '\0') {
+                break;
+            }
+            const std::string help = RunProgram(program, {command, "--help"}, dir).out;
+            // vantri-key's offered options for the command, all of them at the top.
+            std::smatch m;
+            std::regex_search(completion, m,
+                              std::regex(std::string(command) + "\\) options=\"([^\"]*)\""));
+            const auto offered = Words(
+                *command ? m[1].str() : std::regex_replace(completion, std::regex("[\"|)=]"), " "));
+            for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it) {
+                const std::string name = (*it)[2];
+                SCOPED_TRACE(std::string(program) + " " + command + ": " + name);
+                EXPECT_NE(manual.find("*" + name + "*"), std::string::npos);
+                EXPECT_TRUE(!key || std::count(offered.begin(), offered.end(), name) > 0);
+            }
+            // The fault modes: "      name" or "      name:N".
+            const std::regex mode("\n      ([a-z-]+)");
+            for (std::sregex_iterator it(help.begin(), help.end(), mode), end; it != end; ++it) {
+                EXPECT_NE(manual.find("*" + (*it)[1].str()), std::string::npos) << (*it)[1];
+            }
+        }
+        for (std::sregex_iterator it(manual.begin(), manual.end(), bold), end; it != end; ++it) {
+            const Outcome run = RunProgram(program,
+                                           key ? std::vector<std::string>{"ports", (*it)[1]}
+                                               : std::vector<std::string>{(*it)[1]},
+                                           dir);
+            EXPECT_EQ(run.err.find("unknown option"), std::string::npos)
+                << program << ": " << run.err;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vantri
