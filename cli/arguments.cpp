@@ -6,18 +6,24 @@
 namespace vantri::cli {
 namespace {
 
+// Each command's name and the options it accepts.
+struct CommandInfo {
+    Command command;
+    const char* name;
+    std::string_view options;  // " name name ... "
+};
+constexpr CommandInfo kCommands[] = {
+    {Command::Read, "read", " port out json "},
+    {Command::Write, "write", " port blocksize delay verify no-verify json "},
+    {Command::Verify, "verify", " port json "},
+    {Command::Ports, "ports", " json "},
+};
+
 std::optional<Command> CommandFromName(std::string_view name) {
-    if (name == "read") {
-        return Command::Read;
-    }
-    if (name == "write") {
-        return Command::Write;
-    }
-    if (name == "verify") {
-        return Command::Verify;
-    }
-    if (name == "ports") {
-        return Command::Ports;
+    for (const CommandInfo& info : kCommands) {
+        if (name == info.name) {
+            return info.command;
+        }
     }
     return std::nullopt;
 }
@@ -26,20 +32,11 @@ bool TakesValue(std::string_view name) {
     return name == "port" || name == "out" || name == "blocksize" || name == "delay";
 }
 
-// Which value options each command accepts.
-bool Accepts(Command command, std::string_view name) {
-    switch (command) {
-        case Command::Read:
-            return name == "port" || name == "out" || name == "json";
-        case Command::Write:
-            return name == "port" || name == "blocksize" || name == "delay" || name == "verify" ||
-                   name == "no-verify" || name == "json";
-        case Command::Verify:
-            return name == "port" || name == "json";
-        case Command::Ports:
-            return name == "json";
-        case Command::None:
-            break;
+bool Accepts(Command command, const std::string& name) {
+    for (const CommandInfo& info : kCommands) {
+        if (info.command == command) {
+            return info.options.find(" " + name + " ") != std::string_view::npos;
+        }
     }
     return false;
 }
@@ -86,17 +83,10 @@ bool CheckShape(const Invocation& inv, const std::set<std::string>& given,
 }  // namespace
 
 const char* CommandName(Command command) {
-    switch (command) {
-        case Command::Read:
-            return "read";
-        case Command::Write:
-            return "write";
-        case Command::Verify:
-            return "verify";
-        case Command::Ports:
-            return "ports";
-        case Command::None:
-            break;
+    for (const CommandInfo& info : kCommands) {
+        if (info.command == command) {
+            return info.name;
+        }
     }
     return "";
 }
