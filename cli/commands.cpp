@@ -26,37 +26,26 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Closes the port on every way out of a command that opened it.
-class OpenPort {
-  public:
-    OpenPort() = default;
-    ~OpenPort() { Close(); }
-    OpenPort(const OpenPort&) = delete;
-    OpenPort& operator=(const OpenPort&) = delete;
+// Closes the port on every way out of a command that opened it; closing a
+// port that is closed already does nothing.
+struct PortCloser {
+    PortCloser() = default;
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+    ~PortCloser() { CloseComPort(); }
+};
 
-    // nullopt when the port is open and configured.
-    std::optional<Failure> Open(const PortSetting& port,
+// nullopt when the port is open and configured.
+std::optional<Failure> OpenPort(const PortSetting& port,
                                 std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
-        const std::int32_t result = OpenExchangePort(port, answerTimeoutMs);
-        const std::uint32_t error = port::LastError();
-        open_ = true;  // results 2 to 5 leave the port held: close it too
-        if (result != 0) {
-            Close();
-            return PortOpenFailure(port, result, error);
-        }
+    const std::int32_t result = OpenExchangePort(port, answerTimeoutMs);
+    if (result == 0) {
         return std::nullopt;
     }
-
-    void Close() {
-        if (open_) {
-            CloseComPort();
-            open_ = false;
-        }
-    }
-
-  private:
-    bool open_ = false;
-};
+    const std::uint32_t error = port::LastError();
+    CloseComPort();  // results 2 to 5 leave the port held
+    return PortOpenFailure(port, result, error);
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -66,7 +55,22 @@ bool ShowProgress(const Invocation& inv) {
     return !inv.quiet && IsTerminal(stderr);
 }
 
-std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) {
+// What a command reports at its end: the human summary line on success,
+// or with --json one object on standard output, for failures too.
+struct Summary {
+    std::string port;  // the port label, once known
+    std::string file;
+    long long bytes = 0;
+    double seconds = 0;
+    std::string line;           // the summary line of a success
+    bool lineToStderr = false;  // standard output carries the key buffer
+};
+
+// The port the line names, its label put in the summary; nullopt with
+// `failure` set when the line names none that can be.
+std::optional<PortSetting> ParsePort(const Invocation& inv, Summary& summary,
+                                     std::optional<Failure>& failure) {
+    std::string error;
     auto port = ParsePortSetting(inv.port.value_or(""), error);
     // COM0 and below name no port anywhere: a mistyped option, not a port
     // to look for.
@@ -74,7 +78,12 @@ std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) 
         error =
             "port numbers start at 1 (COM1); give a number such as 3 or a device such as "
             "/dev/ttyUSB0.";
-        return std::nullopt;
+        port.reset();
+    }
+    if (!port) {
+        failure = Failure{ExitUsage, error};
+    } else {
+        summary.port = PortLabel(*port);
     }
     return port;
 }
@@ -114,8 +123,8 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
                                   const char* interrupted, ReadOutcome& outcome, double& seconds,
                                   std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
     CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(port, answerTimeoutMs)) {
+    const PortCloser closer;
+    if (const auto failure = OpenPort(port, answerTimeoutMs)) {
         return failure;
     }
     ProgressBar bar(label, KeyBufferSize, ShowProgress(inv));
@@ -145,7 +154,7 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
         }
         return Failure{ExitInterrupted, text};
     }
-    link.Close();
+    CloseComPort();
     if (outcome.status != ExchangeStatus::Done) {
         return ReadFailure(port, outcome, answerTimeoutMs);
     }
@@ -171,17 +180,6 @@ std::optional<Failure> CheckOutputPath(const fs::path& out) {
     }
     return std::nullopt;
 }
-
-// What a command reports at its end: the human summary line on success,
-// or with --json one object on standard output, for failures too.
-struct Summary {
-    std::string port;  // the port label, once known
-    std::string file;
-    long long bytes = 0;
-    double seconds = 0;
-    std::string line;           // the summary line of a success
-    bool lineToStderr = false;  // standard output carries the key buffer
-};
 
 int Conclude(const Invocation& inv, const Summary& summary, const std::optional<Failure>& failure) {
     const int code = failure ? Report(*failure) : ExitDone;
@@ -238,12 +236,11 @@ std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
 }
 
 std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
     const bool toStdout = inv.out == "-";
     const fs::path out = PathFromUtf8(inv.out);
     if (toStdout) {
@@ -289,12 +286,12 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
 }
 
 std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
+    std::string error;
     const auto blockSize = ParseBlocksize(inv.blocksize, error);
     if (!blockSize) {
         return Failure{ExitUsage, error};
@@ -311,8 +308,8 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     }
 
     CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(*port)) {
+    const PortCloser closer;
+    if (const auto failure = OpenPort(*port)) {
         return failure;
     }
     ProgressBar bar("Writing", KeyBufferSize, ShowProgress(inv));
@@ -340,7 +337,7 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     summary.seconds = SecondsSince(start);
     summary.bytes = outcome.bytesSent;
     bar.Finish();
-    link.Close();
+    CloseComPort();
 
     if (outcome.status != ExchangeStatus::Done) {
         return WriteFailure(*port, outcome);
@@ -379,12 +376,11 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
 }
 
 std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
     std::string expected;
     if (const auto failure = LoadKeyFile(inv.file, expected)) {
         return failure;

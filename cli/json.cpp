@@ -30,8 +30,7 @@ std::size_t SequenceLength(std::string_view text) {
     return length;
 }
 
-}  // namespace
-
+// `text` quoted and escaped.
 std::string JsonString(std::string_view text) {
     std::string out = "\"";
     while (!text.empty()) {
@@ -59,37 +58,29 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-void JsonObject::Key(std::string_view key) {
-    if (!members_.empty()) {
-        members_ += ", ";
-    }
-    members_ += JsonString(key) + ": ";
+}  // namespace
+
+JsonObject& JsonObject::Member(std::string_view key, const std::string& value) {
+    members_ += (members_.empty() ? "" : ", ") + JsonString(key) + ": " + value;
+    return *this;
 }
 
 JsonObject& JsonObject::Add(std::string_view key, std::string_view text) {
-    Key(key);
-    members_ += JsonString(text);
-    return *this;
+    return Member(key, JsonString(text));
 }
 
 JsonObject& JsonObject::Add(std::string_view key, long long number) {
-    Key(key);
-    members_ += std::to_string(number);
-    return *this;
+    return Member(key, std::to_string(number));
 }
 
 JsonObject& JsonObject::Add(std::string_view key, double number) {
-    Key(key);
     char text[32];
     std::snprintf(text, sizeof text, "%.3f", number);
-    members_ += text;
-    return *this;
+    return Member(key, text);
 }
 
 JsonObject& JsonObject::Add(std::string_view key, bool flag) {
-    Key(key);
-    members_ += flag ? "true" : "false";
-    return *this;
+    return Member(key, flag ? "true" : "false");
 }
 
 std::string JsonObject::Text() const {

@@ -26,11 +26,10 @@ class JsonObject {
     std::string Text() const;  // "{...}"
 
   private:
-    void Key(std::string_view key);
+    JsonObject& Member(std::string_view key, const std::string& value);
     std::string members_;
 };
 
-std::string JsonString(std::string_view text);  // quoted and escaped
 std::string JsonArray(const std::vector<JsonObject>& items);
 
 }  // namespace vantri::cli
