@@ -41,43 +41,38 @@ bool Accepts(Command command, const std::string& name) {
     return false;
 }
 
-// Checks the parts of the line against what `inv.command` needs.
-bool CheckShape(const Invocation& inv, const std::set<std::string>& given,
-                const std::vector<std::string>& operands, std::string& error) {
+// What is wrong with the parts of the line for `inv.command`; "" when
+// nothing.
+std::string CheckShape(const Invocation& inv, const std::set<std::string>& given,
+                       const std::vector<std::string>& operands) {
     if (inv.command == Command::None) {
-        error = "no command given; use read, write, verify or ports (see vantri-key --help).";
-        return false;
+        return "no command given; use read, write, verify or ports (see vantri-key --help).";
     }
     const std::string name = CommandName(inv.command);
     for (const auto& option : given) {
         if (!Accepts(inv.command, option)) {
-            error = "--" + option + " is not an option of " + name + " (see vantri-key " + name +
-                    " --help).";
-            return false;
+            return "--" + option + " is not an option of " + name + " (see vantri-key " + name +
+                   " --help).";
         }
     }
     const bool needsFile = inv.command == Command::Write || inv.command == Command::Verify;
     if (needsFile && operands.empty()) {
-        error = name + " needs the key buffer file (see vantri-key " + name + " --help).";
-        return false;
+        return name + " needs the key buffer file (see vantri-key " + name + " --help).";
     }
     const std::size_t allowed = needsFile ? 1 : 0;
     if (operands.size() > allowed) {
-        error =
-            "unexpected argument '" + operands[allowed] + "' (see vantri-key " + name + " --help).";
-        return false;
+        return "unexpected argument '" + operands[allowed] + "' (see vantri-key " + name +
+               " --help).";
     }
     if (inv.command != Command::Ports && !inv.port) {
-        error = name +
-                " needs --port PORT, or VANTRI_PORT in the environment (list the ports with "
-                "vantri-key ports).";
-        return false;
+        return name +
+               " needs --port PORT, or VANTRI_PORT in the environment (list the ports with "
+               "vantri-key ports).";
     }
     if (inv.json && inv.out == "-") {
-        error = "--json and --out - would both use standard output; give --out FILE.";
-        return false;
+        return "--json and --out - would both use standard output; give --out FILE.";
     }
-    return true;
+    return "";
 }
 
 }  // namespace
@@ -190,7 +185,8 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
         inv.command != Command::Ports) {
         inv.port = defaultPort;
     }
-    if (!CheckShape(inv, given, operands, error)) {
+    error = CheckShape(inv, given, operands);
+    if (!error.empty()) {
         return std::nullopt;
     }
     if (!operands.empty()) {

@@ -400,33 +400,6 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
     return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
-// Runs one device command on `file` and reports its summary or failure.
-int RunOn(const Invocation& inv, const std::string& file,
-          std::optional<Failure> (*command)(const Invocation&, Summary&)) {
-    Summary summary;
-    summary.file = file;
-    const auto failure = command(inv, summary);
-    return Conclude(inv, summary, failure);
-}
-
-}  // namespace
-
-int RunRead(const Invocation& inv) {
-    return RunOn(inv, inv.out, Read);
-}
-
-int RunWrite(const Invocation& inv) {
-    return RunOn(inv, inv.file, Write);
-}
-
-int RunVerify(const Invocation& inv) {
-    return RunOn(inv, inv.file, Verify);
-}
-
 int RunPorts(const Invocation& inv) {
     const auto ports = port::ListPorts();
     if (inv.json) {
@@ -475,6 +448,30 @@ int RunPorts(const Invocation& inv) {
         std::printf("%s\n", line.c_str());
     }
     return ExitDone;
+}
+
+}  // namespace
+
+int RunCommand(const Invocation& inv) {
+    Summary summary;
+    summary.file = inv.command == Command::Read ? inv.out : inv.file;
+    std::optional<Failure> failure;
+    switch (inv.command) {
+        case Command::Read:
+            failure = Read(inv, summary);
+            break;
+        case Command::Write:
+            failure = Write(inv, summary);
+            break;
+        case Command::Verify:
+            failure = Verify(inv, summary);
+            break;
+        case Command::Ports:
+            return RunPorts(inv);
+        case Command::None:
+            return Report(ExitUsage, "no command given; see vantri-key --help.");
+    }
+    return Conclude(inv, summary, failure);
 }
 
 }  // namespace vantri::cli
