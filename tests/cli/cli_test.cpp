@@ -116,6 +116,22 @@ bool HoldsInOrder(const std::string& text, const std::string& fragments) {
     return true;
 }
 
+// Ctrl-C `times` times to the program: the first once the device has taken
+// more than `after` bytes, the second once the program says it finishes the
+// write.
+std::function<void(pid_t)> CtrlC(sim::Simulator& device, const TempDir& dir, std::size_t after,
+                                 int times) {
+    return [&device, &dir, after, times](pid_t pid) {
+        ASSERT_TRUE(Eventually([&] { return device.ReceivedBytes().size() > after; }));
+        ::kill(pid, SIGINT);
+        if (times > 1) {
+            ASSERT_TRUE(Eventually(
+                [&] { return ReadFile(dir / "run.err").find("finishing") != std::string::npos; }));
+            ::kill(pid, SIGINT);
+        }
+    };
+}
+
 // Every file and folder under `dir` with its size, but the programs' output.
 std::map<std::string, std::uintmax_t> Snapshot(const TempDir& dir) {
     std::map<std::string, std::uintmax_t> entries;
@@ -186,9 +202,8 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
         double min = 0, within = 20;          // seconds
         bool holdPort = false;                // another program has the port open
         std::uint32_t lineRate = 0;
-        // Ctrl-Cs, the first once the device has taken more than `after`
-        // bytes, the second once the program says it finishes the write.
-        int interrupts = 0;
+        int interrupts = 0;  // Ctrl-Cs, see CtrlC
+
         std::size_t after = 0;
     };
     // clang-format off
@@ -300,20 +315,9 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
             ASSERT_EQ(OpenComPort(port, 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
         }
         const auto before = Snapshot(dir);
-        std::function<void(pid_t)> interrupt;
-        if (c.interrupts != 0) {
-            interrupt = [&](pid_t pid) {
-                ASSERT_TRUE(Eventually([&] { return device->ReceivedBytes().size() > c.after; }));
-                ::kill(pid, SIGINT);
-                if (c.interrupts > 1) {
-                    ASSERT_TRUE(Eventually([&] {
-                        return ReadFile(dir / "run.err").find("finishing") != std::string::npos;
-                    }));
-                    ::kill(pid, SIGINT);
-                }
-            };
-        }
-        const Outcome run = RunProgram(program, args, dir, interrupt);
+        const Outcome run =
+            RunProgram(program, args, dir,
+                       c.interrupts ? CtrlC(*device, dir, c.after, c.interrupts) : nullptr);
         ::unsetenv("VANTRI_PORT");
         CloseComPort();
         EXPECT_EQ(run.code, c.code) << run.err;
@@ -379,13 +383,7 @@ TEST(Cli, AfterAnAbandonedWriteOnlyAFreshStartHelps) {
         return RunProgram("vantri-key", {"write", "-p", device->PortPath(), "--delay", "1", file},
                           dir, during);
     };
-    const Outcome cut = write("a.bin", [&](pid_t pid) {
-        ASSERT_TRUE(Eventually([&] { return device->ReceivedBytes().size() > 1000; }));
-        ::kill(pid, SIGINT);
-        ASSERT_TRUE(Eventually(
-            [&] { return ReadFile(dir / "run.err").find("finishing") != std::string::npos; }));
-        ::kill(pid, SIGINT);
-    });
+    const Outcome cut = write("a.bin", CtrlC(*device, dir, 1000, 2));
     EXPECT_EQ(cut.code, 130) << cut.err;
     EXPECT_TRUE(HoldsInOrder(cut.err, "write abandoned after*switch it off and on")) << cut.err;
 
