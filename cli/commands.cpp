@@ -127,7 +127,7 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
     if (const auto failure = OpenPort(port, answerTimeoutMs)) {
         return failure;
     }
-    ProgressBar bar(label, KeyBufferSize, ShowProgress(inv));
+    ProgressBar bar(label, ShowProgress(inv));
     ExchangeHooks hooks;
     hooks.afterRead = [&bar](int k) { bar.Update(k); };
     hooks.cancelled = [] { return Interrupted(); };
@@ -260,6 +260,8 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
         return failure;
     }
     summary.bytes = KeyBufferSize;
+    summary.line =
+        "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) + " -> ";
     if (toStdout) {
         SetBinary(stdout);
         if (std::fwrite(outcome.keyBuffer.data(), 1, outcome.keyBuffer.size(), stdout) !=
@@ -268,8 +270,7 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
             return Failure{ExitOutputFile, "cannot write the key buffer to standard output."};
         }
         summary.lineToStderr = true;
-        summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
-                       " -> standard output\n";
+        summary.line += "standard output\n";
         return std::nullopt;
     }
     std::error_code ec;
@@ -280,8 +281,7 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
                                            (existed ? " (the existing file is untouched)" : "") +
                                            "; choose another file with --out and read again."};
     }
-    summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
-                   " -> " + Utf8FromPath(out) + "\n";
+    summary.line += Utf8FromPath(out) + "\n";
     return std::nullopt;
 }
 
@@ -312,7 +312,7 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     if (const auto failure = OpenPort(*port)) {
         return failure;
     }
-    ProgressBar bar("Writing", KeyBufferSize, ShowProgress(inv));
+    ProgressBar bar("Writing", ShowProgress(inv));
     bool requestSent = false;
     bool toldToWait = false;
     ExchangeHooks hooks;
