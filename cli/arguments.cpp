@@ -6,18 +6,24 @@
 namespace vantri::cli {
 namespace {
 
+// Each command's name and the options it accepts.
+struct CommandInfo {
+    Command command;
+    const char* name;
+    std::string_view options;  // " name name ... "
+};
+constexpr CommandInfo kCommands[] = {
+    {Command::Read, "read", " port out json "},
+    {Command::Write, "write", " port blocksize delay verify no-verify json "},
+    {Command::Verify, "verify", " port json "},
+    {Command::Ports, "ports", " json "},
+};
+
 std::optional<Command> CommandFromName(std::string_view name) {
-    if (name == "read") {
-        return Command::Read;
-    }
-    if (name == "write") {
-        return Command::Write;
-    }
-    if (name == "verify") {
-        return Command::Verify;
-    }
-    if (name == "ports") {
-        return Command::Ports;
+    for (const CommandInfo& info : kCommands) {
+        if (name == info.name) {
+            return info.command;
+        }
     }
     return std::nullopt;
 }
@@ -26,77 +32,56 @@ bool TakesValue(std::string_view name) {
     return name == "port" || name == "out" || name == "blocksize" || name == "delay";
 }
 
-// Which value options each command accepts.
-bool Accepts(Command command, std::string_view name) {
-    switch (command) {
-        case Command::Read:
-            return name == "port" || name == "out" || name == "json";
-        case Command::Write:
-            return name == "port" || name == "blocksize" || name == "delay" || name == "verify" ||
-                   name == "no-verify" || name == "json";
-        case Command::Verify:
-            return name == "port" || name == "json";
-        case Command::Ports:
-            return name == "json";
-        case Command::None:
-            break;
+bool Accepts(Command command, const std::string& name) {
+    for (const CommandInfo& info : kCommands) {
+        if (info.command == command) {
+            return info.options.find(" " + name + " ") != std::string_view::npos;
+        }
     }
     return false;
 }
 
-// Checks the parts of the line against what `inv.command` needs.
-bool CheckShape(const Invocation& inv, const std::set<std::string>& given,
-                const std::vector<std::string>& operands, std::string& error) {
+// What is wrong with the parts of the line for `inv.command`; "" when
+// nothing.
+std::string CheckShape(const Invocation& inv, const std::set<std::string>& given,
+                       const std::vector<std::string>& operands) {
     if (inv.command == Command::None) {
-        error = "no command given; use read, write, verify or ports (see vantri-key --help).";
-        return false;
+        return "no command given; use read, write, verify or ports (see vantri-key --help).";
     }
     const std::string name = CommandName(inv.command);
     for (const auto& option : given) {
         if (!Accepts(inv.command, option)) {
-            error = "--" + option + " is not an option of " + name + " (see vantri-key " + name +
-                    " --help).";
-            return false;
+            return "--" + option + " is not an option of " + name + " (see vantri-key " + name +
+                   " --help).";
         }
     }
     const bool needsFile = inv.command == Command::Write || inv.command == Command::Verify;
     if (needsFile && operands.empty()) {
-        error = name + " needs the key buffer file (see vantri-key " + name + " --help).";
-        return false;
+        return name + " needs the key buffer file (see vantri-key " + name + " --help).";
     }
     const std::size_t allowed = needsFile ? 1 : 0;
     if (operands.size() > allowed) {
-        error =
-            "unexpected argument '" + operands[allowed] + "' (see vantri-key " + name + " --help).";
-        return false;
+        return "unexpected argument '" + operands[allowed] + "' (see vantri-key " + name +
+               " --help).";
     }
     if (inv.command != Command::Ports && !inv.port) {
-        error = name +
-                " needs --port PORT, or VANTRI_PORT in the environment (list the ports with "
-                "vantri-key ports).";
-        return false;
+        return name +
+               " needs --port PORT, or VANTRI_PORT in the environment (list the ports with "
+               "vantri-key ports).";
     }
     if (inv.json && inv.out == "-") {
-        error = "--json and --out - would both use standard output; give --out FILE.";
-        return false;
+        return "--json and --out - would both use standard output; give --out FILE.";
     }
-    return true;
+    return "";
 }
 
 }  // namespace
 
 const char* CommandName(Command command) {
-    switch (command) {
-        case Command::Read:
-            return "read";
-        case Command::Write:
-            return "write";
-        case Command::Verify:
-            return "verify";
-        case Command::Ports:
-            return "ports";
-        case Command::None:
-            break;
+    for (const CommandInfo& info : kCommands) {
+        if (info.command == command) {
+            return info.name;
+        }
     }
     return "";
 }
@@ -200,7 +185,8 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
         inv.command != Command::Ports) {
         inv.port = defaultPort;
     }
-    if (!CheckShape(inv, given, operands, error)) {
+    error = CheckShape(inv, given, operands);
+    if (!error.empty()) {
         return std::nullopt;
     }
     if (!operands.empty()) {

@@ -8,18 +8,11 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "cli/console.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
-#include "cli/utf8.h"
 #include "image/hexfileHandle.h"
 #include "image/save_file.h"
 #include "serial/exchange.h"
@@ -33,47 +26,51 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Closes the port on every way out of a command that opened it.
-class OpenPort {
-  public:
-    OpenPort() = default;
-    ~OpenPort() { Close(); }
-    OpenPort(const OpenPort&) = delete;
-    OpenPort& operator=(const OpenPort&) = delete;
+// Closes the port on every way out of a command that opened it; closing a
+// port that is closed already does nothing.
+struct PortCloser {
+    PortCloser() = default;
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+    ~PortCloser() { CloseComPort(); }
+};
 
-    // nullopt when the port is open and configured.
-    std::optional<Failure> Open(const PortSetting& port,
+// nullopt when the port is open and configured.
+std::optional<Failure> OpenPort(const PortSetting& port,
                                 std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
-        const std::int32_t result = OpenExchangePort(port, answerTimeoutMs);
-        const std::uint32_t error = port::LastError();
-        open_ = true;  // results 2 to 5 leave the port held: close it too
-        if (result != 0) {
-            Close();
-            return PortOpenFailure(port, result, error);
-        }
+    const std::int32_t result = OpenExchangePort(port, answerTimeoutMs);
+    if (result == 0) {
         return std::nullopt;
     }
-
-    void Close() {
-        if (open_) {
-            CloseComPort();
-            open_ = false;
-        }
-    }
-
-  private:
-    bool open_ = false;
-};
+    const std::uint32_t error = port::LastError();
+    CloseComPort();  // results 2 to 5 leave the port held
+    return PortOpenFailure(port, result, error);
+}
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 bool ShowProgress(const Invocation& inv) {
-    return !inv.quiet && StderrIsTerminal();
+    return !inv.quiet && IsTerminal(stderr);
 }
 
-std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) {
+// What a command reports at its end: the human summary line on success,
+// or with --json one object on standard output, for failures too.
+struct Summary {
+    std::string port;  // the port label, once known
+    std::string file;
+    long long bytes = 0;
+    double seconds = 0;
+    std::string line;           // the summary line of a success
+    bool lineToStderr = false;  // standard output carries the key buffer
+};
+
+// The port the line names, its label put in the summary; nullopt with
+// `failure` set when the line names none that can be.
+std::optional<PortSetting> ParsePort(const Invocation& inv, Summary& summary,
+                                     std::optional<Failure>& failure) {
+    std::string error;
     auto port = ParsePortSetting(inv.port.value_or(""), error);
     // COM0 and below name no port anywhere: a mistyped option, not a port
     // to look for.
@@ -81,7 +78,12 @@ std::optional<PortSetting> ParsePort(const Invocation& inv, std::string& error) 
         error =
             "port numbers start at 1 (COM1); give a number such as 3 or a device such as "
             "/dev/ttyUSB0.";
-        return std::nullopt;
+        port.reset();
+    }
+    if (!port) {
+        failure = Failure{ExitUsage, error};
+    } else {
+        summary.port = PortLabel(*port);
     }
     return port;
 }
@@ -121,11 +123,11 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
                                   const char* interrupted, ReadOutcome& outcome, double& seconds,
                                   std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
     CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(port, answerTimeoutMs)) {
+    const PortCloser closer;
+    if (const auto failure = OpenPort(port, answerTimeoutMs)) {
         return failure;
     }
-    ProgressBar bar(label, KeyBufferSize, ShowProgress(inv));
+    ProgressBar bar(label, ShowProgress(inv));
     ExchangeHooks hooks;
     hooks.afterRead = [&bar](int k) { bar.Update(k); };
     hooks.cancelled = [] { return Interrupted(); };
@@ -152,7 +154,7 @@ std::optional<Failure> ReadDevice(const Invocation& inv, const PortSetting& port
         }
         return Failure{ExitInterrupted, text};
     }
-    link.Close();
+    CloseComPort();
     if (outcome.status != ExchangeStatus::Done) {
         return ReadFailure(port, outcome, answerTimeoutMs);
     }
@@ -178,17 +180,6 @@ std::optional<Failure> CheckOutputPath(const fs::path& out) {
     }
     return std::nullopt;
 }
-
-// What a command reports at its end: the human summary line on success,
-// or with --json one object on standard output, for failures too.
-struct Summary {
-    std::string port;  // the port label, once known
-    std::string file;
-    long long bytes = 0;
-    double seconds = 0;
-    std::string line;           // the summary line of a success
-    bool lineToStderr = false;  // standard output carries the key buffer
-};
 
 int Conclude(const Invocation& inv, const Summary& summary, const std::optional<Failure>& failure) {
     const int code = failure ? Report(*failure) : ExitDone;
@@ -217,14 +208,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-bool StdoutIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) == 1;
-#endif
-}
-
 // The device's buffer against the expected one: nullopt when identical,
 // else the differences as verify reports them.
 std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
@@ -251,16 +234,15 @@ std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
 }
 
 std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
     const bool toStdout = inv.out == "-";
     const fs::path out = PathFromUtf8(inv.out);
     if (toStdout) {
-        if (StdoutIsTerminal()) {
+        if (IsTerminal(stdout)) {
             return Failure{ExitUsage,
                            "--out - writes the raw key buffer to standard output, which is a "
                            "terminal; redirect it to a file or a pipe, or give --out FILE."};
@@ -276,18 +258,17 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
         return failure;
     }
     summary.bytes = KeyBufferSize;
+    summary.line =
+        "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) + " -> ";
     if (toStdout) {
-#ifdef _WIN32
-        _setmode(_fileno(stdout), _O_BINARY);
-#endif
+        SetBinary(stdout);
         if (std::fwrite(outcome.keyBuffer.data(), 1, outcome.keyBuffer.size(), stdout) !=
                 outcome.keyBuffer.size() ||
             std::fflush(stdout) != 0) {
             return Failure{ExitOutputFile, "cannot write the key buffer to standard output."};
         }
         summary.lineToStderr = true;
-        summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
-                       " -> standard output\n";
+        summary.line += "standard output\n";
         return std::nullopt;
     }
     std::error_code ec;
@@ -298,18 +279,17 @@ std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
                                            (existed ? " (the existing file is untouched)" : "") +
                                            "; choose another file with --out and read again."};
     }
-    summary.line = "Read 4096 bytes from " + summary.port + " in " + Seconds(summary.seconds) +
-                   " -> " + Utf8FromPath(out) + "\n";
+    summary.line += Utf8FromPath(out) + "\n";
     return std::nullopt;
 }
 
 std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
+    std::string error;
     const auto blockSize = ParseBlocksize(inv.blocksize, error);
     if (!blockSize) {
         return Failure{ExitUsage, error};
@@ -326,11 +306,11 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     }
 
     CatchInterrupt();
-    OpenPort link;
-    if (const auto failure = link.Open(*port)) {
+    const PortCloser closer;
+    if (const auto failure = OpenPort(*port)) {
         return failure;
     }
-    ProgressBar bar("Writing", KeyBufferSize, ShowProgress(inv));
+    ProgressBar bar("Writing", ShowProgress(inv));
     bool requestSent = false;
     bool toldToWait = false;
     ExchangeHooks hooks;
@@ -355,7 +335,7 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
     summary.seconds = SecondsSince(start);
     summary.bytes = outcome.bytesSent;
     bar.Finish();
-    link.Close();
+    CloseComPort();
 
     if (outcome.status != ExchangeStatus::Done) {
         return WriteFailure(*port, outcome);
@@ -394,12 +374,11 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
 }
 
 std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
-    std::string error;
-    const auto port = ParsePort(inv, error);
+    std::optional<Failure> failure;
+    const auto port = ParsePort(inv, summary, failure);
     if (!port) {
-        return Failure{ExitUsage, error};
+        return failure;
     }
-    summary.port = PortLabel(*port);
     KeyBytes expected;
     if (const auto failure = LoadKeyFile(inv.file, expected)) {
         return failure;
@@ -417,33 +396,6 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
     summary.line = "Verified 4096 bytes on " + summary.port + " in " + Seconds(summary.seconds) +
                    ": identical to " + inv.file + "\n";
     return std::nullopt;
-}
-
-}  // namespace
-
-namespace {
-
-// Runs one device command on `file` and reports its summary or failure.
-int RunOn(const Invocation& inv, const std::string& file,
-          std::optional<Failure> (*command)(const Invocation&, Summary&)) {
-    Summary summary;
-    summary.file = file;
-    const auto failure = command(inv, summary);
-    return Conclude(inv, summary, failure);
-}
-
-}  // namespace
-
-int RunRead(const Invocation& inv) {
-    return RunOn(inv, inv.out, Read);
-}
-
-int RunWrite(const Invocation& inv) {
-    return RunOn(inv, inv.file, Write);
-}
-
-int RunVerify(const Invocation& inv) {
-    return RunOn(inv, inv.file, Verify);
 }
 
 int RunPorts(const Invocation& inv) {
@@ -494,6 +446,30 @@ int RunPorts(const Invocation& inv) {
         std::printf("%s\n", line.c_str());
     }
     return ExitDone;
+}
+
+}  // namespace
+
+int RunCommand(const Invocation& inv) {
+    Summary summary;
+    summary.file = inv.command == Command::Read ? inv.out : inv.file;
+    std::optional<Failure> failure;
+    switch (inv.command) {
+        case Command::Read:
+            failure = Read(inv, summary);
+            break;
+        case Command::Write:
+            failure = Write(inv, summary);
+            break;
+        case Command::Verify:
+            failure = Verify(inv, summary);
+            break;
+        case Command::Ports:
+            return RunPorts(inv);
+        case Command::None:
+            return Report(ExitUsage, "no command given; see vantri-key --help.");
+    }
+    return Conclude(inv, summary, failure);
 }
 
 }  // namespace vantri::cli

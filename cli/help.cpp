@@ -1,16 +1,9 @@
 #include "cli/help.h"
 
+#include "cli/console.h"
+
 namespace vantri::cli {
 namespace {
-
-#ifdef _WIN32
-constexpr const char* kPortHelp =
-    "  --port, -p PORT   the serial port: COM3, or just 3 (default: $VANTRI_PORT)\n";
-#else
-constexpr const char* kPortHelp =
-    "  --port, -p PORT   the serial port: a device such as /dev/ttyUSB0, or a\n"
-    "                    number N (or COMN) for /dev/ttyS<N-1> (default: $VANTRI_PORT)\n";
-#endif
 
 constexpr const char* kQuietHelp =
     "  --json            print one JSON object on standard output instead of the\n"

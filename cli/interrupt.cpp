@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "cli/console.h"
+
 namespace vantri::cli {
 namespace {
 
@@ -15,25 +17,13 @@ extern "C" void OnInterrupt(int) {
         return;
     }
     interrupts = interrupts + 1;
-#ifdef _WIN32
-    // The C runtime resets the handler before calling it; set it again so
-    // the next Ctrl-C comes here too.
-    std::signal(SIGINT, OnInterrupt);
-#endif
+    ArmInterrupt(OnInterrupt);  // so the next Ctrl-C comes here too
 }
 
 }  // namespace
 
 void CatchInterrupt() {
-#ifdef _WIN32
-    std::signal(SIGINT, OnInterrupt);
-#else
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked read or write returns EINTR
-    sigaction(SIGINT, &action, nullptr);
-#endif
+    ArmInterrupt(OnInterrupt);
 }
 
 bool Interrupted() {

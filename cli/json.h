@@ -2,8 +2,10 @@
 //
 // A production log takes one object per run (or one array for `ports`), so
 // the writer is small: string, number and true/false members, added in
-// order, with the strings escaped as JSON requires.  Text is passed through
-// as the UTF-8 it already is.
+// order, with the strings escaped as JSON requires.  Well-formed UTF-8 is
+// passed through as it is; a byte that is part of no UTF-8 sequence (a file
+// name in Latin-1, say) is written as the \u00XX escape of that byte, the
+// character it is in Latin-1, so that every line parses.
 #pragma once
 
 #include <string>
@@ -24,11 +26,10 @@ class JsonObject {
     std::string Text() const;  // "{...}"
 
   private:
-    void Key(std::string_view key);
+    JsonObject& Member(std::string_view key, const std::string& value);
     std::string members_;
 };
 
-std::string JsonString(std::string_view text);  // quoted and escaped
 std::string JsonArray(const std::vector<JsonObject>& items);
 
 }  // namespace vantri::cli

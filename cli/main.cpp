@@ -7,9 +7,9 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/help.h"
 #include "cli/messages.h"
-#include "cli/utf8.h"
 #include "image/process_hardening.h"
 
 int main(int argc, char** argv) {
@@ -30,17 +30,5 @@ int main(int argc, char** argv) {
         std::fputs(VersionText().c_str(), stdout);
         return ExitDone;
     }
-    switch (inv->command) {
-        case Command::Read:
-            return RunRead(*inv);
-        case Command::Write:
-            return RunWrite(*inv);
-        case Command::Verify:
-            return RunVerify(*inv);
-        case Command::Ports:
-            return RunPorts(*inv);
-        case Command::None:
-            break;
-    }
-    return Report(ExitUsage, "no command given; see vantri-key --help.");
+    return RunCommand(*inv);
 }

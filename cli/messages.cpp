@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/utf8.h"
+#include "cli/console.h"
 #include "image/access_advice.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"

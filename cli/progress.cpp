@@ -4,11 +4,7 @@
 #include <cstdio>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "image/hexfileHandle.h"
 
 namespace vantri::cli {
 namespace {
@@ -17,16 +13,8 @@ constexpr int kBarWidth = 40;
 
 }  // namespace
 
-bool StderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) == 1;
-#endif
-}
-
-ProgressBar::ProgressBar(std::string label, int total, bool enabled)
-    : label_(std::move(label)), total_(std::max(total, 1)), enabled_(enabled) {}
+ProgressBar::ProgressBar(std::string label, bool enabled)
+    : label_(std::move(label)), enabled_(enabled) {}
 
 ProgressBar::~ProgressBar() {
     Finish();
@@ -36,13 +24,13 @@ void ProgressBar::Update(int done) {
     if (!enabled_) {
         return;
     }
-    done = std::clamp(done, 0, total_);
-    const int percent = static_cast<int>(static_cast<long long>(done) * 100 / total_);
+    done = std::clamp(done, 0, KeyBufferSize);
+    const int percent = static_cast<int>(static_cast<long long>(done) * 100 / KeyBufferSize);
     if (percent == shownPercent_) {
         return;
     }
     shownPercent_ = percent;
-    const int filled = static_cast<int>(static_cast<long long>(done) * kBarWidth / total_);
+    const int filled = static_cast<int>(static_cast<long long>(done) * kBarWidth / KeyBufferSize);
     const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
                             std::string(static_cast<std::size_t>(kBarWidth - filled), '.');
     std::fprintf(stderr, "\r%-9s [%s] %3d%%", label_.c_str(), bar.c_str(), percent);

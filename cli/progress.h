@@ -1,4 +1,4 @@
-// The progress bar of vantri-key, on standard error.
+// The progress bar of vantri-key over a key buffer, on standard error.
 //
 // Drawn only when standard error is a terminal, so logs and pipes stay
 // clean: "Reading  [###########.........................]  31%".  It is
@@ -10,11 +10,9 @@
 
 namespace vantri::cli {
 
-bool StderrIsTerminal();
-
 class ProgressBar {
   public:
-    ProgressBar(std::string label, int total, bool enabled);
+    ProgressBar(std::string label, bool enabled);
     ~ProgressBar();
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
@@ -24,7 +22,6 @@ class ProgressBar {
 
   private:
     std::string label_;
-    int total_;
     bool enabled_;
     bool drawn_ = false;
     int shownPercent_ = -1;

@@ -1,7 +1,7 @@
 ; The Windows setup program of Vantri Key Writer, made by makensis (Debian's
 ; nsis) from `make package-windows`.  A 64-bit, Unicode installer that
 ; installs for the current user only, so no administrator rights are asked:
-; the programs, LICENSE and README go to %LOCALAPPDATA%\Programs\Vantri Key
+; the programs, LICENSE, README and the guides it links to (docs\) go to %LOCALAPPDATA%\Programs\Vantri Key
 ; Writer, with Start-menu entries and an uninstaller listed under Apps.
 ;
 ;   makensis -DVERSION=1.0.0 -DBINDIR=... -DSRCDIR=... -DOUTFILE=... installer.nsi
@@ -130,6 +130,13 @@ Section "Install"
   File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
   File "/oname=README.md" "${SRCDIR}/README.md"
   File "${SRCDIR}/icons/vantri-keywriter.ico"
+  ; The guides beside the README as in the source tree, so its links work.
+  SetOutPath "$INSTDIR\docs"
+  File "${SRCDIR}/docs/cli.md"
+  File "${SRCDIR}/docs/window.md"
+  File "${SRCDIR}/docs/window.png"
+  File "${SRCDIR}/docs/window-reading.png"
+  SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   ${If} ${Errors}
     Push "A file in $INSTDIR could not be replaced; a program of ${APP} may be running. Close it and run this again."
@@ -173,6 +180,11 @@ Section "Uninstall"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\README.md"
+  Delete "$INSTDIR\docs\cli.md"
+  Delete "$INSTDIR\docs\window.md"
+  Delete "$INSTDIR\docs\window.png"
+  Delete "$INSTDIR\docs\window-reading.png"
+  RMDir "$INSTDIR\docs"
   Delete "$INSTDIR\vantri-keywriter.ico"
   Delete "$INSTDIR\uninstall.exe"
   ; Only an emptied folder goes, last: files the user put there stay.

@@ -1,14 +1,18 @@
-#include "cli/utf8.h"
+#include "cli/console.h"
 
-#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <shellapi.h>
-#endif
+
+#include <csignal>
 
 namespace vantri::cli {
 
-#ifdef _WIN32
+const char* const kPortHelp =
+    "  --port, -p PORT   the serial port: COM3, or just 3 (default: $VANTRI_PORT)\n";
+
 namespace {
 
 // Ill-formed input (a lone surrogate, a stray byte) becomes U+FFFD in both
@@ -82,27 +86,16 @@ Utf8Console::~Utf8Console() {
     }
 }
 
-#else
-
-std::vector<std::string> Utf8Arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+bool IsTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
 }
 
-std::filesystem::path PathFromUtf8(std::string_view text) {
-    return std::filesystem::path(std::string(text));
+void SetBinary(std::FILE* stream) {
+    _setmode(_fileno(stream), _O_BINARY);
 }
 
-std::string Utf8FromPath(const std::filesystem::path& path) {
-    return path.string();
+void ArmInterrupt(void (*handler)(int)) {
+    std::signal(SIGINT, handler);
 }
-
-std::string Utf8FromSystemText(std::string_view text) {
-    return std::string(text);
-}
-
-Utf8Console::Utf8Console() = default;
-Utf8Console::~Utf8Console() = default;
-
-#endif
 
 }  // namespace vantri::cli
