@@ -12,10 +12,12 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "form/Form1.h"
 #include "form/form_view.h"
+#include "form/window_look.h"
 
 class QComboBox;
 class QLabel;
@@ -64,6 +66,8 @@ class FormWindow : public QWidget, public FormView {
 
   private:
     QComboBox* Box(FormSetting setting) const;
+
+    std::array<QWidget*, Controls.size()> controls_{};  // in the order of Controls
 
     std::unique_ptr<Form1> form_;   // made once the controls exist
     QPointer<QMessageBox> notice_;  // the notice up, null when none

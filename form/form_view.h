@@ -49,9 +49,12 @@ enum class MessageIcon : std::uint32_t {
     Error = 16,
 };
 
+// The title of a box that gives none of its own.
+inline constexpr char ApplicationTitle[] = "Vantri";
+
 struct FormMessage {
     std::string text;
-    std::string title;  // "" shows the application title, "Vantri"
+    std::string title;  // "" shows ApplicationTitle
     MessageIcon icon = MessageIcon::None;
     std::string detail;  // a second, smaller text under `text`; "" for none
 };
