@@ -106,3 +106,24 @@ class FormView {
 };
 
 }  // namespace vantri
+
+// The declarations of FormView's calls, for a view's class: each view
+// carries out all of them, and only its definitions differ.
+// clang-format off
+#define VANTRI_FORM_VIEW_CALLS                                                                  \
+    void SetCaption(const std::string& caption) override;                                       \
+    void SetButtonEnabled(vantri::FormButton button, bool enabled) override;                    \
+    std::string SettingText(vantri::FormSetting setting) override;                              \
+    void SetSettingChoices(vantri::FormSetting setting,                                         \
+                           const std::vector<std::string>& items) override;                     \
+    void ShowMessage(const vantri::FormMessage& message) override;                              \
+    void ShowNotice(const vantri::FormMessage& message) override;                               \
+    std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,        \
+                                         const std::string& title) override;                    \
+    std::filesystem::path ShowSaveDialog(const std::string& filter,                             \
+                                         const std::filesystem::path& defaultName,              \
+                                         const std::string& title) override;                    \
+    void ProcessEvents() override;                                                              \
+    void DismissModals() override;                                                              \
+    void CloseWindow() override;
+// clang-format on
