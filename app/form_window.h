@@ -33,7 +33,7 @@ class FormWindow : public QWidget, public FormView {
     explicit FormWindow(QWidget* parent = nullptr);
     ~FormWindow() override;
 
-    // The controls, named as the user's documentation names them.
+    // The controls, by their names in form/window_look.h.
     QPushButton* Command4;  // "&Read"
     QPushButton* Command3;  // "&Write"
     QComboBox* mydelay;     // Delay, milliseconds

@@ -80,11 +80,10 @@ class FormView {
 
     // The file dialogs, modal to the window.  `filter` is the classic list:
     // pairs of display text and pattern, each ended by a character 0, the
-    // list ended by one more.  `flags` are the classic OFN_* bits
-    // (above).  The save dialog
-    // proposes `defaultName`, accepts new and existing names without an
-    // overwrite question, only in a folder that exists, and adds no
-    // extension.
+    // list ended by one more.  `flags` are the classic OFN_* bits (above).
+    // The save dialog proposes `defaultName`, accepts new names, and an
+    // existing one once the user has said yes to replacing it, only in a
+    // folder that exists, and adds no extension.
     virtual std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                                                  const std::string& title) = 0;
     virtual std::filesystem::path ShowSaveDialog(const std::string& filter,

@@ -26,7 +26,7 @@ enum class ControlKind { Button, Combo, Label };
 
 struct ControlLook {
     ControlKind kind;
-    const char* name;  // as the user's documentation names the control
+    const char* name;  // the control's name, as the views and tests know it
     const char* text;  // a button's or label's text; a box's comes from the logic
     Twips place;
 };
