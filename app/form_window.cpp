@@ -12,42 +12,28 @@
 #include <QPushButton>
 #include <QStyle>
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "app/local_path.h"
 #include "app/message_box.h"
 #include "app/window_look.h"
 #include "dialogs/Module1.h"
 #include "form/captions.h"
+#include "form/window_look.h"
 
 namespace vantri {
 namespace {
 
-// Positions and sizes are kept in twips, as the window was laid out; 15
-// twips make one pixel at 96 dpi (Qt scales pixels on other screens).
-struct Twips {
-    int left, top, width, height;
-};
-
-constexpr int Px(int twips) {
-    return (twips + 7) / 15;  // rounded
-}
-
+// 15 twips to a pixel, as at 96 dpi: Qt scales pixels on other screens.
 QRect Place(const Twips& t) {
-    return QRect(Px(t.left), Px(t.top), Px(t.width), Px(t.height));
+    return QRect(TwipsToPixels(t.left, 96), TwipsToPixels(t.top, 96), TwipsToPixels(t.width, 96),
+                 TwipsToPixels(t.height, 96));
 }
 
-constexpr Twips ClientArea{0, 0, 2835, 1095};
-constexpr Twips Command4Place{120, 120, 1215, 375};
-constexpr Twips Command3Place{120, 480, 1215, 375};
-constexpr Twips MydelayPlace{2160, 0, 615, 315};
-constexpr Twips MylenPlace{2160, 360, 615, 315};
-constexpr Twips ComportPlace{2160, 720, 615, 315};
-constexpr Twips Label3Place{1680, 40, 615, 255};
-constexpr Twips Label2Place{1440, 400, 855, 255};
-constexpr Twips Label1Place{1510, 760, 735, 255};
-
-const QColor ComboBackground(255, 255, 192);
-const QColor LabelText(255, 255, 0);
+QColor Colour(const Rgb& rgb) {
+    return QColor(rgb.red, rgb.green, rgb.blue);
+}
 
 }  // namespace
 
@@ -62,57 +48,77 @@ FormWindow::FormWindow(QWidget* parent)
     // The system's colours, for the controls that keep them.
     const QPalette system = ExplicitPalette(QApplication::palette());
     QPalette black = palette();
-    black.setColor(QPalette::Window, Qt::black);
+    black.setColor(QPalette::Window, Colour(BackColour));
     setPalette(black);
     setAutoFillBackground(true);
 
-    // Labels first: where a label reaches under its combo box, the box is
-    // drawn over it.
-    const auto makeLabel = [this](const char* name, const char* text, const Twips& place) {
-        auto* label = new QLabel(QString::fromLatin1(text), this);
-        label->setObjectName(QLatin1String(name));
-        label->setGeometry(Place(place));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        QPalette yellow = label->palette();
-        yellow.setColor(QPalette::WindowText, LabelText);
-        yellow.setColor(QPalette::Window, Qt::black);
-        label->setPalette(yellow);
-        label->setFocusPolicy(Qt::NoFocus);
-        return label;
-    };
-    Label3 = makeLabel("Label3", "Delay", Label3Place);
-    Label2 = makeLabel("Label2", "Blocksize", Label2Place);
-    Label1 = makeLabel("Label1", "Comport", Label1Place);
+    // Each label's text must fit in front of its box.
+    std::vector<std::pair<QString, int>> labels;
+    for (std::size_t i = 0; i < Controls.size(); ++i) {
+        if (Controls[i].kind == ControlKind::Label) {
+            labels.emplace_back(QString::fromLatin1(Controls[i].text),
+                                Place(ShownPlace(i)).width());
+        }
+    }
+    const QFont font = FittedFont(WindowFont(), labels);
+    QFont bold = font;
+    bold.setWeight(QFont::Bold);
 
-    const auto makeButton = [this, &system](const char* name, const char* text,
-                                            const Twips& place) {
-        auto* button = new QPushButton(QString::fromLatin1(text), this);
-        button->setObjectName(QLatin1String(name));
-        button->setGeometry(Place(place));
-        button->setPalette(system);
-        return button;
-    };
-    Command4 = makeButton("Command4", "&Read", Command4Place);
-    Command3 = makeButton("Command3", "&Write", Command3Place);
+    // Created in focus order, so Tab follows it; a box is drawn over the
+    // label before it.
+    QLabel* label = nullptr;
+    for (std::size_t i = 0; i < Controls.size(); ++i) {
+        const ControlLook& look = Controls[i];
+        const QString text = QString::fromLatin1(look.text);
+        QWidget* control = nullptr;
+        if (look.kind == ControlKind::Label) {
+            label = new QLabel(text, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            QPalette yellow = label->palette();
+            yellow.setColor(QPalette::WindowText, Colour(LabelColour));
+            yellow.setColor(QPalette::Window, Colour(BackColour));
+            label->setPalette(yellow);
+            label->setFocusPolicy(Qt::NoFocus);
+            label->setFont(font);
+            control = label;
+        } else if (look.kind == ControlKind::Button) {
+            auto* button = new QPushButton(text, this);
+            button->setPalette(system);
+            button->setFont(bold);
+            control = button;
+        } else {
+            auto* combo = new QComboBox(this);
+            // The list offers values; the edit field takes any text.
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            QPalette colours = system;
+            colours.setColor(QPalette::Base, Colour(BoxColour));
+            colours.setColor(QPalette::Text, system.color(QPalette::WindowText));
+            combo->setPalette(colours);
+            combo->setFont(font);
+            // A screen reader names the box by its label.
+            label->setBuddy(combo);
+            combo->setAccessibleName(label->text());
+            control = combo;
+        }
+        control->setObjectName(QLatin1String(look.name));
+        control->setGeometry(Place(ShownPlace(i)));
+        controls_[i] = control;
+    }
+    const auto named = [this](const char* name) { return controls_[IndexOf(name)]; };
+    Command4 = static_cast<QPushButton*>(named("Command4"));
+    Command3 = static_cast<QPushButton*>(named("Command3"));
+    mydelay = static_cast<QComboBox*>(named("mydelay"));
+    mylen = static_cast<QComboBox*>(named("mylen"));
+    comport = static_cast<QComboBox*>(named("comport"));
+    Label3 = static_cast<QLabel*>(named("Label3"));
+    Label2 = static_cast<QLabel*>(named("Label2"));
+    Label1 = static_cast<QLabel*>(named("Label1"));
+    for (const FormSetting setting :
+         {FormSetting::Comport, FormSetting::Blocksize, FormSetting::Delay}) {
+        Box(setting)->setEditText(QString::fromStdString(DefaultSettingText(setting)));
+    }
 
-    const auto makeCombo = [this, &system](const char* name, FormSetting setting,
-                                           const Twips& place) {
-        auto* combo = new QComboBox(this);
-        combo->setObjectName(QLatin1String(name));
-        // The list offers values; the edit field takes any text.
-        combo->setEditable(true);
-        combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->setEditText(QString::fromStdString(DefaultSettingText(setting)));
-        combo->setGeometry(Place(place));
-        QPalette colours = system;
-        colours.setColor(QPalette::Base, ComboBackground);
-        colours.setColor(QPalette::Text, system.color(QPalette::WindowText));
-        combo->setPalette(colours);
-        return combo;
-    };
-    mydelay = makeCombo("mydelay", FormSetting::Delay, MydelayPlace);
-    mylen = makeCombo("mylen", FormSetting::Blocksize, MylenPlace);
-    comport = makeCombo("comport", FormSetting::Comport, ComportPlace);
     // A device path is longer than the box.  Its whole text shows on hover
     // over the edit field (which covers the box, so it needs the tooltip
     // itself), and while the box is not being edited it shows its start,
@@ -132,24 +138,6 @@ FormWindow::FormWindow(QWidget* parent)
             [this] { comport->lineEdit()->setCursorPosition(0); });
     showWhole(comport->currentText());
 
-    // The labels must end before their combo box.
-    const QFont font =
-        FittedFont(WindowFont(), {{Label3->text(), Px(MydelayPlace.left - Label3Place.left)},
-                                  {Label2->text(), Px(MylenPlace.left - Label2Place.left)},
-                                  {Label1->text(), Px(ComportPlace.left - Label1Place.left)}});
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{Label1, Label2, Label3, mydelay, mylen, comport}) {
-        widget->setFont(font);
-    }
-    QFont bold = font;
-    bold.setWeight(QFont::Bold);
-    Command4->setFont(bold);
-    Command3->setFont(bold);
-
-    setTabOrder(comport, Command3);
-    setTabOrder(Command3, Command4);
-    setTabOrder(Command4, mylen);
-    setTabOrder(mylen, mydelay);
     comport->setFocus();
 
     form_ = std::make_unique<Form1>(*this);
@@ -174,15 +162,7 @@ void FormWindow::closeEvent(QCloseEvent* event) {
 }
 
 QComboBox* FormWindow::Box(FormSetting setting) const {
-    switch (setting) {
-        case FormSetting::Comport:
-            return comport;
-        case FormSetting::Blocksize:
-            return mylen;
-        case FormSetting::Delay:
-            return mydelay;
-    }
-    return comport;
+    return static_cast<QComboBox*>(controls_[IndexOf(ControlName(setting))]);
 }
 
 void FormWindow::SetCaption(const std::string& caption) {
@@ -190,7 +170,7 @@ void FormWindow::SetCaption(const std::string& caption) {
 }
 
 void FormWindow::SetButtonEnabled(FormButton button, bool enabled) {
-    (button == FormButton::Read ? Command4 : Command3)->setEnabled(enabled);
+    controls_[IndexOf(ControlName(button))]->setEnabled(enabled);
 }
 
 std::string FormWindow::SettingText(FormSetting setting) {

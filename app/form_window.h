@@ -12,10 +12,12 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "form/Form1.h"
 #include "form/form_view.h"
+#include "form/window_look.h"
 
 class QComboBox;
 class QLabel;
@@ -31,7 +33,7 @@ class FormWindow : public QWidget, public FormView {
     explicit FormWindow(QWidget* parent = nullptr);
     ~FormWindow() override;
 
-    // The controls, named as the user's documentation names them.
+    // The controls, by their names in form/window_look.h.
     QPushButton* Command4;  // "&Read"
     QPushButton* Command3;  // "&Write"
     QComboBox* mydelay;     // Delay, milliseconds
@@ -43,27 +45,15 @@ class FormWindow : public QWidget, public FormView {
 
     Form1& Logic() { return *form_; }
 
-    // FormView
-    void SetCaption(const std::string& caption) override;
-    void SetButtonEnabled(FormButton button, bool enabled) override;
-    std::string SettingText(FormSetting setting) override;
-    void SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) override;
-    void ShowMessage(const FormMessage& message) override;
-    void ShowNotice(const FormMessage& message) override;
-    std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
-                                         const std::string& title) override;
-    std::filesystem::path ShowSaveDialog(const std::string& filter,
-                                         const std::filesystem::path& defaultName,
-                                         const std::string& title) override;
-    void ProcessEvents() override;
-    void DismissModals() override;
-    void CloseWindow() override;
+    VANTRI_FORM_VIEW_CALLS
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
     QComboBox* Box(FormSetting setting) const;
+
+    std::array<QWidget*, Controls.size()> controls_{};  // in the order of Controls
 
     std::unique_ptr<Form1> form_;   // made once the controls exist
     QPointer<QMessageBox> notice_;  // the notice up, null when none

@@ -107,7 +107,7 @@ std::string DisplayProblem(int argc, char** argv) {
 // Qt warns "QStandardPaths: XDG_RUNTIME_DIR not set" on every start where the
 // variable is missing (a root shell, a bare ssh session) and then uses a
 // private folder of its own; the window keeps nothing there, so the warning
-// only alarms.  Every other message goes on as before.
+// only alarms.  Every other message is passed on unchanged.
 QtMessageHandler qtHandler = nullptr;
 
 void DropRuntimeDirWarning(QtMsgType type, const QMessageLogContext& context, const QString& text) {

@@ -1,6 +1,6 @@
 // The window's message boxes: one OK button, a text, an icon and a title,
 // and a message's detail as the box's smaller, informative text.  A box
-// that gives no title of its own shows the application title "Vantri".
+// that gives no title of its own shows ApplicationTitle (form/form_view.h).
 // (The title is set on each box rather than as the application's display
 // name, which would also be appended to the window caption.)
 //
@@ -15,8 +15,6 @@ class QMessageBox;
 class QWidget;
 
 namespace vantri {
-
-inline constexpr char ApplicationTitle[] = "Vantri";
 
 void ShowMessageBox(QWidget* owner, const FormMessage& message);
 QMessageBox* ShowNoticeBox(QWidget* owner, const FormMessage& message);

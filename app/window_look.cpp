@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 
+#include "form/window_look.h"
+
 // Resources of a static library are registered by hand; outside any
 // namespace, as the macro requires.
 static void InitWindowResources() {
@@ -15,8 +17,8 @@ QFont WindowFont() {
     // The original face first, then faces with its proportions (narrow
     // enough for the labels), then whatever sans face the system has.
     static const char* const preferred[] = {
-        "MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans",       "Arimo", "Arial",
-        "Helvetica",     "Nimbus Sans",          "DejaVu Sans Condensed",
+        FontFace,    "Microsoft Sans Serif", "Liberation Sans",       "Arimo", "Arial",
+        "Helvetica", "Nimbus Sans",          "DejaVu Sans Condensed",
     };
     const QStringList installed = QFontDatabase::families();
     QFont font;
@@ -28,7 +30,7 @@ QFont WindowFont() {
             break;
         }
     }
-    font.setPointSizeF(8.25);
+    font.setPointSizeF(FontHundredthsOfPoint / 100.0);
     font.setWeight(QFont::Normal);
     return font;
 }

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "form/defaults.h"
+
 namespace vantri::cli {
 
 enum class Command { None, Read, Write, Verify, Ports };
@@ -30,9 +32,9 @@ struct Invocation {
     bool json = false;   // one JSON object (ports: array) on standard output
     bool verify = true;  // write: read the buffer back and compare (--no-verify: not)
     std::optional<std::string> port;
-    std::string out = "Ram.Bin";
-    std::string blocksize = "16";
-    std::string delay = "10";
+    std::string out = DefaultKeyFileName;  // the window's defaults (form/defaults.h)
+    std::string blocksize = DefaultBlocksize;
+    std::string delay = DefaultDelay;
     std::string file;  // the key buffer file of write and verify
 };
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/console.h"
+#include "form/write_stop.h"
 #include "image/access_advice.h"
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
@@ -26,14 +27,14 @@ std::string Characters(const ReadOutcome& outcome) {
 
 // Where in a write the trouble struck, and what it left on the device.
 std::string WriteWhere(const WriteOutcome& outcome) {
-    if (outcome.position > 0) {
-        return "at byte " + std::to_string(outcome.position) + " of " +
-               std::to_string(KeyBufferSize);
+    switch (WhereWriteStopped(outcome)) {
+        case WriteStop::AtByte:
+            return AtByteOfBuffer(outcome.position);
+        case WriteStop::BeforeFirst:
+            return "at the write request";
+        default:
+            return "after " + std::to_string(outcome.bytesSent) + " bytes";
     }
-    if (outcome.bytesSent == 0) {
-        return "at the write request";
-    }
-    return "after " + std::to_string(outcome.bytesSent) + " bytes";
 }
 
 // What a write that stopped left on the device, and what to do.  Once 0x06

@@ -10,8 +10,8 @@ QStringList PatternsOfField(const QString& field) {
     QStringList patterns;
     for (QString pattern :
          field.split(QRegularExpression(QStringLiteral("[; ]")), Qt::SkipEmptyParts)) {
-        // "*.*" is every file on the platform this form comes from, also
-        // names without a dot.
+        // "*.*" is every file in a Windows filter, names without a dot
+        // too; Qt would ask for a dot.
         if (pattern == QLatin1String("*.*")) {
             pattern = QStringLiteral("*");
         }

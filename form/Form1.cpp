@@ -21,18 +21,6 @@ std::vector<std::string> Numbers(int count) {
 
 }  // namespace
 
-std::string DefaultSettingText(FormSetting setting) {
-    switch (setting) {
-        case FormSetting::Comport:
-            return "1";
-        case FormSetting::Blocksize:
-            return "16";
-        case FormSetting::Delay:
-            return "10";
-    }
-    return {};
-}
-
 Form1::Form1(FormView& view) : view_(view) {}
 
 KeyBytes Form1::hextobin(std::string_view inp) const {

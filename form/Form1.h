@@ -41,6 +41,7 @@
 #include <string>
 #include <string_view>
 
+#include "form/defaults.h"
 #include "form/form_view.h"
 #include "image/hexfileHandle.h"
 
@@ -48,10 +49,6 @@ namespace vantri {
 
 struct ExchangeHooks;
 struct PortSetting;
-
-// What a settings box holds when the window opens; every start shows them.
-// The view fills its boxes with these, the logic gives the list items.
-std::string DefaultSettingText(FormSetting setting);
 
 class Form1 {
   public:

@@ -49,9 +49,12 @@ enum class MessageIcon : std::uint32_t {
     Error = 16,
 };
 
+// The title of a box that gives none of its own.
+inline constexpr char ApplicationTitle[] = "Vantri";
+
 struct FormMessage {
     std::string text;
-    std::string title;  // "" shows the application title, "Vantri"
+    std::string title;  // "" shows ApplicationTitle
     MessageIcon icon = MessageIcon::None;
     std::string detail;  // a second, smaller text under `text`; "" for none
 };
@@ -77,11 +80,10 @@ class FormView {
 
     // The file dialogs, modal to the window.  `filter` is the classic list:
     // pairs of display text and pattern, each ended by a character 0, the
-    // list ended by one more.  `flags` are the classic OFN_* bits
-    // (above).  The save dialog
-    // proposes `defaultName`, accepts new and existing names without an
-    // overwrite question, only in a folder that exists, and adds no
-    // extension.
+    // list ended by one more.  `flags` are the classic OFN_* bits (above).
+    // The save dialog proposes `defaultName`, accepts new names, and an
+    // existing one once the user has said yes to replacing it, only in a
+    // folder that exists, and adds no extension.
     virtual std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                                                  const std::string& title) = 0;
     virtual std::filesystem::path ShowSaveDialog(const std::string& filter,
@@ -103,3 +105,24 @@ class FormView {
 };
 
 }  // namespace vantri
+
+// The declarations of FormView's calls, for a view's class: each view
+// carries out all of them, and only its definitions differ.
+// clang-format off
+#define VANTRI_FORM_VIEW_CALLS                                                                  \
+    void SetCaption(const std::string& caption) override;                                       \
+    void SetButtonEnabled(vantri::FormButton button, bool enabled) override;                    \
+    std::string SettingText(vantri::FormSetting setting) override;                              \
+    void SetSettingChoices(vantri::FormSetting setting,                                         \
+                           const std::vector<std::string>& items) override;                     \
+    void ShowMessage(const vantri::FormMessage& message) override;                              \
+    void ShowNotice(const vantri::FormMessage& message) override;                               \
+    std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,        \
+                                         const std::string& title) override;                    \
+    std::filesystem::path ShowSaveDialog(const std::string& filter,                             \
+                                         const std::filesystem::path& defaultName,              \
+                                         const std::string& title) override;                    \
+    void ProcessEvents() override;                                                              \
+    void DismissModals() override;                                                              \
+    void CloseWindow() override;
+// clang-format on

@@ -1,5 +1,7 @@
 #include "form/messages.h"
 
+#include "form/write_stop.h"
+
 #include "image/hexfileHandle.h"
 #include "serial/platform.h"
 #include "serial/port_choices.h"
@@ -104,13 +106,13 @@ FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent) {
     }
     // A byte's write, or a drain or line check between blocks; after the
     // last block, the Keybuffer was sent but the device is gone.
+    const WriteStop stop = WhereWriteStopped(outcome);
     const std::string where =
-        outcome.position > 0
-            ? "at byte " + std::to_string(outcome.position) + " of " + std::to_string(KeyBufferSize)
-        : outcome.bytesSent == KeyBufferSize ? "after the last byte of the Keybuffer"
-        : outcome.bytesSent > 0 ? "after byte " + std::to_string(outcome.bytesSent) + " of " +
-                                      std::to_string(KeyBufferSize)
-                                : "before the first byte of the Keybuffer";
+        stop == WriteStop::AtByte        ? AtByteOfBuffer(outcome.position)
+        : stop == WriteStop::AfterLast   ? "after the last byte of the Keybuffer"
+        : stop == WriteStop::BeforeFirst ? "before the first byte of the Keybuffer"
+                                         : "after byte " + std::to_string(outcome.bytesSent) +
+                                               " of " + std::to_string(KeyBufferSize);
     const std::string reason = port::ErrorText(outcome.error);
     std::string what;
     if (outcome.status == ExchangeStatus::DeviceLost) {

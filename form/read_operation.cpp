@@ -93,7 +93,7 @@ void Form1::Command4_Click() {
 
 Form1::SaveResult Form1::SaveKeyBuffer(const KeyBytes& keyBuffer) {
     const std::string filter = std::string("Bin File (*.bin)") + '\0' + "*.bin" + '\0' + '\0';
-    KeyFileName = "Ram.Bin";
+    KeyFileName = DefaultKeyFileName;
     for (bool failedBefore = false;; failedBefore = true) {
         KeyFileName = view_.ShowSaveDialog(filter, KeyFileName, "Save Keybuffer To Bin file");
         if (closing_) {

@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include "form/captions.h"
 #include "win32/Module1.h"
 #include "win32/layout.h"
 #include "win32/look.h"
@@ -15,7 +16,6 @@ namespace vantri::win32 {
 namespace {
 
 constexpr wchar_t WindowClass[] = L"VantriKeyWriterForm";
-constexpr wchar_t StartCaption[] = L"  Vantri Key Writer";
 // A fixed single border with a close box, no minimize or maximize box.
 constexpr DWORD WindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT;
@@ -48,18 +48,6 @@ RECT FrameForClient(int width, int height, UINT dpi) {
         AdjustWindowRectEx(&frame, WindowStyle, FALSE, WindowExStyle);
     }
     return frame;
-}
-
-int SettingId(FormSetting setting) {
-    switch (setting) {
-        case FormSetting::Comport:
-            return IdComport;
-        case FormSetting::Blocksize:
-            return IdMylen;
-        case FormSetting::Delay:
-            return IdMydelay;
-    }
-    return IdComport;
 }
 
 std::wstring WindowText(HWND window) {
@@ -106,17 +94,19 @@ bool FormWindow::Create() {
             return false;
         }
     }
-    window_ = CreateWindowExW(WindowExStyle, WindowClass, StartCaption, WindowStyle, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                              instance, this);
+    window_ = CreateWindowExW(WindowExStyle, WindowClass, Widen(WindowCaption).c_str(), WindowStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                              nullptr, instance, this);
     if (!window_) {
         return false;
     }
-    // Created in focus order: the dialog manager tabs in creation order.
-    for (const ControlPlace& place : Controls) {
+    // Created in focus order: the dialog manager tabs in creation order, and
+    // a screen reader names a box by the label created just before it.
+    for (std::size_t i = 0; i < Controls.size(); ++i) {
+        const ControlLook& look = Controls[i];
         DWORD style = WS_CHILD | WS_VISIBLE;
         const wchar_t* controlClass = L"BUTTON";
-        switch (place.kind) {
+        switch (look.kind) {
             case ControlKind::Button:
                 style |= WS_TABSTOP | BS_PUSHBUTTON;
                 break;
@@ -125,21 +115,14 @@ bool FormWindow::Create() {
                 style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
                 break;
             case ControlKind::Label:
-                // The labels reach under the boxes to their right: they stay
-                // below the other controls and never paint over them.
                 controlClass = L"STATIC";
-                style |= SS_LEFT | SS_NOPREFIX | WS_CLIPSIBLINGS;
+                style |= SS_LEFT | SS_NOPREFIX;
                 break;
         }
-        HWND control = CreateWindowExW(
-            0, controlClass, place.kind == ControlKind::Combo ? L"" : place.text, style, 0, 0, 0, 0,
-            window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
-        if (!control) {
+        const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(look.name)));
+        if (!CreateWindowExW(0, controlClass, Widen(look.text).c_str(), style, 0, 0, 0, 0, window_,
+                             id, instance, nullptr)) {
             return false;
-        }
-        if (place.kind == ControlKind::Label) {
-            SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
     }
     comportBox_.Attach(Control(IdComport));
@@ -158,19 +141,22 @@ bool FormWindow::Create() {
 void FormWindow::Layout(UINT dpi) {
     // The old fonts stay alive until every control has its new one.
     auto look = std::make_unique<WindowLook>(dpi);
-    const RECT frame = FrameForClient(TwipsToPixels(ClientWidthTwips, dpi),
-                                      TwipsToPixels(ClientHeightTwips, dpi), dpi);
+    const int dots = static_cast<int>(dpi);
+    const RECT frame = FrameForClient(TwipsToPixels(ClientArea.width, dots),
+                                      TwipsToPixels(ClientArea.height, dots), dpi);
     SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    for (const ControlPlace& place : Controls) {
-        HWND control = Control(place.id);
-        const HFONT font = place.kind == ControlKind::Button ? look->BoldFont() : look->Font();
+    for (std::size_t i = 0; i < Controls.size(); ++i) {
+        const ControlKind kind = Controls[i].kind;
+        HWND control = Control(IdOf(Controls[i].name));
+        const HFONT font = kind == ControlKind::Button ? look->BoldFont() : look->Font();
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        const int left = TwipsToPixels(place.left, dpi);
-        const int top = TwipsToPixels(place.top, dpi);
-        const int width = TwipsToPixels(place.width, dpi);
-        const int height = TwipsToPixels(place.height, dpi);
-        if (place.kind != ControlKind::Combo) {
+        const Twips place = ShownPlace(i);
+        const int left = TwipsToPixels(place.left, dots);
+        const int top = TwipsToPixels(place.top, dots);
+        const int width = TwipsToPixels(place.width, dots);
+        const int height = TwipsToPixels(place.height, dots);
+        if (kind != ControlKind::Combo) {
             MoveWindow(control, left, top, width, height, TRUE);
             continue;
         }
@@ -201,7 +187,7 @@ HWND FormWindow::Control(int id) const {
 }
 
 HWND FormWindow::SettingBox(FormSetting setting) const {
-    return Control(SettingId(setting));
+    return Control(IdOf(ControlName(setting)));
 }
 
 void FormWindow::SetSettingText(FormSetting setting, const std::string& text) {
@@ -268,12 +254,12 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CTLCOLORSTATIC: {
             // The labels; a combo box asks for its own parts too.
             const auto id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-            if (!look_ || (id != IdLabel1 && id != IdLabel2 && id != IdLabel3)) {
+            if (!look_ || !IsLabel(id)) {
                 break;
             }
             const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, LabelColour);
-            SetBkColor(dc, BackColour);
+            SetTextColor(dc, ColourRef(LabelColour));
+            SetBkColor(dc, ColourRef(BackColour));
             return reinterpret_cast<LRESULT>(look_->BackBrush());
         }
         case WM_CTLCOLOREDIT:
@@ -284,7 +270,7 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             const auto dc = reinterpret_cast<HDC>(wParam);
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(dc, BoxColour);
+            SetBkColor(dc, ColourRef(BoxColour));
             return reinterpret_cast<LRESULT>(look_->BoxBrush());
         }
         case WM_ACTIVATE:
@@ -359,9 +345,9 @@ void FormWindow::OnClose() {
         return;
     }
     if (form_) {
-        std::int16_t cancel = 0;
+        std::int16_t cancel = False16;
         form_->Form_Unload(cancel);
-        if (cancel != 0) {
+        if (cancel != False16) {
             return;  // put off: the logic asks for the close when it may go ahead
         }
     }
@@ -379,7 +365,7 @@ void FormWindow::SetCaption(const std::string& caption) {
 }
 
 void FormWindow::SetButtonEnabled(FormButton button, bool enabled) {
-    EnableWindow(Control(button == FormButton::Read ? IdCommand4 : IdCommand3), enabled);
+    EnableWindow(Control(IdOf(ControlName(button))), enabled);
 }
 
 std::string FormWindow::SettingText(FormSetting setting) {

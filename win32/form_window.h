@@ -68,21 +68,7 @@ class FormWindow final : public FormView {
     void Dispatch(MSG& message);
     int RunMessageLoop();
 
-    // FormView
-    void SetCaption(const std::string& caption) override;
-    void SetButtonEnabled(FormButton button, bool enabled) override;
-    std::string SettingText(FormSetting setting) override;
-    void SetSettingChoices(FormSetting setting, const std::vector<std::string>& items) override;
-    void ShowMessage(const FormMessage& message) override;
-    void ShowNotice(const FormMessage& message) override;
-    std::filesystem::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
-                                         const std::string& title) override;
-    std::filesystem::path ShowSaveDialog(const std::string& filter,
-                                         const std::filesystem::path& defaultName,
-                                         const std::string& title) override;
-    void ProcessEvents() override;
-    void DismissModals() override;
-    void CloseWindow() override;
+    VANTRI_FORM_VIEW_CALLS
 
   private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,9 @@
 #include "win32/look.h"
 
 #include <cwchar>
+#include <string>
+
+#include "win32/utf16.h"
 
 namespace vantri::win32 {
 namespace {
@@ -25,12 +28,13 @@ bool HasFace(const wchar_t* face) {
 HFONT MakeFont(UINT dpi, LONG weight) {
     LOGFONTW font{};
     // 8.25 pt, as a character height in pixels at this DPI.
-    font.lfHeight = -MulDiv(825, static_cast<int>(dpi), 7200);
+    font.lfHeight = -MulDiv(FontHundredthsOfPoint, static_cast<int>(dpi), 7200);
     font.lfWeight = weight;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfQuality = DEFAULT_QUALITY;
-    if (HasFace(L"MS Sans Serif")) {
-        wcscpy(font.lfFaceName, L"MS Sans Serif");
+    const std::wstring face = Widen(FontFace);
+    if (HasFace(face.c_str())) {
+        wcscpy(font.lfFaceName, face.c_str());
     } else {
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
@@ -45,8 +49,8 @@ HFONT MakeFont(UINT dpi, LONG weight) {
 WindowLook::WindowLook(UINT dpi)
     : font_(MakeFont(dpi, FW_NORMAL)),
       bold_(MakeFont(dpi, FW_BOLD)),
-      back_(CreateSolidBrush(BackColour)),
-      box_(CreateSolidBrush(BoxColour)) {}
+      back_(CreateSolidBrush(ColourRef(BackColour))),
+      box_(CreateSolidBrush(ColourRef(BoxColour))) {}
 
 WindowLook::~WindowLook() {
     DeleteObject(font_);

@@ -1,17 +1,17 @@
-// The window's look at one DPI: the fonts and the brushes of the coloured
-// controls.  The labels are yellow on the window's black; the combo boxes
-// pale yellow with the system's window-text colour.  The font is
-// "MS Sans Serif" 8.25 pt where the system has that face, else the face of
-// its message font at that size; the buttons use its bold cut.
+// The window's look (form/window_look.h) at one DPI: the fonts, the bold
+// cut for the buttons, and the brushes of the coloured controls.  Where the
+// system lacks the look's face, the face of its message font is used.
 #pragma once
 
 #include <windows.h>
 
+#include "form/window_look.h"
+
 namespace vantri::win32 {
 
-inline constexpr COLORREF BackColour = RGB(0, 0, 0);
-inline constexpr COLORREF LabelColour = RGB(255, 255, 0);
-inline constexpr COLORREF BoxColour = RGB(255, 255, 192);
+constexpr COLORREF ColourRef(const Rgb& rgb) {
+    return RGB(rgb.red, rgb.green, rgb.blue);
+}
 
 class WindowLook {
   public:

@@ -11,7 +11,7 @@ void ShowMessageBox(HWND owner, const FormMessage& message, UINT style) {
     if (!message.detail.empty()) {
         text += L"\n\n" + Widen(message.detail);
     }
-    const std::wstring title = message.title.empty() ? ApplicationTitle : Widen(message.title);
+    const std::wstring title = Widen(message.title.empty() ? ApplicationTitle : message.title);
     MessageBoxW(owner, text.c_str(), title.c_str(),
                 MB_OK | static_cast<UINT>(message.icon) | style);
 }

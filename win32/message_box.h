@@ -1,6 +1,6 @@
 // The window's message boxes on MessageBoxW: one OK button, the message's
-// icon, modal to `owner`.  A message without a title shows the application
-// title "Vantri"; a detail text follows the text after a blank line, as a
+// icon, modal to `owner`.  A message without a title shows ApplicationTitle
+// (form/form_view.h); a detail text follows the text after a blank line, as a
 // system box has no second, smaller text.
 //
 // NoticeBox is the same box shown so that it holds nothing: MessageBoxW
@@ -16,8 +16,6 @@
 #include "form/form_view.h"
 
 namespace vantri::win32 {
-
-inline constexpr wchar_t ApplicationTitle[] = L"Vantri";
 
 // `style`: MB_* bits added to MB_OK and the icon.
 void ShowMessageBox(HWND owner, const FormMessage& message, UINT style = 0);

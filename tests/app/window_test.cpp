@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -120,10 +121,18 @@ TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
     for (const auto& [rule, kept] : rules) {
         EXPECT_TRUE(kept) << rule;
     }
-    for (QLabel* label : {window_.Label1, window_.Label2, window_.Label3}) {
-        // The label's text ends before its combo box begins.
-        EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()),
-                  window_.comport->x());
+    // Each label's text ends before its box begins, and a screen reader
+    // names the box by it.
+    for (auto [label, box] : {std::pair{window_.Label1, window_.comport},
+                              {window_.Label2, window_.mylen},
+                              {window_.Label3, window_.mydelay}}) {
+        EXPECT_LE(label->x() + label->fontMetrics().horizontalAdvance(label->text()), box->x());
+        QAccessibleInterface* named = QAccessible::queryAccessibleInterface(box);
+        ASSERT_NE(named, nullptr);
+        const auto labelledBy = named->relations(QAccessible::Label);
+        EXPECT_TRUE(labelledBy.size() == 1 && labelledBy[0].first->object() == label)
+            << label->text().toStdString();
+        EXPECT_EQ(box->accessibleName(), label->text());
     }
 
     // The focus starts in Comport; Tab goes on to Write, Read, Blocksize,

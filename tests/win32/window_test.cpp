@@ -145,6 +145,17 @@ TEST_F(Win32WindowTest, StartsWithTheFocusInComportAndTabsInTheFocusOrder) {
         const HWND next = GetNextDlgTabItem(view_->Handle(), Control(order[i]), FALSE);
         EXPECT_EQ(GetDlgCtrlID(next), order[i + 1]) << "after control " << order[i];
     }
+    // A screen reader names a box by the label just before it: "Delay,
+    // combo box, 10".
+    for (const auto& [box, label] : {std::pair{win32::IdComport, "Comport"},
+                                     {win32::IdMylen, "Blocksize"},
+                                     {win32::IdMydelay, "Delay"}}) {
+        const HWND before = GetWindow(Control(box), GW_HWNDPREV);
+        wchar_t name[16] = {};
+        GetClassNameW(before, name, 16);
+        EXPECT_EQ(win32::Narrow(name) + " " + wintest::WindowTextOf(before),
+                  std::string("Static ") + label);
+    }
     RECT client{};
     GetClientRect(view_->Handle(), &client);
     // At wine's 96 dpi 15 twips make a pixel: 2835 x 1095 twips.
