@@ -225,33 +225,6 @@ bool StdoutIsTerminal() {
 #endif
 }
 
-// The device's buffer against the expected one: nullopt when identical,
-// else the differences as verify reports them.
-std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
-                               const std::string& expected, const std::string& actual) {
-    int differing = 0;
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] != actual[i]) {
-            if (differing == 0) {
-                first = i;
-            }
-            ++differing;
-        }
-    }
-    if (differing == 0) {
-        return std::nullopt;
-    }
-    char detail[96];
-    std::snprintf(detail, sizeof detail,
-                  "the first at offset %zu (0x%04zX): file 0x%02X, device 0x%02X", first, first,
-                  static_cast<unsigned char>(expected[first]),
-                  static_cast<unsigned char>(actual[first]));
-    return Failure{ExitDifferences, "the device on " + PortLabel(port) + " differs from " + file +
-                                        " in " + std::to_string(differing) + " of " +
-                                        std::to_string(KeyBufferSize) + " bytes, " + detail + "."};
-}
-
 std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
     std::string error;
     const auto port = ParsePort(inv, error);
@@ -386,8 +359,9 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
             return failure;
         }
         summary.seconds += readSeconds;
-        if (const auto failure = Compare(*port, inv.file, keyBuffer, readBack.keyBuffer)) {
-            return failure;
+        if (const auto differences =
+                CompareKeyBuffers(*port, inv.file, keyBuffer, readBack.keyBuffer)) {
+            return Failure{ExitDifferences, *differences};
         }
         summary.line += ", verified";
     }
@@ -413,8 +387,8 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
         return failure;
     }
     summary.bytes = KeyBufferSize;
-    if (const auto failure = Compare(*port, inv.file, expected, outcome.keyBuffer)) {
-        return failure;
+    if (const auto differences = CompareKeyBuffers(*port, inv.file, expected, outcome.keyBuffer)) {
+        return Failure{ExitDifferences, *differences};
     }
     summary.line = "Verified 4096 bytes on " + summary.port + " in " + Seconds(summary.seconds) +
                    ": identical to " + inv.file + "\n";

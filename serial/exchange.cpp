@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "image/hexfileHandle.h"
-#include "serial/call_trace.h"
 #include "serial/pause.h"
 #include "serial/platform.h"
+#include "serial/port_choices.h"
 #include "serial/quiet_line.h"
 #include "serial/zrkCommModule.h"
 
@@ -60,11 +61,18 @@ bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     return false;
 }
 
+void Trace(const ExchangeHooks& hooks, PortCall call, std::uint32_t amount) {
+    if (hooks.portCall) {
+        hooks.portCall(call, amount);
+    }
+}
+
 // Sends one byte as its own write and says whether it went out.  A failed
 // write gives its error; a write that timed out with nothing sent gives 0.
-bool SendByte(char byte, std::uint32_t& error) {
+bool SendByte(const ExchangeHooks& hooks, char byte, std::uint32_t& error) {
     std::uint32_t written = 0;
     error = 0;
+    Trace(hooks, PortCall::Write, 1);
     if (SendString(std::string_view(&byte, 1), &written, &error) == 0) {
         return false;
     }
@@ -102,14 +110,9 @@ ExchangeStatus WriteFailureStatus(std::uint32_t error) {
 std::int32_t OpenExchangePort(const PortSetting& port, std::uint32_t answerTimeoutMs) {
     // The first byte of every read waits at most answerTimeoutMs: a total
     // time-out with no per-byte part, the same bound on every platform.
-    if (port.numbered) {
-        return OpenComPort(port.number, LineBaudRate, port::NoParity, port::OneStopBit,
-                           ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
-                           WriteConstantMs);
-    }
-    return OpenComPort(port.device, LineBaudRate, port::NoParity, port::OneStopBit,
-                       ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
-                       WriteConstantMs);
+    return OpenComPort(port.numbered ? port::ComPortDevice(port.number) : port.device, LineBaudRate,
+                       port::NoParity, port::OneStopBit, ReadIntervalTimeoutMs, 0, answerTimeoutMs,
+                       WriteMultiplierMs, WriteConstantMs);
 }
 
 ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
@@ -141,7 +144,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         return outcome;
     }
 
-    if (!SendByte(static_cast<char>(ReadRequest), error)) {
+    if (!SendByte(hooks, static_cast<char>(ReadRequest), error)) {
         // The device was never asked, so no answer can come: waiting for one
         // would only hold the caller for the answer time-out.
         return failed(error);
@@ -259,6 +262,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     Clock::time_point quietSince;
     bool cancelled = false;
     const auto pause = [&] {
+        Trace(hooks, PortCall::DrainOutput, 0);
         if (DrainOutput(&error) == 0) {
             return false;
         }
@@ -268,12 +272,12 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
                 delay = *asked;
             }
         }
-        TracePortCall(PortCall::Pause, delay);
+        Trace(hooks, PortCall::Pause, delay);
         cancelled = PauseOrCancel(delay, hooks);
         return true;
     };
 
-    if (!SendByte(static_cast<char>(WriteRequest), error)) {
+    if (!SendByte(hooks, static_cast<char>(WriteRequest), error)) {
         return stop(0);
     }
     outcome.requestSent = true;
@@ -301,7 +305,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
         }
         const int last = std::min(p + step - 1, KeyBufferSize);
         for (int i = p; i <= last; ++i) {
-            if (!SendByte(keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
+            if (!SendByte(hooks, keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
                 return stop(i);
             }
             ++outcome.bytesSent;
@@ -328,6 +332,31 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     }
     outcome.status = ExchangeStatus::Done;
     return outcome;
+}
+
+std::optional<std::string> CompareKeyBuffers(const PortSetting& port, const std::string& file,
+                                             std::string_view expected, std::string_view actual) {
+    int differing = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] != actual[i]) {
+            if (differing == 0) {
+                first = i;
+            }
+            ++differing;
+        }
+    }
+    if (differing == 0) {
+        return std::nullopt;
+    }
+    char detail[96];
+    std::snprintf(detail, sizeof detail,
+                  "the first at offset %zu (0x%04zX): file 0x%02X, device 0x%02X", first, first,
+                  static_cast<unsigned char>(expected[first]),
+                  static_cast<unsigned char>(actual[first]));
+    return "the device on " + PortLabel(port) + " differs from " + file + " in " +
+           std::to_string(differing) + " of " + std::to_string(KeyBufferSize) + " bytes, " +
+           detail + ".";
 }
 
 }  // namespace vantri

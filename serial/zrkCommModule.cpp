@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "serial/call_trace.h"
-
 namespace vantri {
 
 port::Handle ComHandle = port::InvalidHandle;
@@ -16,39 +14,6 @@ namespace {
 // input queue.
 constexpr std::uint32_t InputQueueSize = 8192;
 constexpr std::uint32_t OutputQueueSize = 1024;
-
-std::int32_t OpenDeviceAndConfigure(const std::string& device, std::int32_t baudRate,
-                                    std::uint8_t parity, std::uint8_t stopBits,
-                                    const port::Timeouts& timeouts) {
-    if (ComHandle != port::InvalidHandle) {
-        CloseComPort();
-    }
-    // Stored whatever it is: on failure it is the invalid handle.
-    ComHandle = port::OpenDevice(device);
-    if (ComHandle == port::InvalidHandle) {
-        return 1;
-    }
-    // From here on a failure keeps the port held; the next OpenComPort or
-    // CloseComPort releases it.
-    port::LineSettings line;
-    if (!port::GetLineSettings(ComHandle, line)) {
-        return 2;
-    }
-    line.BaudRate = static_cast<std::uint32_t>(baudRate);
-    line.ByteSize = 8;
-    line.Parity = parity;
-    line.StopBits = stopBits;
-    if (!port::SetLineSettings(ComHandle, line)) {
-        return 3;
-    }
-    if (!port::SetTimeouts(ComHandle, timeouts)) {
-        return 4;
-    }
-    if (!port::SetQueueSizes(ComHandle, InputQueueSize, OutputQueueSize)) {
-        return 5;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -74,10 +39,33 @@ std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::
                          std::uint32_t readTotalTimeoutConstant,
                          std::uint32_t writeTotalTimeoutMultiplier,
                          std::uint32_t writeTotalTimeoutConstant) {
-    const port::Timeouts timeouts{readIntervalTimeout, readTotalTimeoutMultiplier,
-                                  readTotalTimeoutConstant, writeTotalTimeoutMultiplier,
-                                  writeTotalTimeoutConstant};
-    return OpenDeviceAndConfigure(device, baudRate, parity, stopBits, timeouts);
+    if (ComHandle != port::InvalidHandle) {
+        CloseComPort();
+    }
+    // Stored whatever it is: on failure it is the invalid handle.
+    ComHandle = port::OpenDevice(device);
+    if (ComHandle == port::InvalidHandle) {
+        return 1;
+    }
+    // From here on a failure keeps the port held; the next OpenComPort or
+    // CloseComPort releases it.
+    port::LineSettings line;
+    if (!port::GetLineSettings(ComHandle, line)) {
+        return 2;
+    }
+    line = {static_cast<std::uint32_t>(baudRate), parity, stopBits};
+    if (!port::SetLineSettings(ComHandle, line)) {
+        return 3;
+    }
+    if (!port::SetTimeouts(
+            ComHandle, {readIntervalTimeout, readTotalTimeoutMultiplier, readTotalTimeoutConstant,
+                        writeTotalTimeoutMultiplier, writeTotalTimeoutConstant})) {
+        return 4;
+    }
+    if (!port::SetQueueSizes(ComHandle, InputQueueSize, OutputQueueSize)) {
+        return 5;
+    }
+    return 0;
 }
 
 std::int32_t CloseComPort() {
@@ -95,7 +83,6 @@ std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint
     if (!text.empty()) {
         auto count = static_cast<std::uint32_t>(
             std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
-        TracePortCall(PortCall::Write, count);
         ok = port::Write(ComHandle, text.data(), count, sent);
         if (!ok) {
             failure = port::LastError();
@@ -144,7 +131,6 @@ std::int16_t InQueueCount(std::uint32_t* error) {
 }
 
 std::int32_t DrainOutput(std::uint32_t* error) {
-    TracePortCall(PortCall::DrainOutput, 0);
     const bool ok = port::DrainOutput(ComHandle);
     if (error != nullptr) {
         *error = ok ? 0 : port::LastError();

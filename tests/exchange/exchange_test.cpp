@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "image/hexfileHandle.h"
-#include "serial/call_trace.h"
 #include "serial/exchange.h"
 #include "serial/pause.h"
 #include "serial/quiet_line.h"
@@ -279,17 +278,13 @@ TEST_F(Exchange, AWriteHeldPastItsDelayStopsThere) {
 // block hook, e event processing (one line per block).
 struct CallText {
     std::string text;
-    PortCallTrace previous;
-    CallText() {
-        previous = SetPortCallTrace([this](PortCall call, std::uint32_t n) {
-            if (call == PortCall::Write) {
-                text += n == 1 ? "w" : "W" + std::to_string(n);
-            } else {
-                text += call == PortCall::DrainOutput ? "d" : "p" + std::to_string(n) + " ";
-            }
-        });
+    void operator()(PortCall call, std::uint32_t n) {
+        if (call == PortCall::Write) {
+            text += n == 1 ? "w" : "W" + std::to_string(n);
+        } else {
+            text += call == PortCall::DrainOutput ? "d" : "p" + std::to_string(n) + " ";
+        }
     }
-    ~CallText() { SetPortCallTrace(previous); }
 };
 
 // 0x06, then every byte in its block, each byte its own platform write;
@@ -327,6 +322,7 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
         std::size_t asked = 0;
         CallText calls;
         ExchangeHooks hooks;
+        hooks.portCall = [&](PortCall call, std::uint32_t n) { calls(call, n); };
         hooks.delay = [&]() -> std::optional<std::uint32_t> {
             return asked < c.answers.size() ? c.answers[asked++] : std::nullopt;
         };
