@@ -30,24 +30,6 @@ bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
     return hooks.cancelled && hooks.cancelled();
 }
 
-// What a wait for a quiet line means for an exchange: nullopt to go on,
-// else how it ends (DeviceLost: the line failed).
-std::optional<ExchangeStatus> AfterQuietWait(QuietLine result) {
-    switch (result) {
-        case QuietLine::Quiet:
-            return std::nullopt;
-        case QuietLine::HexArrived:
-            return ExchangeStatus::Overlong;
-        case QuietLine::NotQuiet:
-            return ExchangeStatus::NotQuiet;
-        case QuietLine::Cancelled:
-            return ExchangeStatus::Cancelled;
-        case QuietLine::Failed:
-            break;
-    }
-    return ExchangeStatus::DeviceLost;
-}
-
 // Pauses `ms`, or less if the cancel check says stop meanwhile (true).
 bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     for (std::uint32_t left = ms; left > 0;) {
@@ -132,7 +114,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     };
     // True to go on; else the outcome says how the read ended.
     const auto quietThen = [&](bool stopAtHex) {
-        const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, stopAtHex, error));
+        const auto stopped = AwaitQuietLine(hooks, stopAtHex, error);
         if (stopped == ExchangeStatus::DeviceLost) {
             failed(error);
         } else if (stopped) {
@@ -168,15 +150,13 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
             // An answer that stopped half-way may still resume: let it end
             // here, not in the next read.
             if (!outcome.response.empty()) {
-                switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs,
-                                       ResponseLength - outcome.response.size())) {
-                    case QuietLine::Cancelled:
-                        outcome.status = ExchangeStatus::Cancelled;
-                        return outcome;
-                    case QuietLine::Failed:
-                        return failed(error);
-                    default:
-                        break;
+                const auto rest = AwaitQuietLine(hooks, false, error, ResumeWaitMs,
+                                                 ResponseLength - outcome.response.size());
+                if (rest == ExchangeStatus::DeviceLost) {
+                    return failed(error);
+                }
+                if (rest == ExchangeStatus::Cancelled) {
+                    outcome.status = *rest;
                 }
             }
             return outcome;
@@ -218,8 +198,7 @@ ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut) 
     std::uint32_t error = 0;
     const std::size_t owed =
         ResponseLength - std::min<std::size_t>(cut.response.size(), ResponseLength);
-    return AfterQuietWait(AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed))
-        .value_or(ExchangeStatus::Done);
+    return AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed).value_or(ExchangeStatus::Done);
 }
 
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
@@ -252,7 +231,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     // A device still answering an earlier request would take 0x06 only once
     // it is done, and whatever it sent meanwhile would fill its input for
     // nothing; ask only on a quiet line.
-    if (const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, false, error))) {
+    if (const auto stopped = AwaitQuietLine(hooks, false, error)) {
         return *stopped == ExchangeStatus::DeviceLost ? stop(0) : status(*stopped);
     }
 

@@ -134,33 +134,29 @@ int LostError(short revents) {
 }  // namespace
 
 Handle OpenDevice(const std::string& name) {
-    if (name.empty()) {
-        Fail(ENOENT);
-        return InvalidHandle;
-    }
-    // Look before opening: opening some character devices has side effects
-    // (a watchdog starts ticking), so only terminals are opened at all.
-    struct stat st {};
-    if (::stat(name.c_str(), &st) != 0) {
-        Fail(errno);
-        return InvalidHandle;
-    }
-    if (!S_ISCHR(st.st_mode)) {
-        Fail(ENOTTY);
-        return InvalidHandle;
-    }
-    // Non-blocking, so an open without carrier does not hang and the fd
-    // never blocks later: every wait is a poll with a deadline.
-    int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        Fail(errno);
-        return InvalidHandle;
-    }
-    auto reject = [fd](int error) {
-        ::close(fd);
+    const auto refuse = [](int error, int fd = -1) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
         Fail(error);
         return InvalidHandle;
     };
+    // Look before opening: opening some character devices has side effects
+    // (a watchdog starts ticking), so only terminals are opened at all.
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0) {
+        return refuse(name.empty() ? ENOENT : errno);
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        return refuse(ENOTTY);
+    }
+    // Non-blocking, so an open without carrier does not hang and the fd
+    // never blocks later: every wait is a poll with a deadline.
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return refuse(errno);
+    }
+    const auto reject = [&](int error) { return refuse(error, fd); };
     if (!::isatty(fd)) {
         return reject(ENOTTY);
     }
