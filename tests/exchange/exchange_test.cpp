@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,15 +31,9 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// 4096 bytes unlike the device's own, every byte value present.
+// 4096 bytes unlike the device's own.
 std::string NewBuffer(unsigned variant) {
-    std::mt19937 random(variant);
-    std::string bytes(4096, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);
-    }
-    std::shuffle(bytes.begin(), bytes.end(), random);
-    return bytes;
+    return test::RandomBytes(4096, variant);
 }
 
 // What a read tells its hooks.
@@ -196,7 +189,7 @@ TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
 // block, after it or during its pause.
 TEST_F(Exchange, AWriteLostAtItsLastBytesIsNeverDone) {
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-        {4082, 10}, {4096, 10}, {4082, 0}, {4088, 0}, {4093, 0}, {4095, 0}, {4096, 0}};
+        {4082, 10}, {4096, 10}, {4088, 0}, {4095, 0}, {4096, 0}};
     for (const auto& [hangupAt, delay] : cases) {
         SCOPED_TRACE("hangup:" + std::to_string(hangupAt) + " delay " + std::to_string(delay));
         ASSERT_NO_FATAL_FAILURE(StartDevice("hangup:" + std::to_string(hangupAt)));
@@ -306,12 +299,9 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
         std::vector<std::uint32_t> pauses;  // empty: `delay` every time
     };
     const Case cases[] = {
-        {16, 0, {}, {}},
         {1, 0, {}, {}},
-        {3, 0, {}, {}},
         {100, 2, {}, {}},
         {4095, 0, {}, {}},
-        {4096, 0, {}, {}},
         {32767, 0, {}, {}},
         {512, 3, {std::nullopt, 0u, std::nullopt, 5u}, {3, 0, 0, 5, 5, 5, 5, 5, 5}},
     };

@@ -58,25 +58,26 @@ TEST_F(Win32Link, OpenSetsTheLineAndTimeoutsAndKeepsTheRest) {
                                       d.fOutxCtsFlow, d.fOutxDsrFlow, d.fDtrControl, d.fRtsControl,
                                       d.fOutX,        d.fInX,         d.XonChar,     d.XoffChar};
     };
-    // Wine on a pty keeps no parity but the stop bits: they vary.
-    for (const std::uint8_t stopBits : {port::TwoStopBits, port::OneStopBit}) {
-        ASSERT_EQ(Open(GoodPort, 100, port::MaxDword, 200, stopBits), 0);
-        DCB after{};
-        after.DCBlength = sizeof after;
-        ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(ComHandle), &after));
-        DCB expected = before;
-        expected.BaudRate = 115200;
-        expected.ByteSize = 8;
-        expected.Parity = port::NoParity;
-        expected.StopBits = stopBits;
-        EXPECT_EQ(fields(after), fields(expected));
-    }
+    ASSERT_EQ(Open(GoodPort, 100, 0, 200), 0);
+    DCB after{};
+    after.DCBlength = sizeof after;
+    ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(ComHandle), &after));
+    DCB expected = before;
+    expected.BaudRate = 115200;
+    expected.ByteSize = 8;
+    expected.Parity = port::NoParity;
+    expected.StopBits = port::OneStopBit;
+    EXPECT_EQ(fields(after), fields(expected));
     COMMTIMEOUTS t{};
     ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(ComHandle), &t));
     EXPECT_EQ(std::vector<DWORD>({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                                   t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                                   t.WriteTotalTimeoutConstant}),
-              std::vector<DWORD>({100, port::MaxDword, 200, 1, 1000}));
+              std::vector<DWORD>({100, 0, 200, 1, 1000}));
+    // Other line settings and time-outs are refused at their step.
+    EXPECT_EQ(Open(GoodPort, 100, 0, 200, 2), 3);
+    EXPECT_EQ(Open(GoodPort, 100, 10, 200), 4);
+    EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(Win32Link, NoDeviceNoPortAndCloseTwiceIsHarmless) {
