@@ -1,7 +1,8 @@
 // What to tell a user whom the system refused a key file: whose it is, its
-// mode, and what would let them in.  (The ports' own: serial/port_access.h.)
+// mode, and what would let them in (access_advice_posix.cpp,
+// access_advice_win32.cpp; the ports' own: serial/port_access.h).
 //
-// Each returns one clause without a final full stop, for a message such as
+// It returns one clause without a final full stop, for a message such as
 // "cannot read k.bin: permission denied; <advice>.".
 #pragma once
 

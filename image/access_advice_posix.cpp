@@ -1,22 +1,12 @@
-#include "image/access_advice.h"
-
-#ifndef _WIN32
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#endif
+
+#include "image/access_advice.h"
 
 namespace vantri {
-
-#ifdef _WIN32
-
-std::string FileAccessAdvice(const std::filesystem::path&, const std::string&) {
-    return "the file's owner or an administrator can give you read access";
-}
-
-#else
 
 namespace {
 
@@ -46,7 +36,5 @@ std::string FileAccessAdvice(const std::filesystem::path& file, const std::strin
     return "it belongs to " + owner + " (mode " + Mode(info.st_mode) + "); ask " + owner +
            " for a copy, or run as " + owner;
 }
-
-#endif
 
 }  // namespace vantri
