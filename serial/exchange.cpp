@@ -49,6 +49,12 @@ void Trace(const ExchangeHooks& hooks, PortCall call, std::uint32_t amount) {
     }
 }
 
+// Waits until everything written has left the port, as the trace shows.
+bool Drained(const ExchangeHooks& hooks, std::uint32_t& error) {
+    Trace(hooks, PortCall::DrainOutput, 0);
+    return DrainOutput(&error) != 0;
+}
+
 // Sends one byte as its own write and says whether it went out.  A failed
 // write gives its error; a write that timed out with nothing sent gives 0.
 bool SendByte(const ExchangeHooks& hooks, char byte, std::uint32_t& error) {
@@ -241,8 +247,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     Clock::time_point quietSince;
     bool cancelled = false;
     const auto pause = [&] {
-        Trace(hooks, PortCall::DrainOutput, 0);
-        if (DrainOutput(&error) == 0) {
+        if (!Drained(hooks, error)) {
             return false;
         }
         quietSince = Clock::now();
