@@ -345,16 +345,29 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
     }
 }
 
-// A device that answers during the write: the final drain leaves nothing,
-// so a read on the same port gets exactly the new buffer.  Its answer to the
-// last byte may reach the port a moment after the last pause, so the last
-// event processing waits until all 256 (one per 16 bytes) are in: the final
-// drain is what is checked, not the device's pace.
 TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
-    StartDevice("chatter");
+    // Input waiting before the write: the answer to a stray read request.
+    StartDevice("short:200");
+    ASSERT_NE(SendString(std::string(1, static_cast<char>(ReadRequest))), 0);
+    ASSERT_TRUE(Eventually([] { return InQueueCount() >= 200; }));
+    const std::string buffer = NewBuffer(10);
+    int waitingAfterBlock = -1;
+    ExchangeHooks hooks;
+    hooks.afterBlock = [&](int) { waitingAfterBlock = InQueueCount(); };
+    ASSERT_EQ(WriteKeyBuffer(buffer, 4096, 0, hooks).status, ExchangeStatus::Done);
+    EXPECT_EQ(waitingAfterBlock, 0);  // drained before the blocks
+    ASSERT_TRUE(WaitForWrites(1));
+    EXPECT_EQ(device_->Buffer(), buffer);
+
+    // A device that answers during the write: the final drain leaves
+    // nothing, so a read on the same port gets exactly the new buffer.
+    // Its answer to the last byte may reach the port a moment after the last
+    // pause, so the last event processing waits until all 256 (one per 16
+    // bytes) are in: the final drain is what is checked, not the device's pace.
+    ASSERT_NO_FATAL_FAILURE(StartDevice("chatter"));
     const std::string next = NewBuffer(6);
     int blocks = 0;
-    ExchangeHooks hooks;
+    hooks = {};
     hooks.afterBlock = [&](int) { ++blocks; };
     hooks.processEvents = [&] {
         if (blocks == 64) {
