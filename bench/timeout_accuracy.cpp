@@ -119,8 +119,7 @@ int main(int argc, char** argv) {
     }
     const Case cases[] = {
         {"interval 100 ms", 100, 0, 0, true, 100, runs},
-        {"interval 100 ms, total 2^32-1 x n + 200", 100, vantri::port::MaxDword, 200, true, 100,
-         runs},
+        {"interval 100 ms, total 2000 ms", 100, 0, 2000, true, 100, runs},
         {"total 200 ms", 0, 0, 200, false, 200, runs},
         {"total 2000 ms", 0, 0, 2000, false, 2000, longRuns},
     };

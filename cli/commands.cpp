@@ -208,31 +208,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-// The device's buffer against the expected one: nullopt when identical,
-// else the differences as verify reports them.
-std::optional<Failure> Compare(const PortSetting& port, const std::string& file,
-                               std::string_view expected, std::string_view actual) {
-    int differing = 0;
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] != actual[i]) {
-            if (differing == 0) {
-                first = i;
-            }
-            ++differing;
-        }
-    }
-    if (differing == 0) {
-        return std::nullopt;
-    }
-    // Where, never what: the bytes themselves are keys.
-    char detail[64];
-    std::snprintf(detail, sizeof detail, "the first at offset %zu (0x%04zX)", first, first);
-    return Failure{ExitDifferences, "the device on " + PortLabel(port) + " differs from " + file +
-                                        " in " + std::to_string(differing) + " of " +
-                                        std::to_string(KeyBufferSize) + " bytes, " + detail + "."};
-}
-
 std::optional<Failure> Read(const Invocation& inv, Summary& summary) {
     std::optional<Failure> failure;
     const auto port = ParsePort(inv, summary, failure);
@@ -364,8 +339,9 @@ std::optional<Failure> Write(const Invocation& inv, Summary& summary) {
             return failure;
         }
         summary.seconds += readSeconds;
-        if (const auto failure = Compare(*port, inv.file, keyBuffer, readBack.keyBuffer)) {
-            return failure;
+        if (const auto differences =
+                CompareKeyBuffers(*port, inv.file, keyBuffer, readBack.keyBuffer)) {
+            return Failure{ExitDifferences, *differences};
         }
         summary.line += ", verified";
     }
@@ -390,8 +366,8 @@ std::optional<Failure> Verify(const Invocation& inv, Summary& summary) {
         return failure;
     }
     summary.bytes = KeyBufferSize;
-    if (const auto failure = Compare(*port, inv.file, expected, outcome.keyBuffer)) {
-        return failure;
+    if (const auto differences = CompareKeyBuffers(*port, inv.file, expected, outcome.keyBuffer)) {
+        return Failure{ExitDifferences, *differences};
     }
     summary.line = "Verified 4096 bytes on " + summary.port + " in " + Seconds(summary.seconds) +
                    ": identical to " + inv.file + "\n";

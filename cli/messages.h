@@ -9,6 +9,7 @@
 #include <string>
 
 #include "serial/exchange.h"
+#include "serial/open_failure.h"
 #include "serial/port_choices.h"
 #include "serial/settings.h"
 

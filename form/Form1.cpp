@@ -4,6 +4,7 @@
 
 #include "form/messages.h"
 #include "serial/exchange.h"
+#include "serial/open_failure.h"
 #include "serial/port_choices.h"
 #include "serial/zrkCommModule.h"
 

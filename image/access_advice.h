@@ -1,8 +1,8 @@
-// What to tell a user whom the system refused a file or a device: whose it
-// is, its mode, and what would let them in.  Shared by the CLI (key files,
-// ports) and the windows (ports), so the advice reads the same everywhere.
+// What to tell a user whom the system refused a key file: whose it is, its
+// mode, and what would let them in (access_advice_posix.cpp,
+// access_advice_win32.cpp; the ports' own: serial/port_access.h).
 //
-// Each returns one clause without a final full stop, for a message such as
+// It returns one clause without a final full stop, for a message such as
 // "cannot read k.bin: permission denied; <advice>.".
 #pragma once
 
@@ -10,11 +10,6 @@
 #include <string>
 
 namespace vantri {
-
-// A serial device refused with "permission denied": on POSIX a serial
-// device is opened through its group (dialout on Debian) where that group
-// may use it, a pseudo-terminal only by the user whose program made it.
-std::string PortAccessAdvice(const std::string& device);
 
 // A key file refused with "permission denied": whose file it is and its
 // mode.  `shown` is the name as the user gave it.

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "image/hexfileHandle.h"
-#include "serial/call_trace.h"
 #include "serial/pause.h"
 #include "serial/platform.h"
+#include "serial/port_choices.h"
 #include "serial/quiet_line.h"
 #include "serial/zrkCommModule.h"
 
@@ -29,24 +30,6 @@ bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
     return hooks.cancelled && hooks.cancelled();
 }
 
-// What a wait for a quiet line means for an exchange: nullopt to go on,
-// else how it ends (DeviceLost: the line failed).
-std::optional<ExchangeStatus> AfterQuietWait(QuietLine result) {
-    switch (result) {
-        case QuietLine::Quiet:
-            return std::nullopt;
-        case QuietLine::HexArrived:
-            return ExchangeStatus::Overlong;
-        case QuietLine::NotQuiet:
-            return ExchangeStatus::NotQuiet;
-        case QuietLine::Cancelled:
-            return ExchangeStatus::Cancelled;
-        case QuietLine::Failed:
-            break;
-    }
-    return ExchangeStatus::DeviceLost;
-}
-
 // Pauses `ms`, or less if the cancel check says stop meanwhile (true).
 bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     for (std::uint32_t left = ms; left > 0;) {
@@ -60,11 +43,24 @@ bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     return false;
 }
 
+void Trace(const ExchangeHooks& hooks, PortCall call, std::uint32_t amount) {
+    if (hooks.portCall) {
+        hooks.portCall(call, amount);
+    }
+}
+
+// Waits until everything written has left the port, as the trace shows.
+bool Drained(const ExchangeHooks& hooks, std::uint32_t& error) {
+    Trace(hooks, PortCall::DrainOutput, 0);
+    return DrainOutput(&error) != 0;
+}
+
 // Sends one byte as its own write and says whether it went out.  A failed
 // write gives its error; a write that timed out with nothing sent gives 0.
-bool SendByte(char byte, std::uint32_t& error) {
+bool SendByte(const ExchangeHooks& hooks, char byte, std::uint32_t& error) {
     std::uint32_t written = 0;
     error = 0;
+    Trace(hooks, PortCall::Write, 1);
     if (SendString(std::string_view(&byte, 1), &written, &error) == 0) {
         return false;
     }
@@ -102,14 +98,9 @@ ExchangeStatus WriteFailureStatus(std::uint32_t error) {
 std::int32_t OpenExchangePort(const PortSetting& port, std::uint32_t answerTimeoutMs) {
     // The first byte of every read waits at most answerTimeoutMs: a total
     // time-out with no per-byte part, the same bound on every platform.
-    if (port.numbered) {
-        return OpenComPort(port.number, LineBaudRate, port::NoParity, port::OneStopBit,
-                           ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
-                           WriteConstantMs);
-    }
-    return OpenComPort(port.device, LineBaudRate, port::NoParity, port::OneStopBit,
-                       ReadIntervalTimeoutMs, 0, answerTimeoutMs, WriteMultiplierMs,
-                       WriteConstantMs);
+    return OpenComPort(port.numbered ? port::ComPortDevice(port.number) : port.device, LineBaudRate,
+                       port::NoParity, port::OneStopBit, ReadIntervalTimeoutMs, 0, answerTimeoutMs,
+                       WriteMultiplierMs, WriteConstantMs);
 }
 
 ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
@@ -129,7 +120,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     };
     // True to go on; else the outcome says how the read ended.
     const auto quietThen = [&](bool stopAtHex) {
-        const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, stopAtHex, error));
+        const auto stopped = AwaitQuietLine(hooks, stopAtHex, error);
         if (stopped == ExchangeStatus::DeviceLost) {
             failed(error);
         } else if (stopped) {
@@ -141,7 +132,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
         return outcome;
     }
 
-    if (!SendByte(static_cast<char>(ReadRequest), error)) {
+    if (!SendByte(hooks, static_cast<char>(ReadRequest), error)) {
         // The device was never asked, so no answer can come: waiting for one
         // would only hold the caller for the answer time-out.
         return failed(error);
@@ -165,15 +156,13 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
             // An answer that stopped half-way may still resume: let it end
             // here, not in the next read.
             if (!outcome.response.empty()) {
-                switch (AwaitQuietLine(hooks, false, error, ResumeWaitMs,
-                                       ResponseLength - outcome.response.size())) {
-                    case QuietLine::Cancelled:
-                        outcome.status = ExchangeStatus::Cancelled;
-                        return outcome;
-                    case QuietLine::Failed:
-                        return failed(error);
-                    default:
-                        break;
+                const auto rest = AwaitQuietLine(hooks, false, error, ResumeWaitMs,
+                                                 ResponseLength - outcome.response.size());
+                if (rest == ExchangeStatus::DeviceLost) {
+                    return failed(error);
+                }
+                if (rest == ExchangeStatus::Cancelled) {
+                    outcome.status = *rest;
                 }
             }
             return outcome;
@@ -215,8 +204,7 @@ ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut) 
     std::uint32_t error = 0;
     const std::size_t owed =
         ResponseLength - std::min<std::size_t>(cut.response.size(), ResponseLength);
-    return AfterQuietWait(AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed))
-        .value_or(ExchangeStatus::Done);
+    return AwaitQuietLine(hooks, false, error, ResumeWaitMs, owed).value_or(ExchangeStatus::Done);
 }
 
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
@@ -249,7 +237,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     // A device still answering an earlier request would take 0x06 only once
     // it is done, and whatever it sent meanwhile would fill its input for
     // nothing; ask only on a quiet line.
-    if (const auto stopped = AfterQuietWait(AwaitQuietLine(hooks, false, error))) {
+    if (const auto stopped = AwaitQuietLine(hooks, false, error)) {
         return *stopped == ExchangeStatus::DeviceLost ? stop(0) : status(*stopped);
     }
 
@@ -259,7 +247,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     Clock::time_point quietSince;
     bool cancelled = false;
     const auto pause = [&] {
-        if (DrainOutput(&error) == 0) {
+        if (!Drained(hooks, error)) {
             return false;
         }
         quietSince = Clock::now();
@@ -268,12 +256,12 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
                 delay = *asked;
             }
         }
-        TracePortCall(PortCall::Pause, delay);
+        Trace(hooks, PortCall::Pause, delay);
         cancelled = PauseOrCancel(delay, hooks);
         return true;
     };
 
-    if (!SendByte(static_cast<char>(WriteRequest), error)) {
+    if (!SendByte(hooks, static_cast<char>(WriteRequest), error)) {
         return stop(0);
     }
     outcome.requestSent = true;
@@ -301,7 +289,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
         }
         const int last = std::min(p + step - 1, KeyBufferSize);
         for (int i = p; i <= last; ++i) {
-            if (!SendByte(keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
+            if (!SendByte(hooks, keyBuffer[static_cast<std::size_t>(i - 1)], error)) {
                 return stop(i);
             }
             ++outcome.bytesSent;
@@ -328,6 +316,29 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     }
     outcome.status = ExchangeStatus::Done;
     return outcome;
+}
+
+std::optional<std::string> CompareKeyBuffers(const PortSetting& port, const std::string& file,
+                                             std::string_view expected, std::string_view actual) {
+    int differing = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] != actual[i]) {
+            if (differing == 0) {
+                first = i;
+            }
+            ++differing;
+        }
+    }
+    if (differing == 0) {
+        return std::nullopt;
+    }
+    // Where, never what: the bytes themselves are keys.
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "the first at offset %zu (0x%04zX)", first, first);
+    return "the device on " + PortLabel(port) + " differs from " + file + " in " +
+           std::to_string(differing) + " of " + std::to_string(KeyBufferSize) + " bytes, " +
+           detail + ".";
 }
 
 }  // namespace vantri

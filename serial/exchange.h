@@ -35,6 +35,7 @@
 #include <string_view>
 
 #include "image/key_bytes.h"
+#include "serial/platform.h"
 #include "serial/settings.h"
 
 namespace vantri {
@@ -44,7 +45,7 @@ inline constexpr std::uint8_t WriteRequest = 0x06;
 
 // Line settings of both exchanges: 115200 baud, 8N1, 100 ms between two
 // bytes of a read, 1 ms per byte + 1000 ms for a write.
-inline constexpr std::int32_t LineBaudRate = 115200;
+inline constexpr std::int32_t LineBaudRate = port::SupportedBaudRate;
 inline constexpr std::uint32_t ReadIntervalTimeoutMs = 100;
 inline constexpr std::uint32_t WriteMultiplierMs = 1;
 inline constexpr std::uint32_t WriteConstantMs = 1000;
@@ -93,6 +94,13 @@ enum class ExchangeStatus {
     Cancelled,    // the cancel check said stop
 };
 
+// The exchange's calls on the link, for ExchangeHooks::portCall.
+enum class PortCall {
+    Write,        // one platform write; `amount` is its byte count
+    DrainOutput,  // waited until the output queue had left the port
+    Pause,        // a pause of the write exchange; `amount` is its length in ms
+};
+
 struct ExchangeHooks {
     std::function<void(int k)> afterRead;   // after read k (1..4096) of the read exchange
     std::function<void(int p)> afterBlock;  // after the block starting at byte p (from 1) is sent
@@ -105,6 +113,11 @@ struct ExchangeHooks {
     // The request byte (0x05 or 0x06) has gone out: from here on a write
     // that stops leaves the device waiting for the rest of its buffer.
     std::function<void()> requestSent;
+    // Each platform write, output drain and pause of the write exchange, in
+    // order: the order the device is owed on the wire (one write per byte, a
+    // pause only once everything written has left the port), which the bytes
+    // it receives do not show.  For tests and benchmarks.
+    std::function<void(PortCall call, std::uint32_t amount)> portCall;
 };
 
 struct ReadOutcome {
@@ -152,5 +165,12 @@ struct WriteOutcome {
 // other size is refused with WriteFailed before anything is sent.
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
                             const ExchangeHooks& hooks);
+
+// The verify of a key buffer: the device's buffer read back from `port`
+// (`actual`, at least as long as `expected`) against the one of `file`.
+// nullopt when identical, else one sentence: "the device on PORT differs
+// from FILE in N of 4096 bytes, the first at offset ...".
+std::optional<std::string> CompareKeyBuffers(const PortSetting& port, const std::string& file,
+                                             std::string_view expected, std::string_view actual);
 
 }  // namespace vantri

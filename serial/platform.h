@@ -1,7 +1,8 @@
 // The platform layer under the serial link: one small API, one backend per OS
 // (platform_posix.cpp over termios and poll(), platform_win32.cpp over the
-// Win32 communications API).  Each call mirrors one Win32 call, so that the
-// link above reads the same on every platform:
+// Win32 communications API; the port lists in ports_posix.cpp and
+// ports_win32.cpp).  Each call mirrors one Win32 call, so that the link
+// above reads the same on every platform:
 //
 //   OpenDevice          CreateFileA (read/write, exclusive, synchronous)
 //   GetLineSettings     GetCommState
@@ -14,12 +15,14 @@
 //   Close               CloseHandle
 //   LastError           GetLastError (errno on POSIX)
 //
-// Time-outs follow the Win32 COMMTIMEOUTS rules on every backend: the total
-// read time-out (multiplier x bytes + constant) starts with the call, the
-// interval time-out starts at the first byte and restarts at each byte, and
-// a time-out is not an error but a short (or empty) result.  Writes that time
-// out succeed with fewer bytes written.  A device that is gone (hang-up,
-// unplugged adapter) makes Read and Write fail at once with LastError set.
+// The link does what the exchanges use and no more: the line 115200 baud
+// 8N1, and the plain COMMTIMEOUTS rules: the total read time-out (a
+// constant, no per-byte part) starts with the call, the interval time-out
+// starts at the first byte and restarts at each byte, the write time-out is
+// multiplier x bytes + constant, and a time-out is not an error but a short
+// (or empty) result.  Other settings, and the MAXDWORD forms, are refused
+// on every backend (EINVAL, ERROR_INVALID_PARAMETER).  A device that is gone
+// (hang-up, unplugged adapter) makes Read and Write fail at once.
 //
 // Calls return false on failure, like the Win32 calls return zero, and set
 // the thread's LastError.  Nothing throws.
@@ -37,25 +40,24 @@ namespace vantri::port {
 using Handle = std::intptr_t;
 inline constexpr Handle InvalidHandle = -1;
 
-// Win32 codings of the line settings, used on every backend.
-inline constexpr std::uint8_t NoParity = 0, OddParity = 1, EvenParity = 2, MarkParity = 3,
-                              SpaceParity = 4;
-inline constexpr std::uint8_t OneStopBit = 0, One5StopBits = 1, TwoStopBits = 2;
+// Win32 codings of the line settings; only no parity and one stop bit are
+// supported.
+inline constexpr std::uint8_t NoParity = 0, OneStopBit = 0;
+inline constexpr std::uint32_t SupportedBaudRate = 115200;
 
-// The line settings of an open port.  GetLineSettings fills the four fields
-// and keeps the port's complete native record (DCB or termios) in `native`;
-// SetLineSettings writes that record back with only the four fields changed,
-// so flow control and modem-line handling keep the port's own values.
+// The line settings of a port, always with 8 data bits.  SetLineSettings
+// starts from the port's own record (DCB or termios) and changes only
+// these, so flow control and modem-line handling keep the port's values.
 struct LineSettings {
     std::uint32_t BaudRate = 0;
-    std::uint8_t ByteSize = 8;
     std::uint8_t Parity = NoParity;
     std::uint8_t StopBits = OneStopBit;
-    alignas(8) unsigned char native[128] = {};
 };
+inline bool IsSupported(const LineSettings& s) {
+    return s.BaudRate == SupportedBaudRate && s.Parity == NoParity && s.StopBits == OneStopBit;
+}
 
-// COMMTIMEOUTS, in milliseconds.  MAXDWORD (0xFFFFFFFF) has the documented
-// Win32 special meanings.
+// COMMTIMEOUTS, in milliseconds; 0 means no time-out of that kind.
 struct Timeouts {
     std::uint32_t ReadIntervalTimeout = 0;
     std::uint32_t ReadTotalTimeoutMultiplier = 0;
@@ -64,11 +66,18 @@ struct Timeouts {
     std::uint32_t WriteTotalTimeoutConstant = 0;
 };
 inline constexpr std::uint32_t MaxDword = 0xFFFFFFFFu;
+inline bool IsSupported(const Timeouts& t) {
+    return t.ReadTotalTimeoutMultiplier == 0 && t.ReadIntervalTimeout != MaxDword &&
+           t.ReadTotalTimeoutConstant != MaxDword && t.WriteTotalTimeoutMultiplier != MaxDword &&
+           t.WriteTotalTimeoutConstant != MaxDword;
+}
 
 // Opens a serial device by its platform name for exclusive use; another
 // holder of the port (another program or another handle of ours) makes it
-// fail.  The input and output queues start empty.
+// fail.  The input queue starts empty.
 Handle OpenDevice(const std::string& name);
+// Reads the port's line record; gives its rate.  Fails for a device
+// without a line (no serial port).
 bool GetLineSettings(Handle h, LineSettings& settings);
 bool SetLineSettings(Handle h, const LineSettings& settings);
 bool SetTimeouts(Handle h, const Timeouts& timeouts);
@@ -121,7 +130,10 @@ struct PortInfo {
 // Linux the stable name is the /dev/serial/by-id link where udev made one;
 // on Windows it is "COMn".
 std::vector<PortInfo> ListPorts();
-#ifndef _WIN32
+#ifdef _WIN32
+// True for "COM" + digits, in any case: a port name as users type it.
+bool IsBareComName(const std::string& name);
+#else
 // The same, for a system whose root is `root`: its sysfs at root/sys and its
 // devices at root/dev, names shown as that system would show them.
 std::vector<PortInfo> ListPorts(const std::filesystem::path& root);

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 
-#include "serial/exchange.h"
 #include "serial/pause.h"
 #include "serial/zrkCommModule.h"
 
@@ -25,8 +24,9 @@ bool HasHexDigit(const std::string& bytes) {
 
 }  // namespace
 
-QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
-                         std::uint32_t pauseMs, std::size_t owed) {
+std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex,
+                                             std::uint32_t& error, std::uint32_t pauseMs,
+                                             std::size_t owed) {
     error = 0;
     const auto start = Clock::now();
     auto lastArrival = start;
@@ -37,32 +37,32 @@ QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32
     for (;;) {
         const std::int16_t waiting = InQueueCount(&error);
         if (error != 0) {
-            return QuietLine::Failed;
+            return ExchangeStatus::DeviceLost;
         }
         const auto now = Clock::now();
         if (waiting > 0) {
             const std::string got = ReadBytes(waiting, &error);
             if (error != 0) {
-                return QuietLine::Failed;
+                return ExchangeStatus::DeviceLost;
             }
             if (stopAtHex && HasHexDigit(got)) {
-                return QuietLine::HexArrived;
+                return ExchangeStatus::Overlong;
             }
             if (!got.empty()) {
                 lastArrival = now;
                 arrived += got.size();
             }
         } else if (now - lastArrival >= silence()) {
-            return QuietLine::Quiet;
+            return std::nullopt;
         }
         if (now - start >= std::chrono::milliseconds(QuietLineLimitMs)) {
-            return QuietLine::NotQuiet;
+            return ExchangeStatus::NotQuiet;
         }
         if (hooks.processEvents) {
             hooks.processEvents();
         }
         if (hooks.cancelled && hooks.cancelled()) {
-            return QuietLine::Cancelled;
+            return ExchangeStatus::Cancelled;
         }
         if (waiting <= 0) {
             PauseMs(PollMs);

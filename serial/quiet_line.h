@@ -18,10 +18,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "serial/exchange.h"
 
 namespace vantri {
-
-struct ExchangeHooks;
 
 // Longer than the 100 ms gap a read tolerates between two characters of an
 // answer, so whatever the device still sends from an earlier exchange shows
@@ -39,19 +40,17 @@ inline constexpr std::uint32_t QuietLineLimitMs = 5000;
 // would pass for a whole answer.
 inline constexpr std::uint32_t ResumeWaitMs = 3000;
 
-enum class QuietLine {
-    Quiet,       // nothing arrived for QuietLineMs
-    HexArrived,  // a hex digit arrived (only when asked to stop at one)
-    NotQuiet,    // bytes kept coming for QuietLineLimitMs
-    Failed,      // the input queue or a read failed: `error` holds why
-    Cancelled,   // the cancel check said stop
-};
-
-// The port must be open.  `stopAtHex`: return HexArrived at the first hex
-// digit instead of discarding it.  `pauseMs` and `owed`: until `owed` bytes
-// have arrived (the rest of an answer that stopped half-way), a silence
-// counts as quiet only once it has lasted `pauseMs`; after that, QuietLineMs.
-QuietLine AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex, std::uint32_t& error,
-                         std::uint32_t pauseMs = QuietLineMs, std::size_t owed = 0);
+// The port must be open.  nullopt once nothing arrived for QuietLineMs;
+// else how the exchange ends: Overlong when a hex digit arrived and
+// `stopAtHex` asked to stop at one (instead of discarding it), NotQuiet when
+// bytes kept coming for QuietLineLimitMs, DeviceLost when the input queue or
+// a read failed (`error` holds why), Cancelled when the cancel check said
+// stop.  `pauseMs` and `owed`: until `owed` bytes have arrived (the rest of
+// an answer that stopped half-way), a silence counts as quiet only once it
+// has lasted `pauseMs`; after that, QuietLineMs.
+std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex,
+                                             std::uint32_t& error,
+                                             std::uint32_t pauseMs = QuietLineMs,
+                                             std::size_t owed = 0);
 
 }  // namespace vantri

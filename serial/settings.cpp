@@ -10,16 +10,12 @@ namespace vantri {
 namespace {
 
 std::string_view Trim(std::string_view text) {
-    const auto blank = [](char c) {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-    };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
+    constexpr std::string_view blanks = " \t\n\r\v\f";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
     }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 // True when `text` looks like a whole number: an optional sign and digits
@@ -28,15 +24,7 @@ bool LooksWhole(std::string_view text) {
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         text.remove_prefix(1);
     }
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // The whole number in `text` if it lies in [low, high]; a leading "+" is
@@ -87,15 +75,9 @@ std::optional<PortSetting> ParsePortSetting(std::string_view text, std::string& 
             error = "The port number must be a whole number from -32768 to 32767.";
             return std::nullopt;
         }
-        PortSetting port;
-        port.numbered = true;
-        port.number = static_cast<std::int16_t>(*number);
-        return port;
+        return PortSetting{true, static_cast<std::int16_t>(*number), {}};
     }
-    PortSetting port;
-    port.numbered = false;
-    port.device = std::string(text);
-    return port;
+    return PortSetting{false, 0, std::string(text)};
 }
 
 std::optional<int> ParseBlocksize(std::string_view text, std::string& error) {

@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "serial/call_trace.h"
-
 namespace vantri {
 
 port::Handle ComHandle = port::InvalidHandle;
@@ -17,37 +15,13 @@ namespace {
 constexpr std::uint32_t InputQueueSize = 8192;
 constexpr std::uint32_t OutputQueueSize = 1024;
 
-std::int32_t OpenDeviceAndConfigure(const std::string& device, std::int32_t baudRate,
-                                    std::uint8_t parity, std::uint8_t stopBits,
-                                    const port::Timeouts& timeouts) {
-    if (ComHandle != port::InvalidHandle) {
-        CloseComPort();
+// A platform call's success flag as 1 or 0; `error`, if asked for, gets
+// the platform error number of a failure, else 0.
+std::int32_t Outcome(bool ok, std::uint32_t* error) {
+    if (error != nullptr) {
+        *error = ok ? 0 : port::LastError();
     }
-    // Stored whatever it is: on failure it is the invalid handle.
-    ComHandle = port::OpenDevice(device);
-    if (ComHandle == port::InvalidHandle) {
-        return 1;
-    }
-    // From here on a failure keeps the port held; the next OpenComPort or
-    // CloseComPort releases it.
-    port::LineSettings line;
-    if (!port::GetLineSettings(ComHandle, line)) {
-        return 2;
-    }
-    line.BaudRate = static_cast<std::uint32_t>(baudRate);
-    line.ByteSize = 8;
-    line.Parity = parity;
-    line.StopBits = stopBits;
-    if (!port::SetLineSettings(ComHandle, line)) {
-        return 3;
-    }
-    if (!port::SetTimeouts(ComHandle, timeouts)) {
-        return 4;
-    }
-    if (!port::SetQueueSizes(ComHandle, InputQueueSize, OutputQueueSize)) {
-        return 5;
-    }
-    return 0;
+    return ok ? 1 : 0;
 }
 
 }  // namespace
@@ -74,90 +48,79 @@ std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::
                          std::uint32_t readTotalTimeoutConstant,
                          std::uint32_t writeTotalTimeoutMultiplier,
                          std::uint32_t writeTotalTimeoutConstant) {
-    const port::Timeouts timeouts{readIntervalTimeout, readTotalTimeoutMultiplier,
-                                  readTotalTimeoutConstant, writeTotalTimeoutMultiplier,
-                                  writeTotalTimeoutConstant};
-    return OpenDeviceAndConfigure(device, baudRate, parity, stopBits, timeouts);
+    if (ComHandle != port::InvalidHandle) {
+        CloseComPort();
+    }
+    // Stored whatever it is: on failure it is the invalid handle.
+    ComHandle = port::OpenDevice(device);
+    if (ComHandle == port::InvalidHandle) {
+        return 1;
+    }
+    // From here on a failure keeps the port held; the next OpenComPort or
+    // CloseComPort releases it.
+    port::LineSettings line;
+    if (!port::GetLineSettings(ComHandle, line)) {
+        return 2;
+    }
+    line = {static_cast<std::uint32_t>(baudRate), parity, stopBits};
+    if (!port::SetLineSettings(ComHandle, line)) {
+        return 3;
+    }
+    if (!port::SetTimeouts(
+            ComHandle, {readIntervalTimeout, readTotalTimeoutMultiplier, readTotalTimeoutConstant,
+                        writeTotalTimeoutMultiplier, writeTotalTimeoutConstant})) {
+        return 4;
+    }
+    if (!port::SetQueueSizes(ComHandle, InputQueueSize, OutputQueueSize)) {
+        return 5;
+    }
+    return 0;
 }
 
 std::int32_t CloseComPort() {
     // Closing -1 fails harmlessly; the handle is released either way.
-    bool closed = port::Close(ComHandle);
+    const bool closed = port::Close(ComHandle);
     ComHandle = port::InvalidHandle;
     return closed ? 1 : 0;
 }
 
 std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint32_t* error) {
     std::uint32_t sent = 0;
-    std::uint32_t failure = 0;
-    bool ok = true;
     // Nothing to send is no write at all, and so no failure either.
-    if (!text.empty()) {
-        auto count = static_cast<std::uint32_t>(
-            std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
-        TracePortCall(PortCall::Write, count);
-        ok = port::Write(ComHandle, text.data(), count, sent);
-        if (!ok) {
-            failure = port::LastError();
-        }
-    }
+    const auto count = static_cast<std::uint32_t>(
+        std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
+    const bool ok = text.empty() || port::Write(ComHandle, text.data(), count, sent);
     if (written != nullptr) {
         *written = sent;
     }
-    if (error != nullptr) {
-        *error = failure;
-    }
-    return ok ? 1 : 0;
+    return Outcome(ok, error);
 }
 
 std::string ReadBytes(std::int16_t count, std::uint32_t* error) {
-    if (error != nullptr) {
-        *error = 0;
-    }
-    if (count < 1) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(count), '\0');
+    std::string bytes(static_cast<std::size_t>(std::max<std::int16_t>(count, 0)), '\0');
     std::uint32_t got = 0;
-    if (!port::Read(ComHandle, bytes.data(), static_cast<std::uint32_t>(count), got)) {
-        if (error != nullptr) {
-            *error = port::LastError();
-        }
-        return {};
-    }
-    bytes.resize(got);
+    const bool ok =
+        count < 1 || port::Read(ComHandle, bytes.data(), static_cast<std::uint32_t>(count), got);
+    Outcome(ok, error);
+    bytes.resize(ok ? got : 0);
     return bytes;
 }
 
 std::int16_t InQueueCount(std::uint32_t* error) {
     std::uint32_t errors = 0;
     std::uint32_t inQueue = 0;
-    std::uint32_t failure = 0;
-    if (!port::ClearErrorAndCount(ComHandle, errors, inQueue)) {
+    if (Outcome(port::ClearErrorAndCount(ComHandle, errors, inQueue), error) == 0) {
         inQueue = 0;
-        failure = port::LastError();
-    }
-    if (error != nullptr) {
-        *error = failure;
     }
     return static_cast<std::int16_t>(std::min<std::uint32_t>(inQueue, 32767));
 }
 
 std::int32_t DrainOutput(std::uint32_t* error) {
-    TracePortCall(PortCall::DrainOutput, 0);
-    const bool ok = port::DrainOutput(ComHandle);
-    if (error != nullptr) {
-        *error = ok ? 0 : port::LastError();
-    }
-    return ok ? 1 : 0;
+    return Outcome(port::DrainOutput(ComHandle), error);
 }
 
 std::int32_t QueryLine(std::uint32_t* error) {
-    const bool ok = port::QueryLine(ComHandle);
-    if (error != nullptr) {
-        *error = ok ? 0 : port::LastError();
-    }
-    return ok ? 1 : 0;
+    return Outcome(port::QueryLine(ComHandle), error);
 }
 
 }  // namespace vantri

@@ -2,7 +2,8 @@
 //
 // The module holds the process-wide handle ComHandle (-1 while no port is
 // open) and five operations on it.  OpenComPort opens and configures a port
-// and returns the step that failed:
+// and returns the step that failed (a line or time-outs other than the
+// link supports, serial/platform.h, are refused at steps 3 and 4):
 //
 //   0 opened and configured      3 line settings refused
 //   1 device cannot be opened     4 time-outs refused
@@ -50,8 +51,7 @@ std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::
 // call's success flag (non-zero: closed); ComHandle is -1 afterwards.
 std::int32_t CloseComPort();
 
-// Writes `text` in one platform write (reported to the call trace,
-// serial/call_trace.h, as is each DrainOutput).  Returns the write's success flag.
+// Writes `text` in one platform write.  Returns the write's success flag.
 // `written` receives the bytes actually written (fewer after a time-out) and
 // `error` the platform error number of a failed write (else 0).
 std::int32_t SendString(std::string_view text, std::uint32_t* written = nullptr,

@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 
 #include "form/Form1.h"
 #include "form/captions.h"
-#include "serial/call_trace.h"
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "tests/common/files.h"
@@ -85,7 +85,13 @@ class ScriptedView : public FormView {
                           (on ? " on" : " off"));
         }
     }
-    std::string SettingText(FormSetting setting) override { return settings[setting]; }
+    std::string SettingText(FormSetting setting) override {
+        if (setting == FormSetting::Delay && delaysAsked) {
+            delaysAsked->push_back(settings[setting]);
+        }
+        return settings[setting];
+    }
+    std::optional<std::vector<std::string>> delaysAsked;  // when set, each Delay text asked
     void SetSettingChoices(FormSetting setting, const Log& items) override {
         choices[setting] = items;
     }
@@ -612,15 +618,9 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
             view_.settings[FormSetting::Blocksize] = "7";
         }
     };
-    std::vector<std::uint32_t> pauses;
-    const PortCallTrace before = SetPortCallTrace([&](PortCall call, std::uint32_t amount) {
-        if (call == PortCall::Pause) {
-            pauses.push_back(amount);
-        }
-    });
+    view_.delaysAsked.emplace();
     view_.answers = {Choosing("key.bin")};
     view_.Click(FormButton::Write);
-    SetPortCallTrace(before);
     EXPECT_EQ(view_.dialogs, Log{"Select Keybuffer Bin file to write|6148"});
     EXPECT_EQ(view_.filter, std::string("Bin Files(*.bin )\0*.bin\0\0", 25));
     EXPECT_TRUE(Received(4097) == "\x06" + key_);
@@ -631,11 +631,12 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
               (Log{"Read off", "open dialog", "  0 % Done"}));
     EXPECT_EQ(Log(view_.log.end() - 3, view_.log.end()),
               (Log{" 98 % Done", WriteDoneCaption, "Read on"}));
-    // The pauses as the link made them: after 0x06 and after each block of
-    // 100 bytes, 25 ms up to the block at 2001, 70 ms from there on.
-    std::vector<std::uint32_t> expectedPauses(21, 25);
-    expectedPauses.resize(42, 70);
-    EXPECT_EQ(pauses, expectedPauses);
+    // The Delay box asked at the start and at every pause: after 0x06 and
+    // after each block of 100 bytes, 25 ms up to the block at 2001, 70 ms
+    // from there on.
+    std::vector<std::string> expectedDelays(1 + 21, "25");
+    expectedDelays.resize(1 + 42, "70");
+    EXPECT_EQ(*view_.delaysAsked, expectedDelays);
     EXPECT_TRUE(view_.boxes.empty());
     ExpectIdle();
     test::Eventually([&] { return device_->WritesCompleted() >= 1; });
