@@ -17,7 +17,7 @@ using Clock = std::chrono::steady_clock;
 // within a few ms of the quiet interval, coarse enough to cost no CPU.
 constexpr std::uint32_t PollMs = 5;
 
-bool HasHexDigit(const std::string& bytes) {
+bool HasHexDigit(std::string_view bytes) {
     return std::any_of(bytes.begin(), bytes.end(),
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
@@ -35,13 +35,15 @@ std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool st
         return std::chrono::milliseconds(arrived < owed ? pauseMs : QuietLineMs);
     };
     for (;;) {
+        // The clock before the look: an empty queue then proves the line
+        // quiet up to `now`, however long this thread was held up between.
+        const auto now = Clock::now();
         const std::int16_t waiting = InQueueCount(&error);
         if (error != 0) {
             return ExchangeStatus::DeviceLost;
         }
-        const auto now = Clock::now();
         if (waiting > 0) {
-            const std::string got = ReadBytes(waiting, &error);
+            const KeyBytes got = ReadBytes(waiting, &error);
             if (error != 0) {
                 return ExchangeStatus::DeviceLost;
             }
@@ -49,7 +51,7 @@ std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool st
                 return ExchangeStatus::Overlong;
             }
             if (!got.empty()) {
-                lastArrival = now;
+                lastArrival = Clock::now();
                 arrived += got.size();
             }
         } else if (now - lastArrival >= silence()) {
