@@ -83,7 +83,7 @@ bool Measure(const Pty& pty, const Case& c) {
             }
         }
         auto start = std::chrono::steady_clock::now();
-        std::string got = vantri::ReadBytes(2);
+        vantri::KeyBytes got = vantri::ReadBytes(2);
         over.push_back(MsSince(start) - c.nominal);
         if (got.size() != (c.byteFirst ? 1u : 0u)) {
             std::fprintf(stderr, "%s: read %zu bytes\n", c.name, got.size());

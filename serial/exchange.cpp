@@ -145,7 +145,7 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     outcome.response.reserve(ResponseLength);
     for (int k = 1; k <= KeyBufferSize; ++k) {
         std::uint32_t readError = 0;
-        const std::string got = ReadBytes(2, &readError);
+        const KeyBytes got = ReadBytes(2, &readError);
         if (readError != 0) {
             // Reported once: every later read would fail the same way.
             return failed(readError);
@@ -274,7 +274,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     if (cancelled) {
         return status(ExchangeStatus::Cancelled);
     }
-    if (!Drain(error)) {
+    if (!Drain(error) || QueryLine(&error) == 0) {
         return stop(0);
     }
 

@@ -96,8 +96,8 @@ std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint
     return Outcome(ok, error);
 }
 
-std::string ReadBytes(std::int16_t count, std::uint32_t* error) {
-    std::string bytes(static_cast<std::size_t>(std::max<std::int16_t>(count, 0)), '\0');
+KeyBytes ReadBytes(std::int16_t count, std::uint32_t* error) {
+    KeyBytes bytes(static_cast<std::size_t>(std::max<std::int16_t>(count, 0)), '\0');
     std::uint32_t got = 0;
     const bool ok =
         count < 1 || port::Read(ComHandle, bytes.data(), static_cast<std::uint32_t>(count), got);

@@ -14,13 +14,15 @@
 // operations use ComHandle as it is; with no port open their platform calls
 // simply fail.  Only the caller's thread touches the module.
 //
-// Byte strings are std::string, one char per byte (byte 0 included).
+// Byte strings are strings of one char per byte (byte 0 included); what
+// is read is KeyBytes, whose memory is wiped when freed, since it may be keys.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "image/key_bytes.h"
 #include "serial/platform.h"
 
 namespace vantri {
@@ -61,7 +63,7 @@ std::int32_t SendString(std::string_view text, std::uint32_t* written = nullptr,
 // time-outs ended it, possibly "".  `count` below 1 reads nothing.  A failed
 // read returns "" and puts the platform error number in `error` (else 0);
 // the caller decides how to tell the user.
-std::string ReadBytes(std::int16_t count, std::uint32_t* error = nullptr);
+KeyBytes ReadBytes(std::int16_t count, std::uint32_t* error = nullptr);
 
 // Bytes waiting in the input queue (0 when the query fails), clamped to
 // 32767.  Clears any line error the port has flagged.  A failed query puts

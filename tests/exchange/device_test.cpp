@@ -69,7 +69,8 @@ class Device : public ::testing::Test {
         std::string text;
         test::Eventually([&] {
             for (std::string got = "x"; text.size() < count && !got.empty(); seen(text.size())) {
-                got = ReadBytes(static_cast<std::int16_t>(std::min(step, count - text.size())));
+                got = std::string_view(
+                    ReadBytes(static_cast<std::int16_t>(std::min(step, count - text.size()))));
                 text += got;
             }
             return text.size() == count;
