@@ -274,7 +274,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     if (cancelled) {
         return status(ExchangeStatus::Cancelled);
     }
-    if (!Drain(error) || QueryLine(&error) == 0) {
+    if (!Drain(error)) {
         return stop(0);
     }
 
