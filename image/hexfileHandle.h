@@ -26,8 +26,8 @@ namespace vantri {
 // Bytes in the device's key buffer and in a key buffer file.
 inline constexpr int KeyBufferSize = 4096;
 
-// Booleans of the records are 16-bit, True -1 and False 0, as stored images
-// and the window's flags expect.
+// Booleans of the records and of the window's flags (`LineStart`,
+// `comopened`) are 16-bit integers, True -1 and False 0.
 inline constexpr std::int16_t True16 = -1;
 inline constexpr std::int16_t False16 = 0;
 

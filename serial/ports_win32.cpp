@@ -38,7 +38,8 @@ std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
 // The product string the USB device itself reports, as UTF-16 turned into
 // the ANSI code page of every other text here.
 std::string BusReportedText(HDEVINFO set, SP_DEVINFO_DATA& device) {
-    // DEVPKEY_Device_BusReportedDeviceDesc, spelled out for the same reason.
+    // DEVPKEY_Device_BusReportedDeviceDesc, spelled out so that no
+    // property-key header (devpkey.h and its initguid games) is needed.
     static const DEVPROPKEY kBusReported = {
         {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
     wchar_t wide[256] = {};
