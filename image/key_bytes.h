@@ -13,6 +13,7 @@
 // std::string is the one thing to avoid.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -46,9 +47,12 @@ struct WipingAllocator {
 
 using KeyBytes = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
 
-// Key bytes against a plain byte string, by content.
-inline bool operator==(const KeyBytes& a, std::string_view b) noexcept {
-    return std::string_view(a) == b;
+// Key bytes against a plain byte string, by content.  For these two types
+// only: no conversion may lead another comparison here.
+template <class K, class S>
+requires std::same_as<K, KeyBytes> && std::same_as<S, std::string>
+bool operator==(const K& a, const S& b) noexcept {
+    return std::string_view(a) == std::string_view(b);
 }
 
 template <class T>
