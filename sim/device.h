@@ -1,15 +1,21 @@
-// The serving thread's state, behind Simulator.  One object, three files by
+// The serving thread's state, behind Simulator.  One object, two files by
 // responsibility: devsim.cpp runs the loop, owns the port and its hang-ups;
 // firmware.cpp is what the device does with the bytes it receives (the
-// receive buffer, requests, writes, answers); output.cpp is how its bytes
-// reach the client (line rate, stalls, bursts, the hangup count).  Only the
-// getters' part, under `mutex`, is read from other threads.
+// receive buffer, requests, writes, answers) and how its own bytes reach the
+// client (line rate, stalls, bursts, the hangup count).  Only the getters'
+// part, under `mutex`, is read from other threads.
+//
+// The log (Options::logFile) has a line per byte received, "<microseconds>
+// <hex>", and a line per event, "<microseconds> event <text>", times counted
+// from the start; it is flushed after every batch and event, so a test can
+// read it while the simulator runs.
 #pragma once
 
 #include <poll.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -17,24 +23,31 @@
 #include <thread>
 #include <vector>
 
-#include "sim/answer.h"
 #include "sim/devsim.h"
-#include "sim/event_log.h"
 #include "sim/pty.h"
-#include "sim/unique_fd.h"
 
 namespace vantri::sim {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits on `fds` until one is ready or `timeout` has passed (none: no
-// limit), as poll() does.  Per system: wait_linux.cpp, wait_posix.cpp.
-int Wait(pollfd* fds, nfds_t count, std::optional<Clock::duration> timeout);
-
+inline constexpr std::size_t KeyBufferSize = 4096;
+inline constexpr std::size_t ResponseLength = 2 * KeyBufferSize;
+// Upper bound on the characters extra:N may add, so a typo cannot make the
+// device build a response of gigabytes.
+inline constexpr std::uint32_t MaxExtra = 1u << 20;
 // A write exchange that receives no byte for this long is abandoned, so a
 // client that gave up half-way does not leave the device swallowing the
 // next read request as data.
 inline constexpr std::chrono::milliseconds kWriteIdleLimit{2000};
+
+// Waits on `fds` until one is ready or `timeout` has passed (none: no
+// limit), as poll() does.  Per system: wait_linux.cpp, wait_posix.cpp.
+int Wait(pollfd* fds, nfds_t count, std::optional<Clock::duration> timeout);
+
+struct Stall {
+    std::size_t after;  // characters of `out` sent before the pause
+    std::uint32_t ms;
+};
 
 struct Simulator::Impl {
     Options options;
@@ -42,7 +55,7 @@ struct Simulator::Impl {
     HeldLink link;  // declared after pty: released before the port goes
     UniqueFd wakeRead;
     UniqueFd wakeWrite;
-    EventLog log;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> log{nullptr, &std::fclose};
     Clock::time_point start;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -54,14 +67,16 @@ struct Simulator::Impl {
     // From the latest write request on, so a device that serves for ever
     // keeps one write's worth; at most two writes' worth, the oldest dropped.
     std::deque<Received> received;
-    std::uint64_t receivedFirst = 0;  // arrival number of received.front()
     bool hungUp = false;
     LineSettings line;
+    template <typename F>
+    auto Locked(F read) const {
+        std::lock_guard lock(mutex);
+        return read();
+    }
 
     // The faults that are a state of the device rather than of an answer.
-    bool silent = false;
-    bool chatter = false;
-    bool busyDrop = false;
+    bool silent = false, chatter = false, busyDrop = false;
     std::optional<std::uint32_t> flipAt;                 // the byte each write stores inverted
     std::optional<std::chrono::milliseconds> storeTime;  // slow-store
     std::optional<Fault> burst;                          // hands over n bytes at a time, ms apart
@@ -91,13 +106,12 @@ struct Simulator::Impl {
     Clock::time_point lastWriteByte;
     std::optional<Clock::time_point> storeAt;  // slow-store: busy until then
 
-    // output.cpp: out[outPos..] is still to go.
+    // firmware.cpp, output: out[outPos..] is still to go.
     std::string out;
     std::size_t outPos = 0;
     bool answering = false;  // out holds an answer, from answerStart to answerEnd
-    std::size_t answerStart = 0;
-    std::size_t answerEnd = 0;
-    std::vector<Stall> stalls;  // `after` counts from the start of out
+    std::size_t answerStart = 0, answerEnd = 0;
+    std::vector<Stall> stalls;  // in order of `after`
     std::optional<Clock::time_point> holdUntil;
     bool waitingWritable = false;
     Clock::time_point lastSent;
@@ -114,7 +128,13 @@ struct Simulator::Impl {
     std::chrono::microseconds Since(Clock::time_point t) const {
         return std::chrono::duration_cast<std::chrono::microseconds>(t - start);
     }
-    void Event(const std::string& text) { log.Event(batchAt.value_or(Since(Clock::now())), text); }
+    void Event(const std::string& text) {
+        if (log) {
+            const auto at = batchAt.value_or(Since(Clock::now())).count();
+            std::fprintf(log.get(), "%lld event %s\n", static_cast<long long>(at), text.c_str());
+            std::fflush(log.get());
+        }
+    }
 
     // Sending an answer or storing a buffer: what arrives meanwhile waits
     // (or, with busy-drop during an answer, is lost).
@@ -129,11 +149,9 @@ struct Simulator::Impl {
     void Receive();
     void Process(Clock::time_point now);
     void Handle(const Pending& next, Clock::time_point now);
-    void DropRecordsBefore(std::uint64_t number);
     void BeginAnswer();
     void CompleteWrite();
-    void AbandonIdleWrite(Clock::time_point now);
-    // output.cpp
+    // firmware.cpp, output
     std::size_t Handover() const;  // bytes the next write to the client may carry
     void SendDue(Clock::time_point now);
     std::optional<Clock::duration> NextWake(Clock::time_point now) const;

@@ -1,3 +1,4 @@
+// The serving loop, the port and its hang-ups, and the Simulator's getters.
 #include "sim/devsim.h"
 
 #include <fcntl.h>
@@ -12,116 +13,82 @@
 
 namespace vantri::sim {
 
-std::string LineSettingsText(const LineSettings& settings) {
-    std::string text = settings.baud != 0 ? std::to_string(settings.baud) : "unknown speed";
-    text += " " + std::to_string(settings.dataBits) + settings.parity +
-            std::to_string(settings.stopBits) + ", ";
-    std::string flow;
-    for (const auto& [on, name] :
-         {std::pair{settings.rtsCts, " RTS/CTS"}, std::pair{settings.ixon, " IXON"},
-          std::pair{settings.ixoff, " IXOFF"}}) {
-        flow += on ? name : "";
-    }
-    return text + (flow.empty() ? "no flow control" : "flow control" + flow);
+std::string LineSettingsText(const LineSettings& s) {
+    const std::string flow = std::string(s.rtsCts ? " RTS/CTS" : "") + (s.ixon ? " IXON" : "") +
+                             (s.ixoff ? " IXOFF" : "");
+    return (s.baud != 0 ? std::to_string(s.baud) : "unknown speed") + " " +
+           std::to_string(s.dataBits) + s.parity + std::to_string(s.stopBits) + ", " +
+           (flow.empty() ? "no flow control" : "flow control" + flow);
 }
 
 std::string DefaultBuffer() {
     std::string buffer(KeyBufferSize, '\0');
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
+    for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<char>((i * 7 + 3) % 256);
-    }
     return buffer;
 }
 
 void Simulator::Impl::Serve() {
     while (!stopping.load()) {
         Clock::time_point now = Clock::now();
-        if (portOpen) {
-            CheckHangup();
-        }
+        CheckHangup();
         if (portOpen) {
             SendDue(now);
             CheckHangup();
         }
         now = Clock::now();
-        if (portOpen && now >= nextLineCheck) {
+        if (portOpen && now >= nextLineCheck)
             CheckLineSettings(now);
-        }
         if (storeAt && now >= *storeAt) {
             storeAt.reset();
             CompleteWrite();
         }
         Process(now);
-        AbandonIdleWrite(now);
 
         pollfd fds[2] = {{wakeRead.Get(), POLLIN, 0}, {-1, 0, 0}};
-        nfds_t count = 1;
-        if (portOpen && !hangupBegun) {
+        const nfds_t count = portOpen && !hangupBegun ? 2 : 1;
+        if (count == 2)
             fds[1] = {pty.master.Get(),
                       static_cast<short>(POLLIN | (waitingWritable ? POLLOUT : 0)), 0};
-            count = 2;
-        }
-        if (Wait(fds, count, NextWake(now)) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Event(std::string("stopped serving: poll failed: ") + std::strerror(errno));
-            return;
-        }
+        if (Wait(fds, count, NextWake(now)) < 0 && errno != EINTR)
+            return Event(std::string("stopped serving: poll failed: ") + std::strerror(errno));
         if (fds[0].revents != 0) {
             char drain[64];
             while (::read(wakeRead.Get(), drain, sizeof drain) > 0) {
             }
             continue;
         }
-        if (count == 2 && (fds[1].revents & POLLOUT) != 0) {
-            waitingWritable = false;
-        }
-        if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        waitingWritable &= (fds[1].revents & POLLOUT) == 0;
+        if ((fds[1].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0)
             Receive();
-        }
     }
 }
 
 void Simulator::Impl::CheckLineSettings(Clock::time_point now) {
     nextLineCheck = now + kLineCheckEvery;
     LineSettings seen;
-    if (!ReadLineSettings(pty.slave.Get(), seen)) {
+    if (!ReadLineSettings(pty.slave.Get(), seen) || Locked([&] { return seen == line; }))
         return;
-    }
-    {
-        std::lock_guard lock(mutex);
-        if (seen == line) {
-            return;
-        }
-        line = seen;
-    }
+    Locked([&] { return line = seen; });
     Event("line settings: " + LineSettingsText(seen));
 }
 
 void Simulator::Impl::CheckHangup() {
-    if (!hangupAfter || crossed < *hangupAfter) {
+    if (!portOpen || !hangupAfter || crossed < *hangupAfter)
         return;
-    }
     // Closing the master discards what the client has not read yet, so wait
     // until the bytes sent have reached it (briefly: a client that reads
     // nothing more does not hold the hangup up).
     const Clock::time_point now = Clock::now();
-    if (!hangupBegun) {
-        hangupBegun = now;
-    }
+    hangupBegun = hangupBegun.value_or(now);
     int queued = 0;
     const bool drained = ::ioctl(pty.slave.Get(), FIONREAD, &queued) == 0 && queued == 0 &&
                          now - lastSent >= std::chrono::milliseconds(10);
-    if (!drained && now - *hangupBegun < std::chrono::milliseconds(1000)) {
+    if (!drained && now - *hangupBegun < std::chrono::milliseconds(1000))
         return;
-    }
-    {
-        // Set before the line goes, so a client that sees the hang-up finds
-        // HungUp() already true.
-        std::lock_guard lock(mutex);
-        hungUp = true;
-    }
+    // Set before the line goes, so a client that sees the hang-up finds
+    // HungUp() already true.
+    Locked([this] { return hungUp = true; });
     ClosePort("fault hangup:" + std::to_string(*hangupAfter) + ": line closed after " +
               std::to_string(crossed) + " bytes");
     hangupBegun.reset();
@@ -132,13 +99,11 @@ void Simulator::Impl::ClosePort(const std::string& why) {
     // handle then reports a hang-up.
     pty.master.Reset();
     pty.slave.Reset();
-    portOpen = false;
+    portOpen = answering = inWrite = false;
     out.clear();
     outPos = 0;
-    answering = false;
     stalls.clear();
     holdUntil.reset();
-    inWrite = false;
     pending.clear();
     Event(why + "; no port from now on");
     if (!options.link.empty()) {
@@ -150,15 +115,16 @@ void Simulator::Impl::ClosePort(const std::string& why) {
 }
 
 std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string& error) {
-    if (std::string problem = CheckOptions(options); !problem.empty()) {
-        error = problem;
+    error = CheckOptions(options);
+    if (!error.empty())
         return nullptr;
-    }
     auto impl = std::make_unique<Impl>();
     Impl& d = *impl;
     d.options = options;
     d.buffer = options.buffer.empty() ? DefaultBuffer() : options.buffer;
+    std::string started;
     for (const Fault& f : options.faults) {
+        started += " --fault " + FaultText(f);
         d.silent |= f.kind == Fault::Kind::Silent;
         d.chatter |= f.kind == Fault::Kind::Chatter;
         d.busyDrop |= f.kind == Fault::Kind::BusyDrop;
@@ -172,30 +138,29 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
             d.hangupAfter = std::min<std::uint64_t>(d.hangupAfter.value_or(f.n), f.n);
         }
     }
-    if (!options.logFile.empty() && !d.log.Open(options.logFile, error)) {
-        return nullptr;
-    }
-    if (!OpenPty(d.pty, error)) {
-        return nullptr;
+    if (!options.logFile.empty()) {
+        d.log.reset(std::fopen(options.logFile.c_str(), "we"));
+        if (!d.log) {
+            error = "--log " + options.logFile.string() + ": " + std::strerror(errno);
+            return nullptr;
+        }
     }
     int wake[2];
+    if (!OpenPty(d.pty, error))
+        return nullptr;
     if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         error = std::string("cannot create a pipe: ") + std::strerror(errno);
         return nullptr;
     }
     d.wakeRead.Reset(wake[0]);
     d.wakeWrite.Reset(wake[1]);
-    if (!options.link.empty() && !d.link.Take(options.link, d.pty.portPath, error)) {
+    if (!options.link.empty() && !d.link.Take(options.link, d.pty.portPath, error))
         return nullptr;
-    }
     d.start = Clock::now();
-    std::string started = "serving on " + d.pty.portPath;
-    for (const Fault& f : options.faults) {
-        started += " --fault " + FaultText(f);
-    }
     ReadLineSettings(d.pty.slave.Get(), d.line);
     d.nextLineCheck = d.start + Impl::kLineCheckEvery;
-    d.Event(started + "; line settings at start: " + LineSettingsText(d.line));
+    d.Event("serving on " + d.pty.portPath + started +
+            "; line settings at start: " + LineSettingsText(d.line));
     try {
         d.thread = std::thread([&d] { d.Serve(); });
     } catch (const std::system_error& e) {
@@ -209,8 +174,7 @@ Simulator::Simulator(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Simulator::~Simulator() {
     impl_->stopping.store(true);
-    const char wake = 1;
-    static_cast<void>(::write(impl_->wakeWrite.Get(), &wake, 1));
+    static_cast<void>(::write(impl_->wakeWrite.Get(), "", 1));
     impl_->thread.join();
     impl_->Event("stopped");
     impl_->link.Release();
@@ -221,28 +185,24 @@ const std::string& Simulator::PortPath() const {
 }
 
 std::string Simulator::Buffer() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->buffer;
+    return impl_->Locked([this] { return impl_->buffer; });
 }
 
 int Simulator::WritesCompleted() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->writesCompleted;
+    return impl_->Locked([this] { return impl_->writesCompleted; });
 }
 
 std::vector<Received> Simulator::ReceivedBytes() const {
-    std::lock_guard lock(impl_->mutex);
-    return {impl_->received.begin(), impl_->received.end()};
+    const std::deque<Received>& r = impl_->received;
+    return impl_->Locked([&r] { return std::vector<Received>(r.begin(), r.end()); });
 }
 
 bool Simulator::HungUp() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->hungUp;
+    return impl_->Locked([this] { return impl_->hungUp; });
 }
 
 LineSettings Simulator::LastLineSettings() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->line;
+    return impl_->Locked([this] { return impl_->line; });
 }
 
 }  // namespace vantri::sim

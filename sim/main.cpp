@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int kUsageError = 2;
-
 constexpr const char* kUsage =
     "usage: vantri-devsim [--link PATH] [--buffer FILE] [--save FILE] [--line-rate BAUD]\n"
     "                     [--log FILE] [--fault MODE]...\n"
@@ -51,44 +49,61 @@ constexpr const char* kUsage =
     "      burst:N:MS    hand the output over N bytes at a time, MS ms apart at least\n"
     "  --help            show this text\n";
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "vantri-devsim: %s\n", message.c_str());
-    return kUsageError;
-}
-
-// Reads the key buffer file, refusing anything that is not a regular file of
-// exactly 4096 bytes (without reading a large file to find out).
-std::optional<std::string> ReadBufferFile(const std::string& path, std::string& error) {
-    const std::string where = "--buffer " + path + ": ";
+// Reads the key buffer file into `bytes`, refusing anything that is not a
+// regular file of exactly 4096 bytes (without reading a large file to find
+// out).  Empty when read, else why not.
+std::string ReadBufferFile(const std::string& path, std::string& bytes) {
     struct stat st {};
     errno = 0;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = where + (errno != 0 ? std::strerror(errno) : "not a regular file");
-        return std::nullopt;
-    }
-    std::string bytes;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return errno != 0 ? std::strerror(errno) : "not a regular file";
     if (st.st_size == 4096) {
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) {
-            error = where + "cannot read it";
-            return std::nullopt;
-        }
+        if (!in.good() && !in.eof())
+            return "cannot read it";
     }
-    if (bytes.size() != 4096) {  // either size, should the file change meanwhile
-        const auto size = st.st_size == 4096 ? static_cast<off_t>(bytes.size()) : st.st_size;
-        error = where + "holds " + std::to_string(size) +
-                " bytes; a key buffer file is exactly 4096 bytes";
-        return std::nullopt;
+    // Either size, should the file change meanwhile.
+    const auto size = st.st_size == 4096 ? static_cast<off_t>(bytes.size()) : st.st_size;
+    return size == 4096 ? ""
+                        : "holds " + std::to_string(size) +
+                              " bytes; a key buffer file is exactly 4096 bytes";
+}
+
+// Takes the value of one option into `options`; empty, or what is wrong.
+std::string SetOption(vantri::sim::Options& options, const std::string& arg,
+                      const std::string& value) {
+    std::string error;
+    if (arg == "--buffer") {
+        error = ReadBufferFile(value, options.buffer);
+        return error.empty() ? "" : "--buffer " + value + ": " + error;
     }
-    return bytes;
+    if (arg == "--line-rate") {
+        const char* end = value.data() + value.size();
+        const bool rate = value.size() <= 9 &&
+                          std::from_chars(value.data(), end, options.lineRate).ptr == end &&
+                          options.lineRate != 0;
+        return rate ? "" : "--line-rate " + value + ": not a baud rate (a whole number)";
+    }
+    if (arg == "--fault") {
+        const std::optional<vantri::sim::Fault> fault = vantri::sim::ParseFault(value, error);
+        if (fault)
+            options.faults.push_back(*fault);
+        return error;
+    }
+    if (arg == "--link")
+        options.link = value;
+    else
+        (arg == "--save" ? options.saveFile : options.logFile) = value;
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     vantri::sim::Options options;
-    for (int i = 1; i < argc; ++i) {
+    std::string problem;
+    for (int i = 1; i < argc && problem.empty(); ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
@@ -99,50 +114,23 @@ int main(int argc, char** argv) {
             value = arg.substr(eq + 1);
             arg.resize(eq);
         }
-        const bool known = arg == "--link" || arg == "--buffer" || arg == "--save" ||
-                           arg == "--line-rate" || arg == "--log" || arg == "--fault";
-        if (!known) {
-            return UsageError("unknown option '" + arg + "' (see --help)");
-        }
-        if (!value) {
-            if (i + 1 >= argc) {
-                return UsageError(arg + ": missing its value (see --help)");
-            }
+        if (!value && i + 1 < argc)
             value = argv[++i];
-        }
-        if (value->empty()) {
-            return UsageError(arg + ": empty value");
-        }
-        std::string error;
-        if (arg == "--link") {
-            options.link = *value;
-        } else if (arg == "--buffer") {
-            std::optional<std::string> bytes = ReadBufferFile(*value, error);
-            if (!bytes) {
-                return UsageError(error);
-            }
-            options.buffer = std::move(*bytes);
-        } else if (arg == "--save") {
-            options.saveFile = *value;
-        } else if (arg == "--line-rate") {
-            const char* end = value->data() + value->size();
-            if (value->size() > 9 ||
-                std::from_chars(value->data(), end, options.lineRate).ptr != end ||
-                options.lineRate == 0) {
-                return UsageError("--line-rate " + *value + ": not a baud rate (a whole number)");
-            }
-        } else if (arg == "--log") {
-            options.logFile = *value;
-        } else {
-            std::optional<vantri::sim::Fault> fault = vantri::sim::ParseFault(*value, error);
-            if (!fault) {
-                return UsageError(error);
-            }
-            options.faults.push_back(*fault);
-        }
+        if (arg != "--link" && arg != "--buffer" && arg != "--save" && arg != "--line-rate" &&
+            arg != "--log" && arg != "--fault")
+            problem = "unknown option '" + arg + "' (see --help)";
+        else if (!value)
+            problem = arg + ": missing its value (see --help)";
+        else if (value->empty())
+            problem = arg + ": empty value";
+        else
+            problem = SetOption(options, arg, *value);
     }
-    if (const std::string problem = vantri::sim::CheckOptions(options); !problem.empty()) {
-        return UsageError(problem);
+    if (problem.empty())
+        problem = vantri::sim::CheckOptions(options);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "vantri-devsim: %s\n", problem.c_str());
+        return 2;  // a usage error
     }
 
     // The signals are taken by sigwait below; blocking them first means the
@@ -154,21 +142,17 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    std::string error;
-    std::unique_ptr<vantri::sim::Simulator> sim = vantri::sim::Simulator::Start(options, error);
+    std::unique_ptr<vantri::sim::Simulator> sim = vantri::sim::Simulator::Start(options, problem);
     if (!sim) {
-        std::fprintf(stderr, "vantri-devsim: %s\n", error.c_str());
+        std::fprintf(stderr, "vantri-devsim: %s\n", problem.c_str());
         return 1;
     }
     std::printf("%s\n", sim->PortPath().c_str());
     std::fflush(stdout);
-    if (!options.link.empty()) {
+    if (!options.link.empty())
         std::fprintf(stderr, "vantri-devsim: %s -> %s\n", options.link.c_str(),
                      sim->PortPath().c_str());
-    }
-
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
+    for (int signal = 0; sigwait(&stopSignals, &signal) != 0;) {
     }
     sim.reset();  // stops serving and removes the link
     return 0;

@@ -7,20 +7,10 @@
 #include <string>
 #include <system_error>
 
-#include "sim/answer.h"
-#include "sim/devsim.h"
-#include "sim/pty.h"
+#include "sim/device.h"
 
 namespace vantri::sim {
 namespace {
-
-bool ParseCount(std::string_view text, std::uint32_t& value) {
-    if (text.empty()) {
-        return false;
-    }
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
-}
 
 // The parts of "name:a:b" after the name.
 std::vector<std::string_view> Arguments(std::string_view text) {
@@ -37,38 +27,29 @@ std::vector<std::string_view> Arguments(std::string_view text) {
 // Each fault mode, its arguments as the usage names them: N (Fault::n) or
 // MS (Fault::ms).
 struct Kind {
-    std::string_view name;
     Fault::Kind kind;
     std::string_view usage;
+    std::string_view Name() const { return usage.substr(0, usage.find(':')); }
 };
 constexpr Kind kKinds[] = {
-    {"silent", Fault::Kind::Silent, "silent"},
-    {"short", Fault::Kind::Short, "short:N"},
-    {"stall", Fault::Kind::Stall, "stall:N:MS"},
-    {"garbage", Fault::Kind::Garbage, "garbage:N"},
-    {"extra", Fault::Kind::Extra, "extra:N"},
-    {"hangup", Fault::Kind::Hangup, "hangup:N"},
-    {"chatter", Fault::Kind::Chatter, "chatter"},
-    {"flip", Fault::Kind::Flip, "flip:N"},
-    {"busy-drop", Fault::Kind::BusyDrop, "busy-drop"},
-    {"double", Fault::Kind::Double, "double"},
-    {"slow-store", Fault::Kind::SlowStore, "slow-store:MS"},
-    {"burst", Fault::Kind::Burst, "burst:N:MS"},
-};
+    {Fault::Kind::Silent, "silent"},           {Fault::Kind::Short, "short:N"},
+    {Fault::Kind::Stall, "stall:N:MS"},        {Fault::Kind::Garbage, "garbage:N"},
+    {Fault::Kind::Extra, "extra:N"},           {Fault::Kind::Hangup, "hangup:N"},
+    {Fault::Kind::Chatter, "chatter"},         {Fault::Kind::Flip, "flip:N"},
+    {Fault::Kind::BusyDrop, "busy-drop"},      {Fault::Kind::Double, "double"},
+    {Fault::Kind::SlowStore, "slow-store:MS"}, {Fault::Kind::Burst, "burst:N:MS"}};
 
 // Checks that `path` names a file that can be created: its folder exists and
 // it is not itself a folder.
 std::string CheckFilePath(const char* option, const std::filesystem::path& path) {
     const std::string prefix = std::string(option) + " " + path.string() + ": ";
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (std::filesystem::is_directory(path, ec))
         return prefix + "is a folder, not a file";
-    }
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    if (!std::filesystem::is_directory(folder, ec)) {
+    if (!std::filesystem::is_directory(folder, ec))
         return prefix + "folder " + folder.string() + " does not exist";
-    }
     return {};
 }
 
@@ -79,20 +60,21 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
     const std::vector<std::string_view> args = Arguments(text);
     const std::string where = "--fault " + std::string(text) + ": ";
     for (const Kind& k : kKinds) {
-        if (k.name != name) {
+        if (k.Name() != name)
             continue;
-        }
         const std::string usage(k.usage);
         const std::vector<std::string_view> names = Arguments(k.usage);
         if (args.size() != names.size()) {
             error = where + "expected " + usage;
             return std::nullopt;
         }
-        Fault fault;
-        fault.kind = k.kind;
+        Fault fault{k.kind};
         for (std::size_t i = 0; i < names.size(); ++i) {
             const bool isMs = names[i] == "MS";
-            if (!ParseCount(args[i], isMs ? fault.ms : fault.n)) {
+            std::uint32_t& value = isMs ? fault.ms : fault.n;
+            const char* end = args[i].data() + args[i].size();
+            const auto [stop, ec] = std::from_chars(args[i].data(), end, value);
+            if (ec != std::errc() || stop != end) {
                 error = where +
                         (isMs ? "MS must be a whole number of milliseconds, as in "
                               : "N must be a whole number from 0 to 4294967295, as in ") +
@@ -103,9 +85,8 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
         return fault;
     }
     std::string known;
-    for (const Kind& k : kKinds) {
+    for (const Kind& k : kKinds)
         known += (known.empty() ? "" : ", ") + std::string(k.usage);
-    }
     error = where + "unknown fault mode (" + known + ")";
     return std::nullopt;
 }
@@ -113,10 +94,9 @@ std::optional<Fault> ParseFault(std::string_view text, std::string& error) {
 std::string FaultText(const Fault& fault) {
     for (const Kind& k : kKinds) {
         if (k.kind == fault.kind) {
-            std::string text(k.name);
-            for (const std::string_view arg : Arguments(k.usage)) {
+            std::string text(k.Name());
+            for (const std::string_view arg : Arguments(k.usage))
                 text += ":" + std::to_string(arg == "MS" ? fault.ms : fault.n);
-            }
             return text;
         }
     }
@@ -124,58 +104,49 @@ std::string FaultText(const Fault& fault) {
 }
 
 std::string CheckOptions(const Options& options) {
-    if (!options.buffer.empty() && options.buffer.size() != KeyBufferSize) {
+    if (!options.buffer.empty() && options.buffer.size() != KeyBufferSize)
         return "--buffer: holds " + std::to_string(options.buffer.size()) +
                " bytes; a key buffer is exactly 4096 bytes";
-    }
-    if (options.lineRate != 0 && (options.lineRate < 50 || options.lineRate > 4000000)) {
+    if (options.lineRate != 0 && (options.lineRate < 50 || options.lineRate > 4000000))
         return "--line-rate " + std::to_string(options.lineRate) +
                ": the rate must be from 50 to 4000000 baud";
-    }
-    if (std::string e = options.link.empty() ? "" : CheckLinkPath(options.link); !e.empty()) {
+    if (std::string e = options.link.empty() ? "" : CheckLinkPath(options.link); !e.empty())
         return e;
-    }
     for (const auto& [option, path] :
          {std::pair{"--link", std::filesystem::path(options.link)},
           std::pair{"--save", options.saveFile}, std::pair{"--log", options.logFile}}) {
-        if (std::string e = path.empty() ? "" : CheckFilePath(option, path); !e.empty()) {
+        if (std::string e = path.empty() ? "" : CheckFilePath(option, path); !e.empty())
             return e;
-        }
     }
 
     std::uint64_t extra = 0;
     int stores = 0;
     int bursts = 0;
     for (const Fault& f : options.faults) {
-        if (f.kind == Fault::Kind::Extra) {
+        if (f.kind == Fault::Kind::Extra)
             extra += f.n;
-        }
         // Two of these could only contradict each other.
         if ((f.kind == Fault::Kind::SlowStore && ++stores > 1) ||
             (f.kind == Fault::Kind::Burst && ++bursts > 1)) {
             return "--fault " + FaultText(f) + ": given twice; one " +
                    (f.kind == Fault::Kind::Burst ? "burst" : "slow-store") + " at most";
         }
-        if (f.kind == Fault::Kind::Burst && f.n == 0) {
+        if (f.kind == Fault::Kind::Burst && f.n == 0)
             return "--fault " + FaultText(f) + ": N must be at least 1 byte";
-        }
     }
-    if (extra > MaxExtra) {
+    if (extra > MaxExtra)
         return "--fault extra: at most " + std::to_string(MaxExtra) +
                " extra characters in all, not " + std::to_string(extra);
-    }
     // A fault placed beyond the answer would never fire: say so rather than
     // let a test pass for the wrong reason.
     const std::uint64_t length = ResponseLength + extra;
     for (const Fault& f : options.faults) {
         const std::string where = "--fault " + FaultText(f) + ": ";
-        if (f.kind == Fault::Kind::Short && f.n > length) {
+        if (f.kind == Fault::Kind::Short && f.n > length)
             return where + "N is beyond the " + std::to_string(length) + " characters of an answer";
-        }
-        if ((f.kind == Fault::Kind::Stall || f.kind == Fault::Kind::Garbage) && f.n >= length) {
+        if ((f.kind == Fault::Kind::Stall || f.kind == Fault::Kind::Garbage) && f.n >= length)
             return where + "N must be below the " + std::to_string(length) +
                    " characters of an answer (counted from 0)";
-        }
     }
     return {};
 }

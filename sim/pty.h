@@ -8,12 +8,39 @@
 // replaced.
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
+#include <utility>
 
 #include "sim/devsim.h"
-#include "sim/unique_fd.h"
 
 namespace vantri::sim {
+
+// A file descriptor that closes itself.
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+    ~UniqueFd() { Reset(); }
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    int Release() { return std::exchange(fd_, -1); }
+    void Reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
 
 struct Pty {
     UniqueFd master;       // the device's side, non-blocking

@@ -9,9 +9,8 @@
 namespace vantri::sim {
 
 int Wait(pollfd* fds, nfds_t count, std::optional<Clock::duration> timeout) {
-    if (!timeout) {
+    if (!timeout)
         return ::ppoll(fds, count, nullptr, nullptr);
-    }
     const auto ns = std::max<std::int64_t>(0, std::chrono::nanoseconds(*timeout).count());
     const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     return ::ppoll(fds, count, &ts, nullptr);

@@ -9,9 +9,8 @@
 namespace vantri::sim {
 
 int Wait(pollfd* fds, nfds_t count, std::optional<Clock::duration> timeout) {
-    if (!timeout) {
+    if (!timeout)
         return ::poll(fds, count, -1);
-    }
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*timeout).count();
     return ::poll(fds, count, static_cast<int>(std::clamp<std::int64_t>(ms, 0, 1 << 30)));
 }
