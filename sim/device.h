@@ -52,9 +52,8 @@ struct Stall {
 struct Simulator::Impl {
     Options options;
     Pty pty;
-    HeldLink link;  // declared after pty: released before the port goes
-    UniqueFd wakeRead;
-    UniqueFd wakeWrite;
+    HeldLink link;                 // declared after pty: released before the port goes
+    UniqueFd wakeRead, wakeWrite;  // a byte on it wakes the serving thread
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> log{nullptr, &std::fclose};
     Clock::time_point start;
     std::thread thread;

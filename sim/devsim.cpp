@@ -128,15 +128,14 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
         d.silent |= f.kind == Fault::Kind::Silent;
         d.chatter |= f.kind == Fault::Kind::Chatter;
         d.busyDrop |= f.kind == Fault::Kind::BusyDrop;
-        if (f.kind == Fault::Kind::SlowStore) {
+        if (f.kind == Fault::Kind::SlowStore)
             d.storeTime = std::chrono::milliseconds(f.ms);
-        } else if (f.kind == Fault::Kind::Burst) {
+        else if (f.kind == Fault::Kind::Burst)
             d.burst = f;
-        } else if (f.kind == Fault::Kind::Flip) {
+        else if (f.kind == Fault::Kind::Flip)
             d.flipAt = f.n;
-        } else if (f.kind == Fault::Kind::Hangup) {
+        else if (f.kind == Fault::Kind::Hangup)
             d.hangupAfter = std::min<std::uint64_t>(d.hangupAfter.value_or(f.n), f.n);
-        }
     }
     if (!options.logFile.empty()) {
         d.log.reset(std::fopen(options.logFile.c_str(), "we"));

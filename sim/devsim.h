@@ -117,8 +117,6 @@ class Simulator {
     // `error` set when it cannot (no pty, link path taken, unusable option).
     static std::unique_ptr<Simulator> Start(const Options& options, std::string& error);
     ~Simulator();  // stops serving, removes the link
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
 
     const std::string& PortPath() const;  // the port side, "/dev/pts/N"
     std::string Buffer() const;           // the current 4096-byte buffer

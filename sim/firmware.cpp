@@ -77,7 +77,8 @@ std::uint64_t BytesIn(Clock::duration elapsed, std::uint64_t rate) {
 void Simulator::Impl::Receive() {
     char buf[4096];
     // Take no byte beyond the one the line dies at.
-    const std::uint64_t cap = hangupAfter ? *hangupAfter - std::min(crossed, *hangupAfter) : 4096;
+    const std::uint64_t cap =
+        hangupAfter ? *hangupAfter - std::min(crossed, *hangupAfter) : sizeof buf;
     if (cap == 0)
         return;
     const ssize_t n = ::read(pty.master.Get(), buf, std::min<std::uint64_t>(sizeof buf, cap));
@@ -308,13 +309,11 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
             limit = static_cast<std::size_t>(std::min<std::uint64_t>(limit, due - paceCount));
         }
         const ssize_t n = ::write(pty.master.Get(), out.data() + outPos, limit);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return ClosePort(std::string("line lost: ") + std::strerror(errno));
         if (n < 0) {
-            if (errno == EAGAIN || errno == EINTR) {
-                waitingWritable = errno == EAGAIN;
-                lineIdle = true;  // a blocked line banks no time
-                return;
-            }
-            ClosePort(std::string("line lost: ") + std::strerror(errno));
+            waitingWritable = errno == EAGAIN;
+            lineIdle = true;  // a blocked line banks no time
             return;
         }
         outPos += static_cast<std::size_t>(n);
@@ -327,10 +326,8 @@ void Simulator::Impl::SendDue(Clock::time_point now) {
             answering = false;
             Event("read answer sent");
         }
-        if (static_cast<std::size_t>(n) < limit) {
-            waitingWritable = true;
-            lineIdle = true;
-        }
+        if (static_cast<std::size_t>(n) < limit)
+            waitingWritable = lineIdle = true;
         if (outPos == out.size()) {
             out.clear();
             outPos = answerStart = answerEnd = 0;

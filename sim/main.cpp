@@ -18,36 +18,37 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: vantri-devsim [--link PATH] [--buffer FILE] [--save FILE] [--line-rate BAUD]\n"
-    "                     [--log FILE] [--fault MODE]...\n"
-    "\n"
-    "Plays the key buffer device on a pseudo-terminal.  The first line printed is\n"
-    "the port to open; it serves until SIGINT or SIGTERM.  Like real firmware it\n"
-    "handles what it receives in order: bytes that arrive while it is busy wait\n"
-    "(up to 16384) until it is free.\n"
-    "\n"
-    "  --link PATH       make PATH a symbolic link to the port, held by PATH.lock\n"
-    "                    while serving (refused if a running simulator serves it;\n"
-    "                    removed at exit, or at once when the line hangs up)\n"
-    "  --buffer FILE     start with the 4096 bytes of FILE (default: byte i = i*7+3)\n"
-    "  --save FILE       write each buffer received by a write to FILE\n"
-    "  --line-rate BAUD  send at BAUD, 10 bits a byte (default: as fast as it goes)\n"
-    "  --log FILE        log each byte received and each event (line settings too),\n"
-    "                    with microseconds\n"
-    "  --fault MODE      repeatable:\n"
-    "      silent        never answer a read request (0x05)\n"
-    "      short:N       send only the first N characters of an answer\n"
-    "      stall:N:MS    pause MS ms after the first N characters of an answer\n"
-    "      garbage:N     send 'G' in place of answer character N (from 0)\n"
-    "      extra:N       send N more hex characters after the 8192\n"
-    "      hangup:N      close the line after N bytes have crossed it, either way\n"
-    "      chatter       send a byte back for every 16 received during a write\n"
-    "      flip:N        store byte N (from 0) of each write inverted\n"
-    "      busy-drop     discard what arrives while an answer is being sent\n"
-    "      double        answer every read request twice, back to back\n"
-    "      slow-store:MS stay busy MS ms after a write's last byte, then store it\n"
-    "      burst:N:MS    hand the output over N bytes at a time, MS ms apart at least\n"
-    "  --help            show this text\n";
+    R"(usage: vantri-devsim [--link PATH] [--buffer FILE] [--save FILE] [--line-rate BAUD]
+                     [--log FILE] [--fault MODE]...
+
+Plays the key buffer device on a pseudo-terminal.  The first line printed is
+the port to open; it serves until SIGINT or SIGTERM.  Like real firmware it
+handles what it receives in order: bytes that arrive while it is busy wait
+(up to 16384) until it is free.
+
+  --link PATH       make PATH a symbolic link to the port, held by PATH.lock
+                    while serving (refused if a running simulator serves it;
+                    removed at exit, or at once when the line hangs up)
+  --buffer FILE     start with the 4096 bytes of FILE (default: byte i = i*7+3)
+  --save FILE       write each buffer received by a write to FILE
+  --line-rate BAUD  send at BAUD, 10 bits a byte (default: as fast as it goes)
+  --log FILE        log each byte received and each event (line settings too),
+                    with microseconds
+  --fault MODE      repeatable:
+      silent        never answer a read request (0x05)
+      short:N       send only the first N characters of an answer
+      stall:N:MS    pause MS ms after the first N characters of an answer
+      garbage:N     send 'G' in place of answer character N (from 0)
+      extra:N       send N more hex characters after the 8192
+      hangup:N      close the line after N bytes have crossed it, either way
+      chatter       send a byte back for every 16 received during a write
+      flip:N        store byte N (from 0) of each write inverted
+      busy-drop     discard what arrives while an answer is being sent
+      double        answer every read request twice, back to back
+      slow-store:MS stay busy MS ms after a write's last byte, then store it
+      burst:N:MS    hand the output over N bytes at a time, MS ms apart at least
+  --help            show this text
+)";
 
 // Reads the key buffer file into `bytes`, refusing anything that is not a
 // regular file of exactly 4096 bytes (without reading a large file to find
@@ -116,15 +117,12 @@ int main(int argc, char** argv) {
         }
         if (!value && i + 1 < argc)
             value = argv[++i];
-        if (arg != "--link" && arg != "--buffer" && arg != "--save" && arg != "--line-rate" &&
-            arg != "--log" && arg != "--fault")
-            problem = "unknown option '" + arg + "' (see --help)";
-        else if (!value)
-            problem = arg + ": missing its value (see --help)";
-        else if (value->empty())
-            problem = arg + ": empty value";
-        else
-            problem = SetOption(options, arg, *value);
+        const bool known = arg == "--link" || arg == "--buffer" || arg == "--save" ||
+                           arg == "--line-rate" || arg == "--log" || arg == "--fault";
+        problem = !known           ? "unknown option '" + arg + "' (see --help)"
+                  : !value         ? arg + ": missing its value (see --help)"
+                  : value->empty() ? arg + ": empty value"
+                                   : SetOption(options, arg, *value);
     }
     if (problem.empty())
         problem = vantri::sim::CheckOptions(options);

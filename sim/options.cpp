@@ -120,8 +120,7 @@ std::string CheckOptions(const Options& options) {
     }
 
     std::uint64_t extra = 0;
-    int stores = 0;
-    int bursts = 0;
+    int stores = 0, bursts = 0;
     for (const Fault& f : options.faults) {
         if (f.kind == Fault::Kind::Extra)
             extra += f.n;

@@ -63,10 +63,7 @@ std::string CheckLinkPath(const std::string& link);
 // A link to the port side, held while the object lives or until Release().
 class HeldLink {
   public:
-    HeldLink() = default;
     ~HeldLink() { Release(); }
-    HeldLink(const HeldLink&) = delete;
-    HeldLink& operator=(const HeldLink&) = delete;
 
     // Locks `link`'s lock file and makes `link` a symbolic link to `target`,
     // replacing a stale one (atomically).  False with `error` set when a live
