@@ -113,8 +113,8 @@ bool HeldLink::Take(const std::string& link, const std::string& target, std::str
                     "; stop it or choose another path";
             return false;
         }
-        struct stat held {
-        }, named{};
+        struct stat held {};
+        struct stat named {};
         if (::fstat(lock.Get(), &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino)
             break;
