@@ -147,7 +147,6 @@ struct Simulator::Impl {
     // firmware.cpp
     void Receive();
     void Process(Clock::time_point now);
-    void Handle(const Pending& next, Clock::time_point now);
     void BeginAnswer();
     void CompleteWrite();
     // firmware.cpp, output

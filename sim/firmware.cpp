@@ -136,42 +136,42 @@ void Simulator::Impl::Process(Clock::time_point now) {
     while (!pending.empty() && !Busy()) {
         const Pending next = pending.front();
         pending.pop_front();
-        Handle(next, now);
-    }
-}
-
-void Simulator::Impl::Handle(const Pending& next, Clock::time_point now) {
-    if (inWrite) {
-        incoming.push_back(static_cast<char>(next.byte));
-        lastWriteByte = now;
-        if (chatter && incoming.size() % kChatterEvery == 0) {
-            out.push_back(kChatterByte);
-            Event("fault chatter: one byte back after byte " + std::to_string(incoming.size()) +
-                  " of the write");
+        if (inWrite) {
+            incoming.push_back(static_cast<char>(next.byte));
+            lastWriteByte = now;
+            if (chatter && incoming.size() % kChatterEvery == 0) {
+                out.push_back(kChatterByte);
+                Event("fault chatter: one byte back after byte " + std::to_string(incoming.size()) +
+                      " of the write");
+            }
+            if (incoming.size() == KeyBufferSize) {
+                inWrite = false;
+                if (storeTime) {
+                    storeAt = now + *storeTime;
+                    Event("fault slow-store: busy storing for " +
+                          std::to_string(storeTime->count()) + " ms");
+                } else {
+                    CompleteWrite();
+                }
+            }
+        } else if (next.byte == kReadRequest) {
+            BeginAnswer();
+        } else if (next.byte == kWriteRequest) {
+            inWrite = true;
+            incoming.clear();
+            lastWriteByte = now;
+            // The records now start at this request; what came before it is
+            // another exchange's.
+            // (They are the latest arrivals: the request is arrivals - number
+            // from the end.)
+            Locked([&] {
+                const std::size_t keep = std::min(received.size(), arrivals - next.number);
+                return received.erase(received.begin(), received.end() - keep);
+            });
+            Event("write request: taking 4096 bytes");
         }
-        if (incoming.size() == KeyBufferSize) {
-            inWrite = false;
-            if (!storeTime)
-                return CompleteWrite();
-            storeAt = now + *storeTime;
-            Event("fault slow-store: busy storing for " + std::to_string(storeTime->count()) +
-                  " ms");
-        }
-    } else if (next.byte == kReadRequest) {
-        BeginAnswer();
-    } else if (next.byte == kWriteRequest) {
-        inWrite = true;
-        incoming.clear();
-        lastWriteByte = now;
-        // The records now start at this request; what came before it is
-        // another exchange's.
-        std::lock_guard lock(mutex);
-        // (They are the latest arrivals, so it is arrivals - number from the end.)
-        received.erase(received.begin(),
-                       received.end() - std::min(received.size(), arrivals - next.number));
-        Event("write request: taking 4096 bytes");
+        // Any other byte outside an exchange means nothing to the device.
     }
-    // Any other byte outside an exchange means nothing to the device.
 }
 
 void Simulator::Impl::BeginAnswer() {
