@@ -38,12 +38,13 @@ double SecondsSince(Clock::time_point start) {
 class Device : public ::testing::Test {
   protected:
     // Starts the device with `faults` (as vantri-devsim takes them) and opens
-    // its port as the exchanges do.
-    void Start(const std::vector<std::string>& faults, sim::Options options = {}) {
+    // its port as the exchanges do (unless `open` is false).
+    void Start(const std::vector<std::string>& faults, sim::Options options = {},
+               bool open = true) {
         std::string error;
         device_ = StartSimDevice(faults, options, error);
         ASSERT_NE(device_, nullptr) << error;
-        ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
+        ASSERT_TRUE(!open || OpenExchangePort(PortSetting{false, 0, device_->PortPath()}) == 0);
     }
     void TearDown() override { CloseComPort(); }
 
@@ -156,23 +157,19 @@ TEST_F(Device, ALinkLastsAsLongAsItsLine) {
     }));
     EXPECT_TRUE(device_->HungUp());
     fs::create_symlink("/dev/pts/999999", options.link);  // and no lock file
-    std::string error;
-    const auto next = sim::Simulator::Start(options, error);
-    ASSERT_NE(next, nullptr) << error;
-    EXPECT_EQ(fs::read_symlink(options.link), next->PortPath());
+    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));   // while the first still runs
+    EXPECT_EQ(fs::read_symlink(options.link), device_->PortPath());
 }
 
 // The device records and logs the line settings its clients set, with no
 // byte sent: another program's first, then the exchanges' (a client may pass
 // through other settings on its way, and those are logged too).
-TEST(DeviceLine, RecordsTheSettingsItsClientsSet) {
+TEST_F(Device, RecordsTheSettingsItsClientsSet) {
     test::TempDir dir;
     sim::Options options;
     options.logFile = dir / "device.log";
-    std::string error;
-    const auto device = sim::Simulator::Start(options, error);
-    ASSERT_NE(device, nullptr) << error;
-    const int fd = ::open(device->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));
+    const int fd = ::open(device_->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios t{};
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     cfsetospeed(&t, B9600);
@@ -187,10 +184,9 @@ TEST(DeviceLine, RecordsTheSettingsItsClientsSet) {
         });
     };
     EXPECT_TRUE(logged("9600 8N2, flow control IXOFF")) << test::ReadFile(options.logFile);
-    ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device->PortPath()}), 0);
+    ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
     EXPECT_TRUE(logged("115200 8N1, no flow control")) << test::ReadFile(options.logFile);
-    EXPECT_TRUE(device->LastLineSettings() == (sim::LineSettings{115200, 8, 1, 'N'}));
-    CloseComPort();
+    EXPECT_TRUE(device_->LastLineSettings() == (sim::LineSettings{115200, 8, 1, 'N'}));
 }
 
 }  // namespace
