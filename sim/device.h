@@ -74,12 +74,15 @@ struct Simulator::Impl {
         return read();
     }
 
-    // The faults that are a state of the device rather than of an answer.
-    bool silent = false, chatter = false, busyDrop = false;
-    std::optional<std::uint32_t> flipAt;                 // the byte each write stores inverted
-    std::optional<std::chrono::milliseconds> storeTime;  // slow-store
-    std::optional<Fault> burst;                          // hands over n bytes at a time, ms apart
-    std::optional<std::uint64_t> hangupAfter;
+    // The latest fault of `kind` given, or none.
+    const Fault* Find(Fault::Kind kind) const {
+        for (auto f = options.faults.rbegin(); f != options.faults.rend(); ++f)
+            if (f->kind == kind)
+                return &*f;
+        return nullptr;
+    }
+    const Fault* burst = nullptr;              // hands over n bytes at a time, ms apart
+    std::optional<std::uint64_t> hangupAfter;  // the least of the hangup faults
 
     // devsim.cpp: the port.
     bool portOpen = true;

@@ -125,32 +125,22 @@ std::unique_ptr<Simulator> Simulator::Start(const Options& options, std::string&
     std::string started;
     for (const Fault& f : options.faults) {
         started += " --fault " + FaultText(f);
-        d.silent |= f.kind == Fault::Kind::Silent;
-        d.chatter |= f.kind == Fault::Kind::Chatter;
-        d.busyDrop |= f.kind == Fault::Kind::BusyDrop;
-        if (f.kind == Fault::Kind::SlowStore)
-            d.storeTime = std::chrono::milliseconds(f.ms);
-        else if (f.kind == Fault::Kind::Burst)
-            d.burst = f;
-        else if (f.kind == Fault::Kind::Flip)
-            d.flipAt = f.n;
-        else if (f.kind == Fault::Kind::Hangup)
+        if (f.kind == Fault::Kind::Hangup)
             d.hangupAfter = std::min<std::uint64_t>(d.hangupAfter.value_or(f.n), f.n);
     }
-    if (!options.logFile.empty()) {
-        d.log.reset(std::fopen(options.logFile.c_str(), "we"));
-        if (!d.log) {
-            error = "--log " + options.logFile.string() + ": " + std::strerror(errno);
-            return nullptr;
-        }
-    }
-    int wake[2];
+    d.burst = d.Find(Fault::Kind::Burst);
+    const auto fail = [&error](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
+        return nullptr;
+    };
+    d.log.reset(options.logFile.empty() ? nullptr : std::fopen(options.logFile.c_str(), "we"));
+    if (!options.logFile.empty() && !d.log)
+        return fail("--log " + options.logFile.string());
     if (!OpenPty(d.pty, error))
         return nullptr;
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        error = std::string("cannot create a pipe: ") + std::strerror(errno);
-        return nullptr;
-    }
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail("cannot create a pipe");
     d.wakeRead.Reset(wake[0]);
     d.wakeWrite.Reset(wake[1]);
     if (!options.link.empty() && !d.link.Take(options.link, d.pty.portPath, error))

@@ -105,7 +105,7 @@ void Simulator::Impl::Receive() {
             if (received.size() > kRecordLimit)
                 received.pop_front();
         }
-        if (busyDrop && answering) {
+        if (Find(Fault::Kind::BusyDrop) && answering) {
             ++discarded;
         } else if (pending.size() >= ReceiveBufferSize) {
             ++lost;
@@ -139,17 +139,16 @@ void Simulator::Impl::Process(Clock::time_point now) {
         if (inWrite) {
             incoming.push_back(static_cast<char>(next.byte));
             lastWriteByte = now;
-            if (chatter && incoming.size() % kChatterEvery == 0) {
+            if (Find(Fault::Kind::Chatter) && incoming.size() % kChatterEvery == 0) {
                 out.push_back(kChatterByte);
                 Event("fault chatter: one byte back after byte " + std::to_string(incoming.size()) +
                       " of the write");
             }
             if (incoming.size() == KeyBufferSize) {
                 inWrite = false;
-                if (storeTime) {
-                    storeAt = now + *storeTime;
-                    Event("fault slow-store: busy storing for " +
-                          std::to_string(storeTime->count()) + " ms");
+                if (const Fault* slow = Find(Fault::Kind::SlowStore)) {
+                    storeAt = now + std::chrono::milliseconds(slow->ms);
+                    Event("fault slow-store: busy storing for " + std::to_string(slow->ms) + " ms");
                 } else {
                     CompleteWrite();
                 }
@@ -175,17 +174,16 @@ void Simulator::Impl::Process(Clock::time_point now) {
 }
 
 void Simulator::Impl::BeginAnswer() {
-    if (silent)
+    if (Find(Fault::Kind::Silent))
         return Event("fault silent: read request not answered");
     const std::string hex = HexText(Locked([this] { return buffer; }));
     std::string text = hex;
     std::vector<Stall> planned;
     std::vector<std::string> events;
     const auto each = [this](Fault::Kind kind, auto apply) {
-        for (const Fault& f : options.faults) {
+        for (const Fault& f : options.faults)
             if (f.kind == kind)
                 apply(f, "fault " + FaultText(f) + ": ");
-        }
     };
     // Extra characters continue the buffer's hex text from its start, so they
     // look like more of a valid answer: only the count tells them apart.
@@ -235,9 +233,9 @@ void Simulator::Impl::BeginAnswer() {
 
 void Simulator::Impl::CompleteWrite() {
     inWrite = false;
-    if (flipAt && *flipAt < incoming.size()) {
-        incoming[*flipAt] = static_cast<char>(~incoming[*flipAt]);
-        Event("fault flip: byte " + std::to_string(*flipAt) + " stored inverted");
+    if (const Fault* flip = Find(Fault::Kind::Flip); flip && flip->n < incoming.size()) {
+        incoming[flip->n] = static_cast<char>(~incoming[flip->n]);
+        Event("fault flip: byte " + std::to_string(flip->n) + " stored inverted");
     }
     Event("write complete: buffer replaced");
     // Saved before it is published, so whoever sees WritesCompleted() rise

@@ -52,22 +52,23 @@ handles what it receives in order: bytes that arrive while it is busy wait
 
 // Reads the key buffer file into `bytes`, refusing anything that is not a
 // regular file of exactly 4096 bytes (without reading a large file to find
-// out).  Empty when read, else why not.
+// out).  Empty when read, else what is wrong.
 std::string ReadBufferFile(const std::string& path, std::string& bytes) {
+    const std::string where = "--buffer " + path + ": ";
     struct stat st {};
     errno = 0;
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return errno != 0 ? std::strerror(errno) : "not a regular file";
+        return where + (errno != 0 ? std::strerror(errno) : "not a regular file");
     if (st.st_size == 4096) {
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (!in.good() && !in.eof())
-            return "cannot read it";
+            return where + "cannot read it";
     }
     // Either size, should the file change meanwhile.
     const auto size = st.st_size == 4096 ? static_cast<off_t>(bytes.size()) : st.st_size;
     return size == 4096 ? ""
-                        : "holds " + std::to_string(size) +
+                        : where + "holds " + std::to_string(size) +
                               " bytes; a key buffer file is exactly 4096 bytes";
 }
 
@@ -75,10 +76,8 @@ std::string ReadBufferFile(const std::string& path, std::string& bytes) {
 std::string SetOption(vantri::sim::Options& options, const std::string& arg,
                       const std::string& value) {
     std::string error;
-    if (arg == "--buffer") {
-        error = ReadBufferFile(value, options.buffer);
-        return error.empty() ? "" : "--buffer " + value + ": " + error;
-    }
+    if (arg == "--buffer")
+        return ReadBufferFile(value, options.buffer);
     if (arg == "--line-rate") {
         const char* end = value.data() + value.size();
         const bool rate = value.size() <= 9 &&
@@ -87,8 +86,7 @@ std::string SetOption(vantri::sim::Options& options, const std::string& arg,
         return rate ? "" : "--line-rate " + value + ": not a baud rate (a whole number)";
     }
     if (arg == "--fault") {
-        const std::optional<vantri::sim::Fault> fault = vantri::sim::ParseFault(value, error);
-        if (fault)
+        if (const auto fault = vantri::sim::ParseFault(value, error))
             options.faults.push_back(*fault);
         return error;
     }

@@ -15,11 +15,9 @@ namespace {
 // The parts of "name:a:b" after the name.
 std::vector<std::string_view> Arguments(std::string_view text) {
     std::vector<std::string_view> parts;
-    std::size_t colon = text.find(':');
-    while (colon != std::string_view::npos) {
+    for (std::size_t colon = text.find(':'); colon != text.npos; colon = text.find(':')) {
         text.remove_prefix(colon + 1);
-        colon = text.find(':');
-        parts.push_back(text.substr(0, colon));
+        parts.push_back(text.substr(0, text.find(':')));
     }
     return parts;
 }
