@@ -22,6 +22,7 @@
 
 namespace vantri::cli {
 
+// In the order of the command tables (cli/arguments.cpp, cli/help.cpp).
 enum class Command { None, Read, Write, Verify, Ports };
 
 struct Invocation {
@@ -46,5 +47,15 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, s
                                          const char* defaultPort = nullptr);
 
 const char* CommandName(Command command);
+
+// Runs the command the line asks for to its end and gives the exit code
+// (cli/messages.h); the port, when one was opened, is closed on every path
+// (cli/commands.cpp).
+int RunCommand(const Invocation& inv);
+
+// The help of one command, or of the whole program for Command::None
+// (cli/help.cpp), and the version line.
+std::string HelpText(Command command);
+std::string VersionText();
 
 }  // namespace vantri::cli

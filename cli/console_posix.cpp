@@ -1,8 +1,8 @@
-#include "cli/console.h"
-
 #include <unistd.h>
 
 #include <csignal>
+
+#include "cli/console.h"
 
 namespace vantri::cli {
 
@@ -15,7 +15,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 }
 
 std::filesystem::path PathFromUtf8(std::string_view text) {
-    return std::filesystem::path(std::string(text));
+    return std::string(text);
 }
 
 std::string Utf8FromPath(const std::filesystem::path& path) {
@@ -37,9 +37,8 @@ void SetBinary(std::FILE*) {}
 
 void ArmInterrupt(void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = handler;
+    action.sa_handler = handler;  // sa_flags 0: no SA_RESTART
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART
     sigaction(SIGINT, &action, nullptr);
 }
 

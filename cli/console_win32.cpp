@@ -1,12 +1,13 @@
-#include "cli/console.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <csignal>
+
+#include "cli/console.h"
 
 namespace vantri::cli {
 
@@ -16,31 +17,24 @@ const char* const kPortHelp =
 namespace {
 
 // Ill-formed input (a lone surrogate, a stray byte) becomes U+FFFD in both
-// directions: the flags that would refuse it are left out on purpose.
+// directions: the flags that would refuse it are left out on purpose.  An
+// empty text makes both calls fail and give 0: an empty result.
 std::string Utf8FromWide(std::wstring_view wide) {
-    if (wide.empty()) {
-        return {};
-    }
     const int length = static_cast<int>(wide.size());
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
-    }
+    std::string text(std::max(0, WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0,
+                                                     nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), static_cast<int>(text.size()),
+                        nullptr, nullptr);
     return text;
 }
 
 std::wstring WideFrom(unsigned codePage, std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
     const int length = static_cast<int>(text.size());
-    const int size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
-    }
+    std::wstring wide(
+        std::max(0, MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0)), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(),
+                        static_cast<int>(wide.size()));
     return wide;
 }
 
@@ -62,7 +56,7 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 }
 
 std::filesystem::path PathFromUtf8(std::string_view text) {
-    return std::filesystem::path(WideFrom(CP_UTF8, text));
+    return WideFrom(CP_UTF8, text);
 }
 
 std::string Utf8FromPath(const std::filesystem::path& path) {

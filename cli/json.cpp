@@ -10,12 +10,9 @@ namespace {
 std::size_t SequenceLength(std::string_view text) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned lead = at(0);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC2 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF5 ? 4
-                                             : 0;
+    const std::size_t length = lead < 0x80                  ? 1
+                               : lead < 0xC2 || lead > 0xF4 ? 0
+                                                            : 2 + (lead >= 0xE0) + (lead >= 0xF0);
     if (length == 0 || length > text.size()) {
         return 0;
     }
@@ -30,20 +27,16 @@ std::size_t SequenceLength(std::string_view text) {
     return length;
 }
 
-// `text` quoted and escaped.
+}  // namespace
+
 std::string JsonString(std::string_view text) {
+    constexpr std::string_view kNamed = "\"\\\n\r\t", kLetters = "\"\\nrt";
     std::string out = "\"";
     while (!text.empty()) {
         const auto byte = static_cast<unsigned char>(text[0]);
-        const std::size_t length = SequenceLength(text);
-        const char* named = byte == '"'    ? "\\\""
-                            : byte == '\\' ? "\\\\"
-                            : byte == '\n' ? "\\n"
-                            : byte == '\r' ? "\\r"
-                            : byte == '\t' ? "\\t"
-                                           : nullptr;
-        if (named != nullptr) {
-            out += named;
+        const std::size_t length = SequenceLength(text), named = kNamed.find(text[0]);
+        if (named != std::string_view::npos) {
+            out += {'\\', kLetters[named]};
         } else if (byte < 0x20 || length == 0) {
             // A control character, or a byte of no UTF-8 sequence: the
             // character of that byte read as Latin-1.
@@ -58,41 +51,12 @@ std::string JsonString(std::string_view text) {
     return out + "\"";
 }
 
-}  // namespace
-
-JsonObject& JsonObject::Member(std::string_view key, const std::string& value) {
-    members_ += (members_.empty() ? "" : ", ") + JsonString(key) + ": " + value;
-    return *this;
-}
-
-JsonObject& JsonObject::Add(std::string_view key, std::string_view text) {
-    return Member(key, JsonString(text));
-}
-
-JsonObject& JsonObject::Add(std::string_view key, long long number) {
-    return Member(key, std::to_string(number));
-}
-
-JsonObject& JsonObject::Add(std::string_view key, double number) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", number);
-    return Member(key, text);
-}
-
-JsonObject& JsonObject::Add(std::string_view key, bool flag) {
-    return Member(key, flag ? "true" : "false");
-}
-
-std::string JsonObject::Text() const {
-    return "{" + members_ + "}";
-}
-
-std::string JsonArray(const std::vector<JsonObject>& items) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        out += (i == 0 ? "" : ",\n ") + items[i].Text();
+std::string JsonObject(const std::vector<std::pair<const char*, std::string>>& members) {
+    std::string out = "{";
+    for (const auto& [key, value] : members) {
+        out += (out.size() > 1 ? ", " : "") + JsonString(key) + ": " + value;
     }
-    return out + "]";
+    return out + "}";
 }
 
 }  // namespace vantri::cli

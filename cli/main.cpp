@@ -2,13 +2,9 @@
 // command line, with the exchanges and settings rules of the window.
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "cli/arguments.h"
-#include "cli/commands.h"
 #include "cli/console.h"
-#include "cli/help.h"
 #include "cli/messages.h"
 #include "image/process_hardening.h"
 
@@ -20,14 +16,10 @@ int main(int argc, char** argv) {
     std::string error;
     const auto inv = ParseArguments(args, error, std::getenv("VANTRI_PORT"));
     if (!inv) {
-        return Report(ExitUsage, error);
+        return Report({ExitUsage, error});
     }
-    if (inv->help) {
-        std::fputs(HelpText(inv->command).c_str(), stdout);
-        return ExitDone;
-    }
-    if (inv->version) {
-        std::fputs(VersionText().c_str(), stdout);
+    if (inv->help || inv->version) {
+        std::fputs((inv->help ? HelpText(inv->command) : VersionText()).c_str(), stdout);
         return ExitDone;
     }
     return RunCommand(*inv);

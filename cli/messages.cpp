@@ -5,56 +5,18 @@
 #include "cli/console.h"
 #include "form/write_stop.h"
 #include "image/access_advice.h"
-#include "image/hexfileHandle.h"
+#include "serial/open_failure.h"
 #include "serial/platform.h"
+#include "serial/port_choices.h"
 #include "serial/quiet_line.h"
-#include "serial/zrkCommModule.h"
 
 namespace vantri::cli {
 namespace {
-
-constexpr const char* kListPorts = "try vantri-key ports to list the serial ports";
 
 // The system's own text for an error, in the UTF-8 of everything else printed.
 std::string SystemErrorText(std::uint32_t error) {
     return Utf8FromSystemText(port::ErrorText(error));
 }
-
-std::string Characters(const ReadOutcome& outcome) {
-    return std::to_string(outcome.response.size()) + " of " + std::to_string(ResponseLength) +
-           " characters";
-}
-
-// Where in a write the trouble struck, and what it left on the device.
-std::string WriteWhere(const WriteOutcome& outcome) {
-    switch (WhereWriteStopped(outcome)) {
-        case WriteStop::AtByte:
-            return AtByteOfBuffer(outcome.position);
-        case WriteStop::BeforeFirst:
-            return "at the write request";
-        default:
-            return "after " + std::to_string(outcome.bytesSent) + " bytes";
-    }
-}
-
-// What a write that stopped left on the device, and what to do.  Once 0x06
-// is out the device takes the next 4096 bytes as its buffer, whatever they
-// are: another write now would be mixed into the rest of this one, and a
-// read would only feed it one more byte.  Only a fresh start clears that.
-std::string WriteAdvice(const WriteOutcome& outcome) {
-    if (!outcome.requestSent) {
-        return "nothing was sent; check the device and write again";
-    }
-    return "the device holds a partly written key buffer and may be waiting for the rest of it; "
-           "switch it off and on (or reconnect it) before anything else, then write again";
-}
-
-// A device silent after an interrupted write is waiting for its data, not
-// missing: say both.
-constexpr const char* kMaybeWaiting =
-    "check that it is connected and switched on, and that this is its port; if a write to it "
-    "was interrupted, it may still be waiting for the rest of that write: switch it off and on, "
-    "then try again";
 
 }  // namespace
 
@@ -62,10 +24,6 @@ int Report(const Failure& failure) {
     std::fprintf(stderr, "vantri-key: %s\n", failure.text.c_str());
     std::fflush(stderr);
     return failure.code;
-}
-
-int Report(ExitCode code, const std::string& text) {
-    return Report(Failure{code, text});
 }
 
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
@@ -76,26 +34,26 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
         text += "; " + why.advice;
     }
     if (why.listPorts) {
-        const char* joint = why.advice.empty() ? "; " : why.advice.back() == '?' ? " " : ": ";
-        text += joint + std::string(kListPorts);
+        text += why.advice.empty() ? "; " : why.advice.back() == '?' ? " " : ": ";
+        text += "try vantri-key ports to list the serial ports";
     }
     return {ExitPortOpen, text + "."};
 }
 
 Failure KeyFileFailure(const std::string& name, const std::string& reason) {
-    if (reason == "permission denied") {
-        return {ExitKeyFile, "cannot read " + name + ": permission denied; " +
-                                 FileAccessAdvice(PathFromUtf8(name), name) + "."};
-    }
-    return {ExitKeyFile, "cannot read " + name + ": " + reason + "; check the file name."};
+    return {ExitKeyFile,
+            "cannot read " + name + ": " + reason + "; " +
+                (reason == "permission denied" ? FileAccessAdvice(PathFromUtf8(name), name) + "."
+                                               : "check the file name.")};
 }
 
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
                     std::uint32_t answerTimeoutMs) {
     const std::string label = PortLabel(port);
+    const std::string got = std::to_string(outcome.response.size()) + " of " +
+                            std::to_string(ResponseLength) + " characters";
+    const std::size_t at = outcome.badPosition;
     switch (outcome.status) {
-        case ExchangeStatus::Cancelled:
-            return {ExitInterrupted, "interrupted."};
         case ExchangeStatus::Overlong:
             return {ExitResponse,
                     "the answer from " + label +
@@ -108,12 +66,10 @@ Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
                                       " s and was never asked; check that this is its port and "
                                       "that nothing else talks on the line."};
         case ExchangeStatus::Invalid: {
-            const std::size_t at = outcome.badPosition;
-            const unsigned value = at < outcome.response.size()
-                                       ? static_cast<unsigned char>(outcome.response[at])
-                                       : 0u;
             char code[8];
-            std::snprintf(code, sizeof code, "0x%02X", value);
+            std::snprintf(
+                code, sizeof code, "0x%02X",
+                at < outcome.response.size() ? unsigned(std::uint8_t(outcome.response[at])) : 0u);
             return {ExitResponse, "invalid response from " + label + ": the character at offset " +
                                       std::to_string(at) + " (" + code +
                                       ") is not a hex digit; check the cable and read again."};
@@ -123,61 +79,76 @@ Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
         default:
             return {ExitResponse, "the read from " + label + " did not complete."};
     }
-    if (outcome.error != 0 && port::IsDeviceLostError(outcome.error)) {
-        return {ExitDeviceLost, "device lost on " + label + " after " + Characters(outcome) + " (" +
-                                    SystemErrorText(outcome.error) +
-                                    "); reconnect it and read again."};
-    }
     if (outcome.error != 0) {
-        return {ExitResponse, "reading from " + label + " failed after " + Characters(outcome) +
-                                  " (" + SystemErrorText(outcome.error) +
-                                  "); check the cable and read again."};
+        const bool lost = port::IsDeviceLostError(outcome.error);
+        return {
+            lost ? ExitDeviceLost : ExitResponse,
+            (lost ? "device lost on " : "reading from ") + label +
+                (lost ? " after " : " failed after ") + got + " (" +
+                SystemErrorText(outcome.error) +
+                (lost ? "); reconnect it and read again." : "); check the cable and read again.")};
     }
     if (outcome.response.empty()) {
-        return {ExitResponse, "the device on " + label + " did not answer within " +
-                                  std::to_string(answerTimeoutMs / 1000) + " s; " + kMaybeWaiting +
-                                  "."};
+        // A device silent after an interrupted write is waiting for its data,
+        // not missing: say both.
+        return {ExitResponse,
+                "the device on " + label + " did not answer within " +
+                    std::to_string(answerTimeoutMs / 1000) +
+                    " s; check that it is connected and switched on, and that this is its port; "
+                    "if a write to it was interrupted, it may still be waiting for the rest of "
+                    "that write: switch it off and on, then try again."};
     }
-    return {ExitResponse, "incomplete response from " + label + ": " + Characters(outcome) +
-                              "; check the cable and read again."};
+    return {ExitResponse,
+            "incomplete response from " + label + ": " + got + "; check the cable and read again."};
 }
 
 Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome) {
-    const std::string label = PortLabel(port);
+    // What a write that stopped left on the device, and what to do.  Once
+    // 0x06 is out the device takes the next 4096 bytes as its buffer,
+    // whatever they are: another write now would be mixed into the rest of
+    // this one, and a read would only feed it one more byte.  Only a fresh
+    // start clears that.
+    const std::string label = PortLabel(port),
+                      advice = outcome.requestSent
+                                   ? "the device holds a partly written key buffer and may be "
+                                     "waiting for the rest of it; switch it off and on (or "
+                                     "reconnect it) before anything else, then write again."
+                                   : "nothing was sent; check the device and write again.";
     const std::string because =
         outcome.error != 0 ? " (" + SystemErrorText(outcome.error) + ")" : "";
+    // Where in the write the trouble struck.
+    const WriteStop stop = WhereWriteStopped(outcome);
+    const std::string where = stop == WriteStop::AtByte ? AtByteOfBuffer(outcome.position)
+                              : stop == WriteStop::BeforeFirst
+                                  ? "at the write request"
+                                  : "after " + std::to_string(outcome.bytesSent) + " bytes";
+    char held[32];
+    std::snprintf(held, sizeof held, "%.1f s", outcome.heldMs / 1000.0);
     switch (outcome.status) {
         case ExchangeStatus::Cancelled:
-            if (!outcome.requestSent) {
-                return {ExitInterrupted, "interrupted; nothing was sent."};
-            }
-            return {ExitInterrupted, "write abandoned after " + std::to_string(outcome.bytesSent) +
-                                         " of " + std::to_string(KeyBufferSize) +
-                                         " bytes: " + WriteAdvice(outcome) + "."};
+            return {ExitInterrupted, outcome.requestSent
+                                         ? "write abandoned after " +
+                                               std::to_string(outcome.bytesSent) + " of " +
+                                               std::to_string(KeyBufferSize) + " bytes: " + advice
+                                         : "interrupted; nothing was sent."};
         case ExchangeStatus::NotQuiet:
             return {ExitResponse, "the device on " + label + " kept sending for " +
                                       std::to_string(QuietLineLimitMs / 1000) +
-                                      " s, so it was not asked to take a write; " +
-                                      WriteAdvice(outcome) + "."};
-        case ExchangeStatus::Held: {
-            char held[32];
-            std::snprintf(held, sizeof held, "%.1f s", outcome.heldMs / 1000.0);
+                                      " s, so it was not asked to take a write; " + advice};
+        case ExchangeStatus::Held:
             return {ExitDeviceLost, "the write to " + label + " was held up for " + held +
                                         " after byte " + std::to_string(outcome.bytesSent) +
                                         ", longer than the device waits for the next block; " +
-                                        WriteAdvice(outcome) + "."};
-        }
+                                        advice};
         case ExchangeStatus::DeviceLost:
-            return {ExitDeviceLost, "device lost on " + label + " " + WriteWhere(outcome) +
-                                        because + "; reconnect it: " + WriteAdvice(outcome) + "."};
+            return {ExitDeviceLost, "device lost on " + label + " " + where + because +
+                                        "; reconnect it: " + advice};
         case ExchangeStatus::WriteFailed:
-            if (outcome.error == 0) {
-                return {ExitDeviceLost, "a write to " + label + " timed out " +
-                                            WriteWhere(outcome) + ": the device takes no data; " +
-                                            WriteAdvice(outcome) + "."};
-            }
-            return {ExitDeviceLost, "a write to " + label + " failed " + WriteWhere(outcome) +
-                                        because + "; " + WriteAdvice(outcome) + "."};
+            return {ExitDeviceLost,
+                    "a write to " + label +
+                        (outcome.error == 0 ? " timed out " + where + ": the device takes no data; "
+                                            : " failed " + where + because + "; ") +
+                        advice};
         default:
             return {ExitDeviceLost, "the write to " + label + " did not complete."};
     }

@@ -9,8 +9,6 @@
 #include <string>
 
 #include "serial/exchange.h"
-#include "serial/open_failure.h"
-#include "serial/port_choices.h"
 #include "serial/settings.h"
 
 namespace vantri::cli {
@@ -34,7 +32,6 @@ struct Failure {
 
 // Prints "vantri-key: <text>" on standard error and gives the exit code.
 int Report(const Failure& failure);
-int Report(ExitCode code, const std::string& text);
 
 // Why OpenExchangePort failed (its result and the platform error after it).
 Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error);
@@ -44,10 +41,10 @@ Failure PortOpenFailure(const PortSetting& port, std::int32_t result, std::uint3
 // since "check the file name" does not help there.
 Failure KeyFileFailure(const std::string& name, const std::string& reason);
 
-// Why a read exchange that did not end Done failed; the read waited at most
-// `answerTimeoutMs` for an answer.
+// Why a read exchange that did not end Done (nor was cancelled) failed; the
+// read waited at most `answerTimeoutMs` for an answer.
 Failure ReadFailure(const PortSetting& port, const ReadOutcome& outcome,
-                    std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs);
+                    std::uint32_t answerTimeoutMs);
 
 // Why a write exchange that did not end Done failed.
 Failure WriteFailure(const PortSetting& port, const WriteOutcome& outcome);
