@@ -33,10 +33,6 @@ QRect Place(const Twips& t) {
     return {px(t.left), px(t.top), px(t.width), px(t.height)};
 }
 
-QColor Colour(const Rgb& rgb) {
-    return QColor(rgb.red, rgb.green, rgb.blue);
-}
-
 // "MS Sans Serif" 8.25 pt where it is installed, else a face with its
 // proportions (narrow enough for the labels), else the system's sans face;
 // made smaller in quarter points (down to 6.5 pt) until every label's text
@@ -115,15 +111,10 @@ FormWindow::FormWindow(QWidget* parent)
     // The system's colours, each set explicitly, for the controls that keep
     // them: a child given them does not inherit the window's black.
     QPalette system = QApplication::palette();
-    for (int g = 0; g < QPalette::NColorGroups; ++g) {
-        for (int r = 0; r < QPalette::NColorRoles; ++r) {
-            const auto group = QPalette::ColorGroup(g);
-            system.setBrush(group, QPalette::ColorRole(r),
-                            system.brush(group, QPalette::ColorRole(r)));
-        }
-    }
+    system.setResolveMask(~QPalette::ResolveMask(0));
+    const auto colour = [](const Rgb& rgb) { return QColor(rgb.red, rgb.green, rgb.blue); };
     QPalette black = palette();
-    black.setColor(QPalette::Window, Colour(BackColour));
+    black.setColor(QPalette::Window, colour(BackColour));
     setPalette(black);
     setAutoFillBackground(true);
 
@@ -142,8 +133,8 @@ FormWindow::FormWindow(QWidget* parent)
             control = label = new QLabel(text, this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             QPalette yellow = label->palette();
-            yellow.setColor(QPalette::WindowText, Colour(LabelColour));
-            yellow.setColor(QPalette::Window, Colour(BackColour));
+            yellow.setColor(QPalette::WindowText, colour(LabelColour));
+            yellow.setColor(QPalette::Window, colour(BackColour));
             label->setPalette(yellow);
             label->setFocusPolicy(Qt::NoFocus);
             label->setFont(font);
@@ -157,7 +148,7 @@ FormWindow::FormWindow(QWidget* parent)
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             QPalette colours = system;
-            colours.setColor(QPalette::Base, Colour(BoxColour));
+            colours.setColor(QPalette::Base, colour(BoxColour));
             colours.setColor(QPalette::Text, system.color(QPalette::WindowText));
             combo->setPalette(colours);
             combo->setFont(font);
@@ -210,8 +201,6 @@ FormWindow::FormWindow(QWidget* parent)
     connect(Command4, &QPushButton::clicked, this, [this] { form_->Command4_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { form_->Command3_Click(); });
 }
-
-FormWindow::~FormWindow() = default;
 
 void FormWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = False16;

@@ -6,7 +6,6 @@
 
 #include "form/captions.h"
 #include "win32/Module1.h"
-#include "win32/layout.h"
 #include "win32/utf16.h"
 
 #ifndef WM_DPICHANGED
@@ -211,14 +210,6 @@ void FormWindow::Show(int showCommand) {
     ShowWindow(window_, showCommand);
     UpdateWindow(window_);
     SetFocus(Control(IdComport));
-}
-
-HWND FormWindow::Control(int id) const {
-    return window_ ? GetDlgItem(window_, id) : nullptr;
-}
-
-HWND FormWindow::SettingBox(FormSetting setting) const {
-    return Control(IdOf(ControlName(setting)));
 }
 
 void FormWindow::SetSettingText(FormSetting setting, const std::string& text) {

@@ -79,7 +79,8 @@ class Win32WindowTest : public ::testing::Test {
 TEST_F(Win32WindowTest, StartsWithTheFocusInComportAndTabsInTheFocusOrder) {
     EXPECT_EQ(Caption(), "  Vantri Key Writer");
     EXPECT_TRUE(IsChild(Control(IdComport), GetFocus()));
-    const int order[] = {IdComport, IdCommand3, IdCommand4, IdMylen, IdMydelay, IdComport};
+    const int order[] = {IdComport,     IdCommand3,      IdCommand4,
+                         IdOf("mylen"), IdOf("mydelay"), IdComport};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         const HWND next = GetNextDlgTabItem(view_->Handle(), Control(order[i]), FALSE);
         EXPECT_EQ(GetDlgCtrlID(next), order[i + 1]) << "after control " << order[i];
@@ -87,7 +88,7 @@ TEST_F(Win32WindowTest, StartsWithTheFocusInComportAndTabsInTheFocusOrder) {
     // A screen reader names a box by the label just before it: "Delay,
     // combo box, 10".
     for (const auto& [box, label] :
-         {std::pair{IdComport, "Label1"}, {IdMylen, "Label2"}, {IdMydelay, "Label3"}}) {
+         {std::pair{IdComport, "Label1"}, {IdOf("mylen"), "Label2"}, {IdOf("mydelay"), "Label3"}}) {
         EXPECT_EQ(GetDlgCtrlID(GetWindow(Control(box), GW_HWNDPREV)), IdOf(label));
     }
     // At wine's 96 dpi 15 twips make a pixel: 2835 x 1095 twips.
@@ -137,7 +138,6 @@ TEST_F(Win32WindowTest, ComportBoxReadsLongPathsWhole) {
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, path.size(), path.size());
     SendMessageW(edit, WM_CHAR, L'x', 0);
-    EXPECT_NE(shown().substr(0, 2), "0 ");
     SetFocus(Control(IdCommand3));
     EXPECT_EQ(shown(), "0 " + path + "x " + path + "x");
 
@@ -213,13 +213,12 @@ TEST_F(Win32WindowTest, AWriteGoesOnPastTheCaptionsLoopsAndTheCloseWaitsForIt) {
     std::string noticeText;
     bool stayed = false;
     std::thread user([&, ui = GetCurrentThreadId()] {
-        wchar_t caption[64] = {};  // read without a message to the busy thread
-        if (!test::Eventually([&] {
-                InternalGetWindowText(window, caption, 64);
-                return std::wstring_view(caption).ends_with(L"% Done");
-            })) {
-            return;
-        }
+        // The caption, read without a message to the busy thread.
+        wchar_t caption[64] = {};
+        test::Eventually([&] {
+            InternalGetWindowText(window, caption, 64);
+            return std::wstring_view(caption).ends_with(L"% Done");
+        });
         RECT frame{};
         GetWindowRect(window, &frame);
         const LPARAM onCaption = MAKELPARAM(frame.left + 40, frame.top + 8);
