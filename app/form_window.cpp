@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,27 +13,83 @@
 #include <QPushButton>
 #include <QStyle>
 #include <algorithm>
-#include <utility>
-#include <vector>
 
-#include "app/local_path.h"
-#include "app/message_box.h"
-#include "app/window_look.h"
 #include "dialogs/Module1.h"
 #include "form/captions.h"
 #include "form/window_look.h"
+
+// Resources of a static library are registered by hand; outside any
+// namespace, as the macro requires.
+static void InitWindowResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace vantri {
 namespace {
 
 // 15 twips to a pixel, as at 96 dpi: Qt scales pixels on other screens.
 QRect Place(const Twips& t) {
-    return QRect(TwipsToPixels(t.left, 96), TwipsToPixels(t.top, 96), TwipsToPixels(t.width, 96),
-                 TwipsToPixels(t.height, 96));
+    const auto px = [](int twips) { return TwipsToPixels(twips, 96); };
+    return {px(t.left), px(t.top), px(t.width), px(t.height)};
 }
 
-QColor Colour(const Rgb& rgb) {
-    return QColor(rgb.red, rgb.green, rgb.blue);
+// "MS Sans Serif" 8.25 pt where it is installed, else a face with its
+// proportions (narrow enough for the labels), else the system's sans face;
+// made smaller in quarter points (down to 6.5 pt) until every label's text
+// ends before its combo box.
+QFont WindowFont() {
+    QFont font;
+    font.setStyleHint(QFont::SansSerif);
+    font.setFamily(QStringLiteral("Sans Serif"));
+    const QStringList installed = QFontDatabase::families();
+    for (const char* family : {FontFace, "Microsoft Sans Serif", "Liberation Sans", "Arimo",
+                               "Arial", "Helvetica", "Nimbus Sans", "DejaVu Sans Condensed"}) {
+        if (installed.contains(QLatin1String(family), Qt::CaseInsensitive)) {
+            font.setFamily(QLatin1String(family));
+            break;
+        }
+    }
+    font.setPointSizeF(FontHundredthsOfPoint / 100.0);
+    font.setWeight(QFont::Normal);
+    const auto fits = [&font] {
+        const QFontMetrics metrics(font);
+        for (std::size_t i = 0; i < Controls.size(); ++i) {
+            if (Controls[i].kind == ControlKind::Label &&
+                metrics.horizontalAdvance(QString::fromLatin1(Controls[i].text)) >
+                    Place(ShownPlace(i)).width()) {
+                return false;
+            }
+        }
+        return true;
+    };
+    while (!fits() && font.pointSizeF() > 6.5) {
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    }
+    return font;
+}
+
+// A message box: one OK button, a text, an icon and a title, and a
+// message's detail as the box's smaller, informative text.  (The title is
+// set on each box rather than as the application's display name, which
+// would also be appended to the window caption.)
+void Fill(QMessageBox& box, const FormMessage& message) {
+    box.setIcon(message.icon == MessageIcon::Warning ? QMessageBox::Warning
+                : message.icon == MessageIcon::Error ? QMessageBox::Critical
+                                                     : QMessageBox::NoIcon);
+    box.setWindowTitle(
+        QString::fromStdString(message.title.empty() ? ApplicationTitle : message.title));
+    // File names and device texts are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(message.text));
+    box.setInformativeText(QString::fromStdString(message.detail));
+    box.setStandardButtons(QMessageBox::Ok);
+}
+
+// Qt speaks UTF-8 of file names on Linux; std::filesystem takes UTF-8 as
+// char8_t on every system.
+std::filesystem::path LocalPath(const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 }  // namespace
@@ -42,25 +99,26 @@ FormWindow::FormWindow(QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(WindowCaption));
-    setWindowIcon(WindowIcon());
+    // The window icon, our own drawing at 16, 32 and 48 pixels.
+    InitWindowResources();
+    QIcon icon;
+    for (const int size : {16, 32, 48}) {
+        icon.addFile(QStringLiteral(":/icons/vantri-%1.png").arg(size), QSize(size, size));
+    }
+    setWindowIcon(icon);
     setFixedSize(Place(ClientArea).size());
 
-    // The system's colours, for the controls that keep them.
-    const QPalette system = ExplicitPalette(QApplication::palette());
+    // The system's colours, each set explicitly, for the controls that keep
+    // them: a child given them does not inherit the window's black.
+    QPalette system = QApplication::palette();
+    system.setResolveMask(~QPalette::ResolveMask(0));
+    const auto colour = [](const Rgb& rgb) { return QColor(rgb.red, rgb.green, rgb.blue); };
     QPalette black = palette();
-    black.setColor(QPalette::Window, Colour(BackColour));
+    black.setColor(QPalette::Window, colour(BackColour));
     setPalette(black);
     setAutoFillBackground(true);
 
-    // Each label's text must fit in front of its box.
-    std::vector<std::pair<QString, int>> labels;
-    for (std::size_t i = 0; i < Controls.size(); ++i) {
-        if (Controls[i].kind == ControlKind::Label) {
-            labels.emplace_back(QString::fromLatin1(Controls[i].text),
-                                Place(ShownPlace(i)).width());
-        }
-    }
-    const QFont font = FittedFont(WindowFont(), labels);
+    const QFont font = WindowFont();
     QFont bold = font;
     bold.setWeight(QFont::Bold);
 
@@ -72,27 +130,25 @@ FormWindow::FormWindow(QWidget* parent)
         const QString text = QString::fromLatin1(look.text);
         QWidget* control = nullptr;
         if (look.kind == ControlKind::Label) {
-            label = new QLabel(text, this);
+            control = label = new QLabel(text, this);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             QPalette yellow = label->palette();
-            yellow.setColor(QPalette::WindowText, Colour(LabelColour));
-            yellow.setColor(QPalette::Window, Colour(BackColour));
+            yellow.setColor(QPalette::WindowText, colour(LabelColour));
+            yellow.setColor(QPalette::Window, colour(BackColour));
             label->setPalette(yellow);
             label->setFocusPolicy(Qt::NoFocus);
             label->setFont(font);
-            control = label;
         } else if (look.kind == ControlKind::Button) {
-            auto* button = new QPushButton(text, this);
-            button->setPalette(system);
-            button->setFont(bold);
-            control = button;
+            control = new QPushButton(text, this);
+            control->setPalette(system);
+            control->setFont(bold);
         } else {
             auto* combo = new QComboBox(this);
             // The list offers values; the edit field takes any text.
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
             QPalette colours = system;
-            colours.setColor(QPalette::Base, Colour(BoxColour));
+            colours.setColor(QPalette::Base, colour(BoxColour));
             colours.setColor(QPalette::Text, system.color(QPalette::WindowText));
             combo->setPalette(colours);
             combo->setFont(font);
@@ -146,8 +202,6 @@ FormWindow::FormWindow(QWidget* parent)
     connect(Command3, &QPushButton::clicked, this, [this] { form_->Command3_Click(); });
 }
 
-FormWindow::~FormWindow() = default;
-
 void FormWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = False16;
     form_->Form_Unload(cancel);
@@ -182,10 +236,10 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
     const QString text = combo->currentText();
     combo->clear();
     int widest = 0;
-    const QFontMetrics metrics(combo->font());
     for (const std::string& item : items) {
         combo->addItem(QString::fromStdString(item));
-        widest = std::max(widest, metrics.horizontalAdvance(combo->itemText(combo->count() - 1)));
+        widest = std::max(
+            widest, combo->fontMetrics().horizontalAdvance(combo->itemText(combo->count() - 1)));
     }
     combo->setEditText(text);
     // The box stays narrow; its list is as wide as its longest item, so a
@@ -196,14 +250,25 @@ void FormWindow::SetSettingChoices(FormSetting setting, const std::vector<std::s
                           12);
 }
 
+// A box is modal and returns when the user has pressed OK.
 void FormWindow::ShowMessage(const FormMessage& message) {
-    ShowMessageBox(this, message);
+    QMessageBox box(this);
+    Fill(box, message);
+    box.exec();
 }
 
+// The notice is the same box not modal, and returns at once; it deletes
+// itself when it is closed.
 void FormWindow::ShowNotice(const FormMessage& message) {
-    if (!notice_ || !notice_->isVisible()) {  // one closed may await its deletion
-        notice_ = ShowNoticeBox(this, message);
+    if (notice_ && notice_->isVisible()) {
+        return;  // one closed may await its deletion
     }
+    notice_ = new QMessageBox(this);
+    Fill(*notice_, message);
+    notice_->setWindowModality(Qt::NonModal);
+    // OK, Escape and the box's own close box all end in finished.
+    connect(notice_, &QDialog::finished, notice_, &QObject::deleteLater);
+    notice_->show();
 }
 
 std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std::uint32_t flags,
@@ -215,8 +280,11 @@ std::filesystem::path FormWindow::ShowOpenDialog(const std::string& filter, std:
 std::filesystem::path FormWindow::ShowSaveDialog(const std::string& filter,
                                                  const std::filesystem::path& defaultName,
                                                  const std::string& title) {
-    return LocalPath(vantri::ShowSaveDialog(QString::fromStdString(filter), this,
-                                            QtPath(defaultName), QString::fromStdString(title)));
+    const std::u8string name = defaultName.u8string();
+    return LocalPath(vantri::ShowSaveDialog(
+        QString::fromStdString(filter), this,
+        QString::fromUtf8(reinterpret_cast<const char*>(name.data()), qsizetype(name.size())),
+        QString::fromStdString(title)));
 }
 
 void FormWindow::ProcessEvents() {

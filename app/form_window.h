@@ -31,7 +31,6 @@ class FormWindow : public QWidget, public FormView {
 
   public:
     explicit FormWindow(QWidget* parent = nullptr);
-    ~FormWindow() override;
 
     // The controls, by their names in form/window_look.h.
     QPushButton* Command4;  // "&Read"

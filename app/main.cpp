@@ -12,9 +12,11 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 #include <dlfcn.h>
@@ -25,34 +27,28 @@
 
 namespace {
 
-void Describe(QCommandLineParser& parser, const QCommandLineOption& comportOption) {
+// The command line's --comport, if given; the help or the version is
+// printed, and the program ends, when asked for.
+std::optional<QString> ComportOption(const QCoreApplication& app) {
+    const QCommandLineOption comport(
+        QStringList{QStringLiteral("comport")},
+        QStringLiteral("Preset the Comport box: a port number (3 for COM3) or a device path."),
+        QStringLiteral("TEXT"));
+    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Reads a device's 4096-byte key buffer into a file, and writes one back."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOption(comportOption);
+    parser.addOption(comport);
+    parser.process(app);
+    return parser.isSet(comport) ? std::optional(parser.value(comport)) : std::nullopt;
 }
 
-// True when the command line asks only for text (help or version), which is
-// printed without a display.
-bool AsksForText(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0) {
-            break;
-        }
-        for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"}) {
-            if (std::strcmp(arg, option) == 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
-bool NamesPlatform(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+// True when one of `options` is among the arguments, up to a "--" if
+// `toDashes`.
+bool Has(int argc, char** argv, std::initializer_list<std::string_view> options, bool toDashes) {
+    for (int i = 1; i < argc && !(toDashes && argv[i] == std::string_view("--")); ++i) {
+        if (std::find(options.begin(), options.end(), argv[i]) != options.end()) {
             return true;
         }
     }
@@ -61,10 +57,10 @@ bool NamesPlatform(int argc, char** argv) {
 
 // Why the window cannot open on this machine's display, or "" when it can or
 // when Qt is to use a platform other than X11 (offscreen, Wayland, Windows).
-std::string DisplayProblem(int argc, char** argv) {
+std::string DisplayProblem(bool namesPlatform) {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (NamesPlatform(argc, argv) || (!platform.isEmpty() && !platform.startsWith("xcb"))) {
+    if (namesPlatform || (!platform.isEmpty() && !platform.startsWith("xcb"))) {
         return {};
     }
     const QByteArray display = qgetenv("DISPLAY");
@@ -80,12 +76,9 @@ std::string DisplayProblem(int argc, char** argv) {
     if (xcb == nullptr) {
         return {};  // Qt reports a missing X11 library in its own words
     }
-    using Connect = void* (*)(const char*, int*);
-    using HasError = int (*)(void*);
-    using Disconnect = void (*)(void*);
-    const auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
-    const auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
-    const auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    const auto connect = reinterpret_cast<void* (*)(const char*, int*)>(dlsym(xcb, "xcb_connect"));
+    const auto hasError = reinterpret_cast<int (*)(void*)>(dlsym(xcb, "xcb_connection_has_error"));
+    const auto disconnect = reinterpret_cast<void (*)(void*)>(dlsym(xcb, "xcb_disconnect"));
     std::string problem;
     if (connect != nullptr && hasError != nullptr && disconnect != nullptr) {
         void* connection = connect(display.constData(), nullptr);
@@ -98,8 +91,7 @@ std::string DisplayProblem(int argc, char** argv) {
     dlclose(xcb);
     return problem;
 #else
-    (void)argc;
-    (void)argv;
+    (void)namesPlatform;
     return {};
 #endif
 }
@@ -127,18 +119,14 @@ int main(int argc, char** argv) {
     vantri::HardenProcess();  // before any key buffer is read
     QCoreApplication::setApplicationName(QStringLiteral("vantri-keywriter"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTRI_VERSION));
-    const QCommandLineOption comportOption(
-        QStringList{QStringLiteral("comport")},
-        QStringLiteral("Preset the Comport box: a port number (3 for COM3) or a device path."),
-        QStringLiteral("TEXT"));
-
-    if (AsksForText(argc, argv)) {
+    // Help or version is printed without a display.
+    if (Has(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version"}, true)) {
         QCoreApplication core(argc, argv);
-        QCommandLineParser parser;
-        Describe(parser, comportOption);
-        parser.process(core);  // prints the help or the version and exits
+        ComportOption(core);
     }
-    if (const std::string problem = DisplayProblem(argc, argv); !problem.empty()) {
+    if (const std::string problem =
+            DisplayProblem(Has(argc, argv, {"-platform", "--platform"}, false));
+        !problem.empty()) {
         std::fprintf(stderr,
                      "vantri-keywriter: %s; the window needs a display (vantri-key works "
                      "without one).\n",
@@ -148,13 +136,10 @@ int main(int argc, char** argv) {
 
     qtHandler = qInstallMessageHandler(DropRuntimeDirWarning);
     QApplication app(argc, argv);
-    QCommandLineParser parser;
-    Describe(parser, comportOption);
-    parser.process(app);
-
+    const std::optional<QString> comport = ComportOption(app);
     vantri::FormWindow form;
-    if (parser.isSet(comportOption)) {
-        form.comport->setEditText(parser.value(comportOption));
+    if (comport) {
+        form.comport->setEditText(*comport);
     }
     form.show();
     return QApplication::exec();

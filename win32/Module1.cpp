@@ -2,7 +2,7 @@
 
 #include <commdlg.h>
 
-#include <vector>
+#include <string>
 
 #include "win32/utf16.h"
 
@@ -19,11 +19,8 @@ std::filesystem::path RunDialog(bool save, const std::string& filter, DWORD flag
     std::wstring wideFilter = Widen(filter);
     wideFilter.push_back(L'\0');
     const std::wstring wideTitle = Widen(title);
-    std::vector<wchar_t> file(FileBufferLength, L'\0');
-    const std::wstring name = proposed.native();
-    if (name.size() < file.size()) {
-        std::copy(name.begin(), name.end(), file.begin());
-    }
+    std::wstring file = proposed.native().size() < FileBufferLength ? proposed.native() : L"";
+    file.resize(FileBufferLength);
 
     OPENFILENAMEW record{};
     record.lStructSize = sizeof record;
@@ -35,10 +32,7 @@ std::filesystem::path RunDialog(bool save, const std::string& filter, DWORD flag
     record.lpstrTitle = wideTitle.empty() ? nullptr : wideTitle.c_str();
     record.Flags = flags;
     const BOOL chosen = save ? GetSaveFileNameW(&record) : GetOpenFileNameW(&record);
-    if (!chosen) {
-        return {};
-    }
-    return std::filesystem::path(std::wstring(file.data()));
+    return chosen ? std::filesystem::path(file.c_str()) : std::filesystem::path();
 }
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include <windowsx.h>
 
+#include <cwchar>
+
 #include "form/captions.h"
 #include "win32/Module1.h"
-#include "win32/layout.h"
-#include "win32/look.h"
 #include "win32/utf16.h"
 
 #ifndef WM_DPICHANGED
@@ -22,48 +22,73 @@ constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT;
 // Rows of a combo box's drop-down list.
 constexpr int ListRows = 10;
 
+// Each kind of control's window class and style, in ControlKind's order.
+constexpr struct {
+    const wchar_t* windowClass;
+    DWORD style;
+} Kinds[] = {
+    {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON},
+    {L"COMBOBOX", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL},
+    {L"STATIC", SS_LEFT | SS_NOPREFIX},
+};
+
+constexpr COLORREF ColourRef(const Rgb& rgb) {
+    return RGB(rgb.red, rgb.green, rgb.blue);
+}
+
 // Windows 10 1607 has the per-window DPI calls; older systems get the
 // screen's DPI and the DPI-less calls, so the program still starts there.
-UINT WindowDpi(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpi) {
-        return getDpi(window);
-    }
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+template <typename Function>
+Function User32(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// 8.25 pt, as a character height in pixels at `dpi`, in the look's face
+// where the system has it, else in the face of its message font.
+HFONT MakeFont(UINT dpi, LONG weight) {
+    LOGFONTW font{};
+    font.lfHeight = -MulDiv(FontHundredthsOfPoint, static_cast<int>(dpi), 7200);
+    font.lfWeight = weight;
+    font.lfCharSet = DEFAULT_CHARSET;
+    wcsncpy(font.lfFaceName, Widen(FontFace).c_str(), LF_FACESIZE - 1);
+    bool found = false;
+    const HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(
+        screen, &font,
+        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+            *reinterpret_cast<bool*>(found) = true;
+            return 0;
+        },
+        reinterpret_cast<LPARAM>(&found), 0);
     ReleaseDC(nullptr, screen);
-    return static_cast<UINT>(dpi);
-}
-
-RECT FrameForClient(int width, int height, UINT dpi) {
-    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-    RECT frame{0, 0, width, height};
-    if (adjustForDpi) {
-        adjustForDpi(&frame, WindowStyle, FALSE, WindowExStyle, dpi);
-    } else {
-        AdjustWindowRectEx(&frame, WindowStyle, FALSE, WindowExStyle);
+    if (!found) {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        wcscpy(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
     }
-    return frame;
-}
-
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-bool IsFileOrMessageDialog(HWND window) {
-    wchar_t name[16] = {};
-    GetClassNameW(window, name, 16);
-    return lstrcmpW(name, L"#32770") == 0;
+    return CreateFontIndirectW(&font);
 }
 
 }  // namespace
+
+// The window's look (form/window_look.h) at one DPI: the fonts, the bold
+// cut for the buttons, and the brushes of the coloured controls.
+struct WindowLook {
+    explicit WindowLook(UINT dpi) : font(MakeFont(dpi, FW_NORMAL)), bold(MakeFont(dpi, FW_BOLD)) {}
+    ~WindowLook() {
+        for (const HGDIOBJ object : {HGDIOBJ(font), HGDIOBJ(bold), HGDIOBJ(back), HGDIOBJ(box)}) {
+            DeleteObject(object);
+        }
+    }
+    WindowLook(const WindowLook&) = delete;
+    WindowLook& operator=(const WindowLook&) = delete;
+
+    HFONT font, bold;
+    HBRUSH back = CreateSolidBrush(ColourRef(BackColour));
+    HBRUSH box = CreateSolidBrush(ColourRef(BoxColour));
+};
 
 FormWindow::FormWindow(bool endsProgram) : endsProgram_(endsProgram) {}
 
@@ -77,19 +102,24 @@ bool FormWindow::Create() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass{};
     if (!GetClassInfoExW(instance, WindowClass, &windowClass)) {
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = instance;
         // The icon resource 1 with its 16, 32 and 48 pixel images.
-        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
-                                                          GetSystemMetrics(SM_CXICON),
-                                                          GetSystemMetrics(SM_CYICON), 0));
-        windowClass.hIconSm = static_cast<HICON>(
-            LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                       GetSystemMetrics(SM_CYSMICON), 0));
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-        windowClass.lpszClassName = WindowClass;
+        const auto icon = [instance](int width, int height) {
+            return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                 GetSystemMetrics(width), GetSystemMetrics(height),
+                                                 0));
+        };
+        windowClass = {sizeof windowClass,
+                       0,
+                       WindowProc,
+                       0,
+                       0,
+                       instance,
+                       icon(SM_CXICON, SM_CYICON),
+                       LoadCursorW(nullptr, IDC_ARROW),
+                       static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)),
+                       nullptr,
+                       WindowClass,
+                       icon(SM_CXSMICON, SM_CYSMICON)};
         if (!RegisterClassExW(&windowClass)) {
             return false;
         }
@@ -102,31 +132,24 @@ bool FormWindow::Create() {
     }
     // Created in focus order: the dialog manager tabs in creation order, and
     // a screen reader names a box by the label created just before it.
-    for (std::size_t i = 0; i < Controls.size(); ++i) {
-        const ControlLook& look = Controls[i];
-        DWORD style = WS_CHILD | WS_VISIBLE;
-        const wchar_t* controlClass = L"BUTTON";
-        switch (look.kind) {
-            case ControlKind::Button:
-                style |= WS_TABSTOP | BS_PUSHBUTTON;
-                break;
-            case ControlKind::Combo:
-                controlClass = L"COMBOBOX";
-                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-                break;
-            case ControlKind::Label:
-                controlClass = L"STATIC";
-                style |= SS_LEFT | SS_NOPREFIX;
-                break;
-        }
+    for (const ControlLook& look : Controls) {
+        const auto& kind = Kinds[static_cast<int>(look.kind)];
         const HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(look.name)));
-        if (!CreateWindowExW(0, controlClass, Widen(look.text).c_str(), style, 0, 0, 0, 0, window_,
-                             id, instance, nullptr)) {
+        if (!CreateWindowExW(0, kind.windowClass, Widen(look.text).c_str(),
+                             WS_CHILD | WS_VISIBLE | kind.style, 0, 0, 0, 0, window_, id, instance,
+                             nullptr)) {
             return false;
         }
     }
     comportBox_.Attach(Control(IdComport));
-    Layout(WindowDpi(window_));
+    static const auto getDpi = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    if (getDpi) {
+        Layout(getDpi(window_));
+    } else {
+        const HDC screen = GetDC(nullptr);
+        Layout(static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY)));
+        ReleaseDC(nullptr, screen);
+    }
     // The boxes' texts go in once the boxes have their width, so their edit
     // fields show them from the first character.
     for (const FormSetting setting :
@@ -141,35 +164,42 @@ bool FormWindow::Create() {
 void FormWindow::Layout(UINT dpi) {
     // The old fonts stay alive until every control has its new one.
     auto look = std::make_unique<WindowLook>(dpi);
-    const int dots = static_cast<int>(dpi);
-    const RECT frame = FrameForClient(TwipsToPixels(ClientArea.width, dots),
-                                      TwipsToPixels(ClientArea.height, dots), dpi);
+    const auto px = [dots = static_cast<int>(dpi)](int twips) {
+        return TwipsToPixels(twips, dots);
+    };
+    static const auto adjustForDpi =
+        User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT frame{0, 0, px(ClientArea.width), px(ClientArea.height)};
+    if (adjustForDpi) {
+        adjustForDpi(&frame, WindowStyle, FALSE, WindowExStyle, dpi);
+    } else {
+        AdjustWindowRectEx(&frame, WindowStyle, FALSE, WindowExStyle);
+    }
     SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (std::size_t i = 0; i < Controls.size(); ++i) {
         const ControlKind kind = Controls[i].kind;
-        HWND control = Control(IdOf(Controls[i].name));
-        const HFONT font = kind == ControlKind::Button ? look->BoldFont() : look->Font();
+        const HWND control = Control(IdOf(Controls[i].name));
+        const HFONT font = kind == ControlKind::Button ? look->bold : look->font;
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         const Twips place = ShownPlace(i);
-        const int left = TwipsToPixels(place.left, dots);
-        const int top = TwipsToPixels(place.top, dots);
-        const int width = TwipsToPixels(place.width, dots);
-        const int height = TwipsToPixels(place.height, dots);
-        if (kind != ControlKind::Combo) {
-            MoveWindow(control, left, top, width, height, TRUE);
-            continue;
-        }
+        const int height = px(place.height);
         // A drop-down combo box's window height includes its list; the
         // closed box's height follows its selection field, set to match.
-        const int itemHeight = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0));
-        MoveWindow(control, left, top, width, height + ListRows * itemHeight, TRUE);
-        RECT closed{};
-        GetWindowRect(control, &closed);
-        const int field = static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, WPARAM(-1), 0));
-        const int wanted = field + height - (closed.bottom - closed.top);
-        if (wanted > 0 && wanted != field) {
-            SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
+        const int list =
+            kind == ControlKind::Combo
+                ? ListRows * static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, 0, 0))
+                : 0;
+        MoveWindow(control, px(place.left), px(place.top), px(place.width), height + list, TRUE);
+        if (kind == ControlKind::Combo) {
+            RECT closed{};
+            GetWindowRect(control, &closed);
+            const int field =
+                static_cast<int>(SendMessageW(control, CB_GETITEMHEIGHT, WPARAM(-1), 0));
+            const int wanted = field + height - (closed.bottom - closed.top);
+            if (wanted > 0 && wanted != field) {
+                SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), wanted);
+            }
         }
     }
     look_ = std::move(look);
@@ -180,14 +210,6 @@ void FormWindow::Show(int showCommand) {
     ShowWindow(window_, showCommand);
     UpdateWindow(window_);
     SetFocus(Control(IdComport));
-}
-
-HWND FormWindow::Control(int id) const {
-    return window_ ? GetDlgItem(window_, id) : nullptr;
-}
-
-HWND FormWindow::SettingBox(FormSetting setting) const {
-    return Control(IdOf(ControlName(setting)));
 }
 
 void FormWindow::SetSettingText(FormSetting setting, const std::string& text) {
@@ -243,35 +265,23 @@ LRESULT FormWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (LOWORD(wParam) == IdComport) {
                 comportBox_.OnNotify(HIWORD(wParam));
-            } else if (HIWORD(wParam) == BN_CLICKED) {
-                if (LOWORD(wParam) == IdCommand4) {
-                    Clicked(&Form1::Command4_Click);
-                } else if (LOWORD(wParam) == IdCommand3) {
-                    Clicked(&Form1::Command3_Click);
-                }
+            } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IdCommand4) {
+                Clicked(&Form1::Command4_Click);
+            } else if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IdCommand3) {
+                Clicked(&Form1::Command3_Click);
             }
             return 0;
-        case WM_CTLCOLORSTATIC: {
-            // The labels; a combo box asks for its own parts too.
-            const auto id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-            if (!look_ || !IsLabel(id)) {
+        case WM_CTLCOLORSTATIC:     // the labels; a combo box asks for its own parts too
+        case WM_CTLCOLOREDIT:       // only the combo boxes' edit fields
+        case WM_CTLCOLORLISTBOX: {  // and lists come here
+            const bool label = message == WM_CTLCOLORSTATIC;
+            if (!look_ || (label && !IsLabel(GetDlgCtrlID(reinterpret_cast<HWND>(lParam))))) {
                 break;
             }
             const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, ColourRef(LabelColour));
-            SetBkColor(dc, ColourRef(BackColour));
-            return reinterpret_cast<LRESULT>(look_->BackBrush());
-        }
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX: {
-            // Only the combo boxes' edit fields and lists come here.
-            if (!look_) {
-                break;
-            }
-            const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-            SetBkColor(dc, ColourRef(BoxColour));
-            return reinterpret_cast<LRESULT>(look_->BoxBrush());
+            SetTextColor(dc, label ? ColourRef(LabelColour) : GetSysColor(COLOR_WINDOWTEXT));
+            SetBkColor(dc, ColourRef(label ? BackColour : BoxColour));
+            return reinterpret_cast<LRESULT>(label ? look_->back : look_->box);
         }
         case WM_ACTIVATE:
             if (LOWORD(wParam) == WA_INACTIVE) {
@@ -419,28 +429,24 @@ void FormWindow::ProcessEvents() {
 }
 
 void FormWindow::DismissModals() {
-    struct Search {
-        HWND owner;
-    } search{window_};
-    // The boxes and dialogs are top-level windows of this thread, owned by
-    // the window (a box over a dialog by the dialog).  Each is cancelled as
-    // its Escape would; its modal loop then returns to the logic.
+    // The boxes and dialogs ("#32770") are top-level windows of this thread,
+    // owned by the window (a box over a dialog by the dialog).  Each is
+    // cancelled as its Escape would; its modal loop then returns to the logic.
     EnumThreadWindows(
         GetCurrentThreadId(),
-        [](HWND candidate, LPARAM data) -> BOOL {
-            const HWND owner = reinterpret_cast<Search*>(data)->owner;
-            if (!IsFileOrMessageDialog(candidate)) {
-                return TRUE;
-            }
-            for (HWND up = GetWindow(candidate, GW_OWNER); up; up = GetWindow(up, GW_OWNER)) {
-                if (up == owner) {
+        [](HWND candidate, LPARAM owner) -> BOOL {
+            wchar_t name[16] = {};
+            GetClassNameW(candidate, name, 16);
+            for (HWND up = GetWindow(candidate, GW_OWNER); up && lstrcmpW(name, L"#32770") == 0;
+                 up = GetWindow(up, GW_OWNER)) {
+                if (up == reinterpret_cast<HWND>(owner)) {
                     PostMessageW(candidate, WM_COMMAND, IDCANCEL, 0);
                     break;
                 }
             }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&search));
+        reinterpret_cast<LPARAM>(window_));
 }
 
 void FormWindow::CloseWindow() {

@@ -31,6 +31,7 @@
 
 #include "form/Form1.h"
 #include "form/form_view.h"
+#include "win32/layout.h"
 #include "win32/message_box.h"
 #include "win32/path_box.h"
 
@@ -59,7 +60,7 @@ class FormWindow final : public FormView {
 
     // The window, null once destroyed, and a control by its id (layout.h).
     HWND Handle() const { return window_; }
-    HWND Control(int id) const;
+    HWND Control(int id) const { return GetDlgItem(window_, id); }
     // The tooltip with the Comport box's whole text.
     HWND ComportTooltip() const { return comportBox_.Tooltip(); }
 
@@ -81,7 +82,7 @@ class FormWindow final : public FormView {
     // Places the window's client area and the controls for `dpi`, with
     // fonts of that size.
     void Layout(UINT dpi);
-    HWND SettingBox(FormSetting setting) const;
+    HWND SettingBox(FormSetting setting) const { return Control(IdOf(ControlName(setting))); }
 
     bool endsProgram_;
     HWND window_ = nullptr;

@@ -20,8 +20,6 @@ constexpr bool IsLabel(int id) {
 
 inline constexpr int IdCommand4 = IdOf("Command4");  // "&Read"
 inline constexpr int IdCommand3 = IdOf("Command3");  // "&Write"
-inline constexpr int IdMydelay = IdOf("mydelay");
-inline constexpr int IdMylen = IdOf("mylen");
 inline constexpr int IdComport = IdOf("comport");
 
 }  // namespace vantri::win32

@@ -44,11 +44,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
             comport = __wargv[++i];
         } else if (argument.rfind(L"--comport=", 0) == 0) {
             comport = argument.substr(10);
-        } else if (argument == L"--help" || argument == L"-h") {
-            Tell(Usage, vantri::MessageIcon::None);
-            return 0;
-        } else if (argument == L"--version") {
-            Tell("vantri-keywriter " VANTRI_VERSION, vantri::MessageIcon::None);
+        } else if (argument == L"--help" || argument == L"-h" || argument == L"--version") {
+            Tell(argument == L"--version" ? "vantri-keywriter " VANTRI_VERSION : Usage,
+                 vantri::MessageIcon::None);
             return 0;
         }
         // Anything else is not for us: Explorer hands over a file dropped on

@@ -17,13 +17,10 @@ void ShowMessageBox(HWND owner, const FormMessage& message, UINT style) {
 }
 
 void NoticeBox::Show(const FormMessage& message) {
-    if (thread_) {
-        if (WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
-            return;  // one is up
-        }
-        CloseHandle(thread_);
-        thread_ = nullptr;
+    if (thread_ && WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
+        return;  // one is up
     }
+    TakeDown();  // the ended one's handle
     message_ = message;
     // Without a thread there is no notice: one on this thread would hold
     // the operation.

@@ -4,68 +4,35 @@
 
 #include <algorithm>
 
+#include "win32/utf16.h"
+
 namespace vantri::win32 {
 namespace {
 
-std::wstring TextOf(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
+// The text of an item that exists.
 std::wstring ItemText(HWND box, WPARAM index) {
-    const LRESULT length = SendMessageW(box, CB_GETLBTEXTLEN, index, 0);
-    if (length == CB_ERR) {
-        return {};
-    }
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT got =
-        SendMessageW(box, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(got == CB_ERR ? 0 : static_cast<std::size_t>(got));
+    std::wstring text(static_cast<std::size_t>(SendMessageW(box, CB_GETLBTEXTLEN, index, 0)) + 1,
+                      L'\0');
+    text.resize(static_cast<std::size_t>(
+        SendMessageW(box, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
     return text;
-}
-
-// A tool of the tooltip: `window` itself, its text set by SetTip.  The
-// version 5 size of the record, which every version of the controls takes.
-TTTOOLINFOW Tool(HWND owner, HWND window) {
-    TTTOOLINFOW tool{};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = owner;
-    tool.uId = reinterpret_cast<UINT_PTR>(window);
-    return tool;
 }
 
 }  // namespace
 
-bool PathBox::Attach(HWND box) {
+void PathBox::Attach(HWND box) {
     box_ = box;
     COMBOBOXINFO parts{};
     parts.cbSize = sizeof parts;
     edit_ = GetComboBoxInfo(box, &parts) ? parts.hwndItem : nullptr;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    const HWND owner = GetAncestor(box, GA_ROOT);
     tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                            WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                           CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, GetModuleHandleW(nullptr),
-                           nullptr);
-    if (!tip_) {
-        return false;
-    }
-    // The edit field takes the mouse over most of the box, the box itself
-    // over its button: both are the tool.
-    for (HWND window : {box_, edit_}) {
-        if (!window) {
-            continue;
-        }
-        TTTOOLINFOW tool = Tool(owner, window);
-        tool.lpszText = const_cast<wchar_t*>(L"");
-        SendMessageW(tip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    }
+                           CW_USEDEFAULT, CW_USEDEFAULT, GetAncestor(box, GA_ROOT), nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+    SetTip(L"", TTM_ADDTOOLW);
     TextSet();
-    return true;
 }
 
 void PathBox::FitList() {
@@ -92,54 +59,48 @@ void PathBox::FitList() {
 }
 
 void PathBox::TextSet() {
-    SetTip(TextOf(box_));
-    if (!edit_ || GetFocus() != edit_) {
+    SetTip(WindowText(box_));
+    if (GetFocus() != edit_) {
         ShowStart();
     }
 }
 
 void PathBox::OnNotify(WORD code) {
-    switch (code) {
-        case CBN_EDITCHANGE:
-            SetTip(TextOf(box_));
-            break;
-        case CBN_SELCHANGE: {
-            // The edit field gets the chosen item's text after this.
-            const LRESULT chosen = SendMessageW(box_, CB_GETCURSEL, 0, 0);
-            if (chosen != CB_ERR) {
-                SetTip(ItemText(box_, static_cast<WPARAM>(chosen)));
-            }
-            break;
+    if (code == CBN_EDITCHANGE) {
+        SetTip(WindowText(box_));
+    } else if (code == CBN_SELCHANGE) {
+        // The edit field gets the chosen item's text after this.
+        const LRESULT chosen = SendMessageW(box_, CB_GETCURSEL, 0, 0);
+        if (chosen != CB_ERR) {
+            SetTip(ItemText(box_, static_cast<WPARAM>(chosen)));
         }
-        case CBN_KILLFOCUS:
-            ShowStart();
-            break;
-        default:
-            break;
+    } else if (code == CBN_KILLFOCUS) {
+        ShowStart();
     }
 }
 
 void PathBox::ShowStart() {
-    if (!edit_) {
-        return;
-    }
     // The caret at the first character, scrolled into view.
-    SendMessageW(edit_, EM_SETSEL, 0, 0);
-    SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+    if (edit_) {
+        SendMessageW(edit_, EM_SETSEL, 0, 0);
+        SendMessageW(edit_, EM_SCROLLCARET, 0, 0);
+    }
 }
 
-void PathBox::SetTip(const std::wstring& text) {
-    if (!tip_) {
-        return;
-    }
-    const HWND owner = GetAncestor(box_, GA_ROOT);
+void PathBox::SetTip(const std::wstring& text, UINT message) {
+    // The edit field takes the mouse over most of the box, the box itself
+    // over its button: both are tools of the tooltip, with the version 5
+    // size of the record, which every version of the controls takes.
     for (HWND window : {box_, edit_}) {
-        if (!window) {
-            continue;
+        if (tip_ && window) {
+            TTTOOLINFOW tool{};
+            tool.cbSize = TTTOOLINFOW_V2_SIZE;
+            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.hwnd = GetAncestor(box_, GA_ROOT);
+            tool.uId = reinterpret_cast<UINT_PTR>(window);
+            tool.lpszText = const_cast<wchar_t*>(text.c_str());
+            SendMessageW(tip_, message, 0, reinterpret_cast<LPARAM>(&tool));
         }
-        TTTOOLINFOW tool = Tool(owner, window);
-        tool.lpszText = const_cast<wchar_t*>(text.c_str());
-        SendMessageW(tip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
     }
 }
 

@@ -17,14 +17,16 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <string>
 
 namespace vantri::win32 {
 
 class PathBox {
   public:
-    // False when the system refused the tooltip; the box works without.
-    bool Attach(HWND box);
+    // Where the system refuses the tooltip, the box works without.
+    void Attach(HWND box);
     void FitList();
     void TextSet();
     void OnNotify(WORD code);
@@ -32,7 +34,7 @@ class PathBox {
 
   private:
     void ShowStart();
-    void SetTip(const std::wstring& text);
+    void SetTip(const std::wstring& text, UINT message = TTM_UPDATETIPTEXTW);
 
     HWND box_ = nullptr;
     HWND edit_ = nullptr;  // the box's edit field, which covers most of it

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -29,6 +28,12 @@
 
 namespace vantri::wintest {
 
+inline std::string WindowTextOf(HWND window) {
+    return win32::Narrow(win32::WindowText(window));
+}
+
+// What a box showed, or a file dialog (its title, and the name it proposed
+// as `text`).
 struct BoxSeen {
     std::string text;
     std::string title;
@@ -41,40 +46,53 @@ inline void PrintTo(const BoxSeen& box, std::ostream* out) {
          << (box.overDialog ? ", over a file dialog}" : "}");
 }
 
-// The text of a window, as UTF-8.
-inline std::string WindowTextOf(HWND window) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return win32::Narrow(text);
-}
-
 class ModalAnswerer {
   public:
-    explicit ModalAnswerer(DWORD uiThread) : uiThread_(uiThread) {}
     ~ModalAnswerer() { Finish(); }
 
     // Steps, in order.  A box is recorded in `seen` (if given) and OKed,
     // or left up and `instead` called.
     ModalAnswerer& Box(BoxSeen* seen = nullptr, std::function<void()> instead = nullptr) {
-        steps_.push_back({false, {}, seen, std::move(instead), nullptr});
+        steps_.push_back({false, {}, seen, std::move(instead)});
         return *this;
     }
-    // A file dialog: `name` typed into its name box and accepted; an empty
-    // name cancels.  `seen` (if given) gets the dialog's title and the name
-    // it proposed.
-    struct DialogSeen {
-        std::string title;
-        std::string proposed;
-    };
-    ModalAnswerer& Dialog(const std::filesystem::path& name, DialogSeen* seen = nullptr) {
-        steps_.push_back({true, name, nullptr, nullptr, seen});
+    // A file dialog, recorded in `seen` (if given): `name` typed into its
+    // name box and accepted; an empty name cancels.
+    ModalAnswerer& Dialog(const std::filesystem::path& name, BoxSeen* seen = nullptr) {
+        steps_.push_back({true, name, seen, nullptr});
         return *this;
     }
 
-    // Starts answering; returns at once.
+    // Starts answering the modals of the calling thread; returns at once.
     void Start() {
-        thread_ = std::thread([this] { Run(); });
+        thread_ = std::thread([this, ui = GetCurrentThreadId()] {
+            std::vector<HWND> answered;
+            while (!stop_) {
+                // A dialog under a box of its own is disabled until the box goes.
+                EnumThreadWindows(
+                    ui,
+                    [](HWND modal, LPARAM found) -> BOOL {
+                        wchar_t name[16] = {};
+                        GetClassNameW(modal, name, 16);
+                        if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(modal) &&
+                            IsWindowEnabled(modal)) {
+                            reinterpret_cast<std::vector<HWND>*>(found)->push_back(modal);
+                        }
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(&found_));
+                for (HWND modal : found_) {
+                    if (std::find(answered.begin(), answered.end(), modal) == answered.end()) {
+                        answered.push_back(modal);
+                        // A dialog that showed a box is answered again once it is over.
+                        std::erase(answered, Answer(modal));
+                    }
+                }
+                found_.clear();
+                std::erase_if(answered, [](HWND modal) { return !IsWindow(modal); });
+                Sleep(10);
+            }
+        });
     }
     // Stops; returns what went wrong (steps that never came, modals not
     // foreseen), "" when nothing did.
@@ -99,88 +117,49 @@ class ModalAnswerer {
     struct Step {
         bool isDialog;
         std::filesystem::path name;
-        BoxSeen* box;
+        BoxSeen* seen;
         std::function<void()> instead;
-        DialogSeen* dialog;
     };
 
-    void Run() {
-        while (!stop_) {
-            std::vector<HWND> modals;
-            EnumThreadWindows(uiThread_, &AddModal, reinterpret_cast<LPARAM>(&modals));
-            for (HWND modal : modals) {
-                if (std::find(answered_.begin(), answered_.end(), modal) == answered_.end()) {
-                    answered_.push_back(modal);
-                    Answer(modal);
-                }
-            }
-            std::erase_if(answered_, [](HWND modal) { return !IsWindow(modal); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
-    // A dialog under a box of its own is disabled until the box goes.
-    static BOOL CALLBACK AddModal(HWND window, LPARAM modals) {
-        wchar_t name[16] = {};
-        GetClassNameW(window, name, 16);
-        if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window) && IsWindowEnabled(window)) {
-            reinterpret_cast<std::vector<HWND>*>(modals)->push_back(window);
-        }
-        return TRUE;
-    }
-
-    // The icon a box shows, told by the system icon it carries.
-    static UINT BoxIcon(HWND box) {
-        const HWND control = GetDlgItem(box, BoxIconId);
-        if (!control || !IsWindowVisible(control)) {
-            return 0;
-        }
-        const auto shown = reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0));
-        return shown == LoadIconW(nullptr, IDI_WARNING) ? MB_ICONWARNING
-               : shown == LoadIconW(nullptr, IDI_ERROR) ? MB_ICONERROR
-               : shown                                  ? MB_ICONINFORMATION
-                                                        : 0;
-    }
-
-    void Answer(HWND modal) {
+    // Answers `modal`; returns the dialog that showed it, if it is a box.
+    HWND Answer(HWND modal) {
         const HWND nameBox = GetDlgItem(modal, NameBoxId);
-        const bool isDialog = nameBox != nullptr;
         const HWND owner = GetWindow(modal, GW_OWNER);
-        BoxSeen seen{WindowTextOf(GetDlgItem(modal, BoxTextId)), WindowTextOf(modal),
-                     BoxIcon(modal), GetDlgItem(owner, NameBoxId) != nullptr};
-        if (next_ >= steps_.size() || steps_[next_].isDialog != isDialog) {
-            problems_ += std::string("unexpected ") + (isDialog ? "file dialog \"" : "box \"") +
+        // The icon a box shows, told by the system icon it carries.
+        const HWND icon = GetDlgItem(modal, BoxIconId);
+        const auto shown = icon && IsWindowVisible(icon)
+                               ? reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0))
+                               : nullptr;
+        BoxSeen seen{WindowTextOf(nameBox ? nameBox : GetDlgItem(modal, BoxTextId)),
+                     WindowTextOf(modal),
+                     shown == LoadIconW(nullptr, IDI_WARNING) ? UINT(MB_ICONWARNING)
+                     : shown == LoadIconW(nullptr, IDI_ERROR) ? UINT(MB_ICONERROR)
+                                                              : 0,
+                     !nameBox && GetDlgItem(owner, NameBoxId) != nullptr};
+        if (next_ >= steps_.size() || steps_[next_].isDialog != (nameBox != nullptr)) {
+            problems_ += std::string("unexpected ") + (nameBox ? "file dialog \"" : "box \"") +
                          seen.title + "\": \"" + seen.text + "\"; ";
             PostMessageW(modal, WM_COMMAND, IDCANCEL, 0);
-            return;
+            return nullptr;
         }
         const Step& step = steps_[next_++];
-        if (!isDialog) {
-            // A dialog that showed this box is answered again once it is over.
-            std::erase(answered_, owner);
-            if (step.box) {
-                *step.box = seen;
-            }
-            if (step.instead) {
-                step.instead();
-            } else {
-                PostMessageW(modal, WM_COMMAND, IDOK, 0);
-            }
-            return;
+        if (step.seen) {
+            *step.seen = seen;
         }
-        if (step.dialog) {
-            *step.dialog = {seen.title, WindowTextOf(nameBox)};
+        if (step.instead) {
+            step.instead();
+            return owner;
         }
-        if (!step.name.empty()) {
+        if (nameBox && !step.name.empty()) {
             SendMessageW(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(step.name.c_str()));
         }
-        PostMessageW(modal, WM_COMMAND, step.name.empty() ? IDCANCEL : IDOK, 0);
+        PostMessageW(modal, WM_COMMAND, nameBox && step.name.empty() ? IDCANCEL : IDOK, 0);
+        return nameBox ? nullptr : owner;
     }
 
-    DWORD uiThread_;
     std::vector<Step> steps_;
     std::size_t next_ = 0;
-    std::vector<HWND> answered_;
+    std::vector<HWND> found_;
     std::string problems_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
