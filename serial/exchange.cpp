@@ -29,13 +29,6 @@ void Tell(const Hook& hook, Args... args) {
     }
 }
 
-// The hooks' "process events, then should we stop?" step.  True means the
-// exchange must return Cancelled without another port call.
-bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
-    Tell(hooks.processEvents);
-    return hooks.cancelled && hooks.cancelled();
-}
-
 // Pauses `ms`, or less if the cancel check says stop meanwhile (true).
 bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     for (std::uint32_t left = ms; left > 0;) {

@@ -78,10 +78,11 @@ Deadline WriteDeadline(int fd, std::uint32_t count) {
 
 // Waits until `fd` reports one of `events`, a hang-up or an error, or until
 // the deadline (none: wait for ever; a past deadline: just look).  Returns
-// the revents (0 on time-out), or nullopt with lastError set when poll fails.
-// EINTR goes round again against the same deadline, or with `endOnSignal`
-// ends the wait as a time-out would.
-std::optional<short> WaitFor(int fd, short events, Deadline deadline, bool endOnSignal = false) {
+// the revents when one of `events` came (also along with a hang-up), 0 on
+// time-out, or -1 with lastError set when poll fails or the line hung up or
+// is in error.  EINTR goes round again against the same deadline, or with
+// `endOnSignal` ends the wait as a time-out would.
+int WaitFor(int fd, short events, Deadline deadline, bool endOnSignal = false) {
     for (;;) {
         pollfd p{fd, events, 0};
         // ppoll takes nanoseconds, so the time-outs do not round up to the
@@ -96,29 +97,21 @@ std::optional<short> WaitFor(int fd, short events, Deadline deadline, bool endOn
             ts = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         }
         const int rc = ::ppoll(&p, 1, deadline ? &ts : nullptr, nullptr);
-        if (rc > 0) {
+        if (rc > 0 && (p.revents & events) != 0) {
             return p.revents;
+        }
+        if (rc > 0 || (rc < 0 && errno != EINTR)) {
+            // A hang-up or error without the events asked for, or poll failed.
+            Fail(rc < 0 ? errno : (p.revents & POLLNVAL) != 0 ? EBADF : EIO);
+            return -1;
         }
         if (rc == 0 && Clock::now() < *deadline) {
             continue;  // poll's own limit on a very long wait
-        }
-        if (rc < 0 && errno != EINTR) {
-            Fail(errno);
-            return std::nullopt;
         }
         if (rc == 0 || endOnSignal) {
             return 0;
         }
     }
-}
-
-// The error of a descriptor that polled as hung up or in error (false).
-bool Lost(short revents) {
-    return Fail((revents & POLLNVAL) != 0 ? EBADF : EIO);
-}
-
-bool Gone(short revents) {
-    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 }  // namespace
@@ -249,15 +242,9 @@ bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& writt
             continue;
         }
         // The output queue is full: wait for room, the deadline or a hang-up.
-        const auto revents = WaitFor(fd, POLLOUT, deadline);
-        if (!revents) {
-            return false;
-        }
-        if (*revents == 0) {
-            return true;  // timed out: a short write is no error
-        }
-        if ((*revents & POLLOUT) == 0) {
-            return Lost(*revents);
+        const int revents = WaitFor(fd, POLLOUT, deadline);
+        if (revents <= 0) {
+            return revents == 0;  // timed out: a short write is no error
         }
     }
 }
@@ -307,17 +294,14 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
         lastLook = deadline && Clock::now() >= *deadline;
         // A signal (Ctrl-C) ends the wait as its time-out would: the caller
         // asks whether to stop as soon as the read returns.
-        const auto revents = WaitFor(fd, POLLIN, lastLook ? Clock::now() : deadline, true);
-        if (!revents) {
-            return false;
-        }
         // Read first even when POLLHUP came with POLLIN: queued bytes were
         // received before the line went.
-        if (*revents != 0 && (*revents & POLLIN) == 0) {
-            return Lost(*revents);
+        const int revents = WaitFor(fd, POLLIN, lastLook ? Clock::now() : deadline, true);
+        if (revents < 0) {
+            return false;
         }
-        lastLook = lastLook || *revents == 0;
-        signalled = *revents != 0;
+        lastLook = lastLook || revents == 0;
+        signalled = revents != 0;
     }
     return true;
 }
@@ -336,9 +320,8 @@ bool DrainOutput(Handle h) {
         if (deadline && Clock::now() >= *deadline) {
             return Fail(ETIMEDOUT);
         }
-        const auto revents = WaitFor(fd, 0, Clock::now() + std::chrono::milliseconds(1));
-        if (!revents || Gone(*revents)) {
-            return revents && Lost(*revents);
+        if (WaitFor(fd, 0, Clock::now() + std::chrono::milliseconds(1)) < 0) {
+            return false;
         }
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
             return Fail(errno);
@@ -361,9 +344,8 @@ bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue)
     // termios reports line errors in the data (PARMRK), which a raw channel
     // switches off, so there are no error bits to hand back.
     const int fd = Fd(h);
-    const auto revents = WaitFor(fd, POLLIN, Clock::now());
-    if (!revents || Gone(*revents)) {
-        return revents && Lost(*revents);
+    if (WaitFor(fd, 0, Clock::now()) < 0) {
+        return false;
     }
     int queued = 0;
     if (::ioctl(fd, FIONREAD, &queued) != 0) {
