@@ -152,7 +152,7 @@ TEST_F(Link, OtherSettingsAreRefusedAtTheirStep) {
         {115200, 0, 0, {100, 0, 2000, port::MaxDword, 1000}, 4},
     };
     for (const auto& c : cases) {
-        const port::Timeouts& t = c.timeouts;
+        const port::Timeouts& t = c.timeouts;  // the port stays held, as it was
         EXPECT_EQ(OpenComPort(path, c.baud, static_cast<std::uint8_t>(c.parity),
                               static_cast<std::uint8_t>(c.stopBits), t.ReadIntervalTimeout,
                               t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
