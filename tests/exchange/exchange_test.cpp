@@ -130,6 +130,9 @@ TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
         // one waits for its first byte with the answer time-out.  A longer
         // stall ends the read; the device resumes later, into the next one.
         {"stall:4000:600", ExchangeStatus::Done, 8192, none, 0.55, false},
+        // After an odd count it falls inside a read: one shorter than the
+        // interval time-out does not end that read.
+        {"stall:4001:40", ExchangeStatus::Done, 8192, none, 0.035, false},
         {"stall:4000:2500", ExchangeStatus::Incomplete, 4000, none, 2.0, true},
         {"burst:62:16", ExchangeStatus::Done, 8192, none, 0, true},
     };
