@@ -21,13 +21,12 @@ using Clock = std::chrono::steady_clock;
 // cancel acts at once even during a long Delay.
 constexpr std::uint32_t PauseSliceMs = 50;
 
-// The hooks' "process events, then should we stop?" step.  True means the
-// exchange must return Cancelled without another port call.
-bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
-    if (hooks.processEvents) {
-        hooks.processEvents();
+// Calls a hook the caller may have left empty.
+template <typename Hook, typename... Args>
+void Tell(const Hook& hook, Args... args) {
+    if (hook) {
+        hook(args...);
     }
-    return hooks.cancelled && hooks.cancelled();
 }
 
 // Pauses `ms`, or less if the cancel check says stop meanwhile (true).
@@ -43,54 +42,34 @@ bool PauseOrCancel(std::uint32_t ms, const ExchangeHooks& hooks) {
     return false;
 }
 
-void Trace(const ExchangeHooks& hooks, PortCall call, std::uint32_t amount) {
-    if (hooks.portCall) {
-        hooks.portCall(call, amount);
-    }
-}
-
-// Waits until everything written has left the port, as the trace shows.
-bool Drained(const ExchangeHooks& hooks, std::uint32_t& error) {
-    Trace(hooks, PortCall::DrainOutput, 0);
-    return DrainOutput(&error) != 0;
-}
-
 // Sends one byte as its own write and says whether it went out.  A failed
 // write gives its error; a write that timed out with nothing sent gives 0.
 bool SendByte(const ExchangeHooks& hooks, char byte, std::uint32_t& error) {
     std::uint32_t written = 0;
-    error = 0;
-    Trace(hooks, PortCall::Write, 1);
-    if (SendString(std::string_view(&byte, 1), &written, &error) == 0) {
-        return false;
+    Tell(hooks.portCall, PortCall::Write, 1u);
+    return SendString(std::string_view(&byte, 1), &written, &error) != 0 && written == 1;
+}
+
+// Sends the request byte; from there on a stop leaves the device mid-way.
+bool SendRequest(const ExchangeHooks& hooks, std::uint8_t request, bool& sent,
+                 std::uint32_t& error) {
+    sent = SendByte(hooks, static_cast<char>(request), error);
+    if (sent) {
+        Tell(hooks.requestSent);
     }
-    return written == 1;
+    return sent;
 }
 
 // Reads and discards what the device sent meanwhile.  The count fails when
 // the device is gone, so this is also the check that the line is still
 // there; other read trouble leaves nothing worth keeping anyway.
 bool Drain(std::uint32_t& error) {
-    const std::int16_t waiting = InQueueCount(&error);
-    if (error != 0) {
-        return false;
+    if (InQueueCount(&error) > 0) {
+        std::uint32_t readError = 0;
+        ReadBytes(InQueueCount(), &readError);
+        error = port::IsDeviceLostError(readError) ? readError : 0;
     }
-    if (waiting <= 0) {
-        return true;
-    }
-    std::uint32_t readError = 0;
-    ReadBytes(InQueueCount(), &readError);
-    if (readError != 0 && port::IsDeviceLostError(readError)) {
-        error = readError;
-        return false;
-    }
-    return true;
-}
-
-// The status of a write exchange that a failed or empty write stopped.
-ExchangeStatus WriteFailureStatus(std::uint32_t error) {
-    return error != 0 && port::IsDeviceLostError(error) ? ExchangeStatus::DeviceLost
-                                                        : ExchangeStatus::WriteFailed;
+    return error == 0;
 }
 
 }  // namespace
@@ -105,41 +84,36 @@ std::int32_t OpenExchangePort(const PortSetting& port, std::uint32_t answerTimeo
 
 ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
     ReadOutcome outcome;
-    outcome.status = ExchangeStatus::Incomplete;
-
-    // Whatever the device still sends from an earlier exchange must be over
-    // before it is asked, or the end of that answer would become the start
-    // of this one.
     std::uint32_t error = 0;
     const auto failed = [&](std::uint32_t readError) {
         outcome.error = readError;
-        if (readError != 0 && hooks.readFailed) {
-            hooks.readFailed(readError);
+        if (readError != 0) {
+            Tell(hooks.readFailed, readError);
         }
         return outcome;
     };
-    // True to go on; else the outcome says how the read ended.
-    const auto quietThen = [&](bool stopAtHex) {
-        const auto stopped = AwaitQuietLine(hooks, stopAtHex, error);
+    // Waits for a quiet line (see AwaitQuietLine); true to go on, else the
+    // outcome says how the read ended.
+    const auto quietThen = [&](bool stopAtHex, std::uint32_t pauseMs = QuietLineMs,
+                               std::size_t owed = 0) {
+        const auto stopped = AwaitQuietLine(hooks, stopAtHex, error, pauseMs, owed);
         if (stopped == ExchangeStatus::DeviceLost) {
             failed(error);
-        } else if (stopped) {
+        } else if (stopped && (!owed || stopped == ExchangeStatus::Cancelled)) {
             outcome.status = *stopped;
         }
         return !stopped;
     };
+    // Whatever the device still sends from an earlier exchange must be over
+    // before it is asked, or the end of that answer would become the start
+    // of this one.
     if (!quietThen(false)) {
         return outcome;
     }
-
-    if (!SendByte(hooks, static_cast<char>(ReadRequest), error)) {
+    if (!SendRequest(hooks, ReadRequest, outcome.requestSent, error)) {
         // The device was never asked, so no answer can come: waiting for one
         // would only hold the caller for the answer time-out.
         return failed(error);
-    }
-    outcome.requestSent = true;
-    if (hooks.requestSent) {
-        hooks.requestSent();
     }
 
     outcome.response.reserve(ResponseLength);
@@ -156,21 +130,12 @@ ReadOutcome ReadKeyBuffer(const ExchangeHooks& hooks) {
             // An answer that stopped half-way may still resume: let it end
             // here, not in the next read.
             if (!outcome.response.empty()) {
-                const auto rest = AwaitQuietLine(hooks, false, error, ResumeWaitMs,
-                                                 ResponseLength - outcome.response.size());
-                if (rest == ExchangeStatus::DeviceLost) {
-                    return failed(error);
-                }
-                if (rest == ExchangeStatus::Cancelled) {
-                    outcome.status = *rest;
-                }
+                quietThen(false, ResumeWaitMs, ResponseLength - outcome.response.size());
             }
             return outcome;
         }
         outcome.response += got;
-        if (hooks.afterRead) {
-            hooks.afterRead(k);
-        }
+        Tell(hooks.afterRead, k);
         if (ProcessEventsAndCheckCancel(hooks)) {
             outcome.status = ExchangeStatus::Cancelled;
             return outcome;
@@ -210,29 +175,28 @@ ExchangeStatus LetAnswerEnd(const ExchangeHooks& hooks, const ReadOutcome& cut) 
 WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint32_t delayMs,
                             const ExchangeHooks& hooks) {
     WriteOutcome outcome;
-    if (keyBuffer.size() != static_cast<std::size_t>(KeyBufferSize)) {
-        // A partial or oversized buffer would leave the device with a mix of
-        // old and new keys; nothing is sent.
-        outcome.status = ExchangeStatus::WriteFailed;
-        return outcome;
-    }
-    // Taken once: the block starts and the block lengths must agree, or
-    // blocks would overlap or leave gaps.
-    const int step = std::clamp(blockSize, 1, 32767);
-
-    PrecisePauses precise;
-    std::uint32_t delay = delayMs;
     std::uint32_t error = 0;
-    const auto stop = [&](int position) {
-        outcome.status = WriteFailureStatus(error);
-        outcome.position = position;
-        outcome.error = error;
-        return outcome;
-    };
     const auto status = [&](ExchangeStatus s) {
         outcome.status = s;
         return outcome;
     };
+    // A failed or empty write, drain or line check.
+    const auto stop = [&](int position) {
+        outcome.position = position;
+        outcome.error = error;
+        return status(error != 0 && port::IsDeviceLostError(error) ? ExchangeStatus::DeviceLost
+                                                                   : ExchangeStatus::WriteFailed);
+    };
+    if (keyBuffer.size() != static_cast<std::size_t>(KeyBufferSize)) {
+        // A partial or oversized buffer would leave the device with a mix of
+        // old and new keys; nothing is sent.
+        return status(ExchangeStatus::WriteFailed);
+    }
+    // Taken once: the block starts and the block lengths must agree, or
+    // blocks would overlap or leave gaps.
+    const int step = std::clamp(blockSize, 1, 32767);
+    PrecisePauses precise;
+    std::uint32_t delay = delayMs;
 
     // A device still answering an earlier request would take 0x06 only once
     // it is done, and whatever it sent meanwhile would fill its input for
@@ -247,7 +211,8 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
     Clock::time_point quietSince;
     bool cancelled = false;
     const auto pause = [&] {
-        if (!Drained(hooks, error)) {
+        Tell(hooks.portCall, PortCall::DrainOutput, 0u);
+        if (DrainOutput(&error) == 0) {
             return false;
         }
         quietSince = Clock::now();
@@ -256,17 +221,13 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
                 delay = *asked;
             }
         }
-        Trace(hooks, PortCall::Pause, delay);
+        Tell(hooks.portCall, PortCall::Pause, delay);
         cancelled = PauseOrCancel(delay, hooks);
         return true;
     };
 
-    if (!SendByte(hooks, static_cast<char>(WriteRequest), error)) {
+    if (!SendRequest(hooks, WriteRequest, outcome.requestSent, error)) {
         return stop(0);
-    }
-    outcome.requestSent = true;
-    if (hooks.requestSent) {
-        hooks.requestSent();
     }
     if (!pause()) {
         return stop(0);
@@ -295,9 +256,7 @@ WriteOutcome WriteKeyBuffer(std::string_view keyBuffer, int blockSize, std::uint
             ++outcome.bytesSent;
         }
         ++outcome.blocks;
-        if (hooks.afterBlock) {
-            hooks.afterBlock(p);
-        }
+        Tell(hooks.afterBlock, p);
         if (!pause()) {
             return stop(0);
         }
@@ -324,10 +283,7 @@ std::optional<std::string> CompareKeyBuffers(const PortSetting& port, const std:
     std::size_t first = 0;
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] != actual[i]) {
-            if (differing == 0) {
-                first = i;
-            }
-            ++differing;
+            first = differing++ == 0 ? i : first;
         }
     }
     if (differing == 0) {

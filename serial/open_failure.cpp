@@ -11,19 +11,14 @@ namespace vantri {
 
 OpenFailure DescribeOpenFailure(const PortSetting& port, std::int32_t result, std::uint32_t error) {
     const std::string because = error != 0 ? " (" + port::ErrorText(error) + ")" : "";
-    switch (result) {
-        case 2:
-            return {"its line settings cannot be read" + because, "is it a serial port?", true};
-        case 3:
-            return {"it refused 115200 baud, 8 data bits, no parity, 1 stop bit" + because,
-                    "is it a serial port?", true};
-        case 4:
-            return {"it refused the read and write time-outs" + because, "is it a serial port?",
-                    true};
-        case 5:
-            return {"it refused the queue sizes" + because, "is it a serial port?", true};
-        default:
-            break;
+    // OpenComPort's steps 2 to 5: the device opened, but is no serial port
+    // as the link needs one.
+    static const char* const refused[] = {
+        "its line settings cannot be read",
+        "it refused 115200 baud, 8 data bits, no parity, 1 stop bit",
+        "it refused the read and write time-outs", "it refused the queue sizes"};
+    if (result >= 2 && result <= 5) {
+        return {refused[result - 2] + because, "is it a serial port?", true};
     }
     // A folder refuses to open as a port for reasons (access denied on
     // Windows) that would otherwise read as a busy or forbidden port.

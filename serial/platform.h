@@ -92,7 +92,7 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got);
 // it returns at once.
 bool DrainOutput(Handle h);
 // Clears line errors (their bits go to `errors`) and reports the bytes waiting
-// in the input queue.  Fails when the device is gone (on POSIX: the line hung
+// in the input queue (0 on failure).  Fails when the device is gone (on POSIX: the line hung
 // up or is in error), so it doubles as the check that the line is still there.
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue);
 // Asks the device for its modem lines.  A USB adapter answers from the chip

@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "serial/platform.h"
 
@@ -27,6 +28,7 @@ namespace vantri::port {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;
 
 thread_local std::uint32_t lastError = 0;
 
@@ -35,12 +37,18 @@ bool Fail(int error) {
     return false;
 }
 
-// A handle is a file descriptor; anything outside int range is no handle.
-std::optional<int> ToFd(Handle h) {
-    if (h < 0 || h > INT_MAX) {
-        return std::nullopt;
+Handle Refuse(int error, int fd = -1) {
+    if (fd >= 0) {
+        ::close(fd);
     }
-    return static_cast<int>(h);
+    Fail(error);
+    return InvalidHandle;
+}
+
+// A handle is a file descriptor; anything outside int range is none (-1),
+// which every system call below refuses with EBADF.
+int Fd(Handle h) {
+    return h < 0 || h > INT_MAX ? -1 : static_cast<int>(h);
 }
 
 // COMMTIMEOUTS live with the handle on Windows; here a small table keyed by
@@ -58,7 +66,7 @@ Timeouts TimeoutsOf(int fd) {
 // The write time-out of `count` bytes from now; none when both parts are 0.
 // A 32-bit multiplier times a 32-bit count overflows what a steady_clock
 // time point holds, and nobody waits 30 years for a serial byte: no deadline.
-std::optional<Clock::time_point> WriteDeadline(int fd, std::uint32_t count) {
+Deadline WriteDeadline(int fd, std::uint32_t count) {
     const Timeouts t = TimeoutsOf(fd);
     const std::uint64_t ms =
         std::uint64_t{t.WriteTotalTimeoutMultiplier} * count + t.WriteTotalTimeoutConstant;
@@ -68,130 +76,105 @@ std::optional<Clock::time_point> WriteDeadline(int fd, std::uint32_t count) {
     return Clock::now() + std::chrono::milliseconds(ms);
 }
 
-// How long to ask poll to wait towards `deadline`.  The kernel lets a poll
-// time-out run late by 0.1 % of its length (2 ms on 2 s), so a long wait
-// stops a little short and the rest is waited for with a short one.
-Clock::duration WaitSpan(Clock::time_point deadline) {
-    auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
-    if (left > std::chrono::milliseconds(50)) {
-        left -= left / 128;
-    }
-    return left;
-}
-
 // Waits until `fd` reports one of `events`, a hang-up or an error, or until
 // the deadline (none: wait for ever; a past deadline: just look).  Returns
-// the revents (0 on time-out), or nullopt with lastError set when poll fails.
-// EINTR goes round again against the same deadline, or with `endOnSignal`
-// ends the wait as a time-out would.
-std::optional<short> WaitFor(int fd, short events, std::optional<Clock::time_point> deadline,
-                             bool endOnSignal = false) {
+// the revents when one of `events` came (also along with a hang-up), 0 on
+// time-out, or -1 with lastError set when poll fails or the line hung up or
+// is in error.  EINTR goes round again against the same deadline, or with
+// `endOnSignal` ends the wait as a time-out would.
+int WaitFor(int fd, short events, Deadline deadline, bool endOnSignal = false) {
     for (;;) {
         pollfd p{fd, events, 0};
         // ppoll takes nanoseconds, so the time-outs do not round up to the
-        // next millisecond.
+        // next millisecond.  The kernel lets a poll run late by 0.1 % of its
+        // length (2 ms on 2 s), so a long wait stops a little short and the
+        // rest is waited for with a short one.
         timespec ts{};
         if (deadline) {
-            const auto ns =
-                std::chrono::duration_cast<std::chrono::nanoseconds>(WaitSpan(*deadline)).count();
-            ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-            ts.tv_nsec = static_cast<long>(ns % 1000000000);
+            auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
+            left -= left > std::chrono::milliseconds(50) ? left / 128 : Clock::duration::zero();
+            const auto ns = std::chrono::nanoseconds(left).count();
+            ts = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         }
         const int rc = ::ppoll(&p, 1, deadline ? &ts : nullptr, nullptr);
-        if (rc > 0) {
+        if (rc > 0 && (p.revents & events) != 0) {
             return p.revents;
         }
-        if (rc == 0) {
-            if (deadline && Clock::now() < *deadline) {
-                continue;  // poll's own limit on a very long wait
-            }
-            return 0;
+        if (rc > 0 || (rc < 0 && errno != EINTR)) {
+            // A hang-up or error without the events asked for, or poll failed.
+            Fail(rc < 0 ? errno : (p.revents & POLLNVAL) != 0 ? EBADF : EIO);
+            return -1;
         }
-        if (errno != EINTR) {
-            Fail(errno);
-            return std::nullopt;
+        if (rc == 0 && Clock::now() < *deadline) {
+            continue;  // poll's own limit on a very long wait
         }
-        if (endOnSignal) {
+        if (rc == 0 || endOnSignal) {
             return 0;
         }
     }
-}
-
-// The errno of a descriptor that polled as hung up or in error.
-int LostError(short revents) {
-    return (revents & POLLNVAL) != 0 ? EBADF : EIO;
 }
 
 }  // namespace
 
 Handle OpenDevice(const std::string& name) {
-    const auto refuse = [](int error, int fd = -1) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        Fail(error);
-        return InvalidHandle;
-    };
     // Look before opening: opening some character devices has side effects
     // (a watchdog starts ticking), so only terminals are opened at all.
     struct stat st {};
     if (name.empty() || ::stat(name.c_str(), &st) != 0) {
-        return refuse(name.empty() ? ENOENT : errno);
+        return Refuse(name.empty() ? ENOENT : errno);
     }
     if (!S_ISCHR(st.st_mode)) {
-        return refuse(ENOTTY);
+        return Refuse(ENOTTY);
     }
     // Non-blocking, so an open without carrier does not hang and the fd
     // never blocks later: every wait is a poll with a deadline.
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return refuse(errno);
+        return Refuse(errno);
     }
-    const auto reject = [&](int error) { return refuse(error, fd); };
     if (!::isatty(fd)) {
-        return reject(ENOTTY);
+        return Refuse(ENOTTY, fd);
     }
     // flock keeps out every other opener that asks, root included and our
     // own other handles; TIOCEXCL also keeps out programs that never ask,
     // except root, which it does not stop.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return reject(errno);
+        return Refuse(errno, fd);
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
-        return reject(errno);
+        return Refuse(errno, fd);
     }
     // Whatever waits in the input queue belongs to an earlier user; a Windows
     // port starts empty too.  The output side is left alone: on a pty it
     // still holds the tail of the previous handle's last writes, which the
     // device has yet to take.
     if (::tcflush(fd, TCIFLUSH) != 0) {
-        int error = errno;
+        const int error = errno;
         ::ioctl(fd, TIOCNXCL);
-        return reject(error);
+        return Refuse(error, fd);
     }
     return fd;
 }
 
 bool GetLineSettings(Handle h, LineSettings& settings) {
-    auto fd = ToFd(h);
     termios t{};
-    if (!fd || ::tcgetattr(*fd, &t) != 0) {
-        return Fail(fd ? errno : EBADF);
+    if (::tcgetattr(Fd(h), &t) != 0) {
+        return Fail(errno);
     }
     settings.BaudRate = ::cfgetospeed(&t) == B115200 ? SupportedBaudRate : 0;
     return true;
 }
 
 bool SetLineSettings(Handle h, const LineSettings& settings) {
-    auto fd = ToFd(h);
-    if (!fd || !IsSupported(settings)) {
-        return Fail(fd ? EINVAL : EBADF);
-    }
     // Start from the port's own record, so its flow control and modem lines
     // are kept.
+    const int fd = Fd(h);
     termios t{};
-    if (::tcgetattr(*fd, &t) != 0) {
+    if (::tcgetattr(fd, &t) != 0) {
         return Fail(errno);
+    }
+    if (!IsSupported(settings)) {
+        return Fail(EINVAL);
     }
     // A raw 8-bit channel, as a Windows port is: every byte arrives as sent,
     // nothing is echoed, translated, buffered into lines, taken for flow
@@ -207,15 +190,12 @@ bool SetLineSettings(Handle h, const LineSettings& settings) {
     t.c_cflag = (t.c_cflag & ~line) | CS8 | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&t, B115200) != 0 || ::cfsetospeed(&t, B115200) != 0 ||
-        ::tcsetattr(*fd, TCSANOW, &t) != 0) {
-        return Fail(errno);
-    }
     // tcsetattr succeeds when any part was applied; a driver may quietly
     // drop what it cannot do.  Refuse that, as SetCommState refuses settings
     // the port cannot take.
     termios now{};
-    if (::tcgetattr(*fd, &now) != 0) {
+    if (::cfsetspeed(&t, B115200) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0 ||
+        ::tcgetattr(fd, &now) != 0) {
         return Fail(errno);
     }
     if ((now.c_cflag & line) != (t.c_cflag & line) || ::cfgetospeed(&now) != B115200 ||
@@ -226,85 +206,68 @@ bool SetLineSettings(Handle h, const LineSettings& settings) {
 }
 
 bool SetTimeouts(Handle h, const Timeouts& timeouts) {
-    auto fd = ToFd(h);
-    if (!fd || ::fcntl(*fd, F_GETFD) < 0) {
-        return Fail(EBADF);
+    if (!SetQueueSizes(h, 0, 0)) {
+        return false;
     }
     if (!IsSupported(timeouts)) {
         return Fail(EINVAL);
     }
     std::lock_guard lock(timeoutsMutex);
-    timeoutsTable[*fd] = timeouts;
+    timeoutsTable[Fd(h)] = timeouts;
     return true;
 }
 
 bool SetQueueSizes(Handle h, std::uint32_t, std::uint32_t) {
     // The tty driver's buffers have fixed sizes; there is nothing to set.
-    auto fd = ToFd(h);
-    if (!fd || ::fcntl(*fd, F_GETFD) < 0) {
-        return Fail(EBADF);
-    }
-    return true;
+    return ::fcntl(Fd(h), F_GETFD) >= 0 || Fail(EBADF);
 }
 
 bool Write(Handle h, const void* data, std::uint32_t count, std::uint32_t& written) {
     written = 0;
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
-    const auto deadline = WriteDeadline(*fd, count);
+    const int fd = Fd(h);
+    const auto deadline = WriteDeadline(fd, count);
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (;;) {
         // Even a write of nothing goes to the device, so a dead port fails.
-        ssize_t n = ::write(*fd, bytes + written, count - written);
-        if (n > 0) {
-            written += static_cast<std::uint32_t>(n);
-            if (written == count) {
-                return true;
-            }
-            continue;
+        const ssize_t n = ::write(fd, bytes + written, count - written);
+        const int error = n < 0 ? errno : 0;
+        if (error != 0 && error != EINTR && error != EAGAIN) {
+            return Fail(error);  // EIO and the like: the device is gone
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return Fail(errno);  // EIO and the like: the device is gone
-        }
+        written += n > 0 ? static_cast<std::uint32_t>(n) : 0;
         if (written == count) {
             return true;
         }
+        if (n > 0 || error == EINTR) {
+            continue;
+        }
         // The output queue is full: wait for room, the deadline or a hang-up.
-        auto revents = WaitFor(*fd, POLLOUT, deadline);
-        if (!revents) {
-            return false;
-        }
-        if (*revents == 0) {
-            return true;  // timed out: a short write is no error
-        }
-        if ((*revents & POLLOUT) == 0) {
-            return Fail(LostError(*revents));
+        const int revents = WaitFor(fd, POLLOUT, deadline);
+        if (revents <= 0) {
+            return revents == 0;  // timed out: a short write is no error
         }
     }
 }
 
 bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
     got = 0;
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
-    const Timeouts t = TimeoutsOf(*fd);
-    std::optional<Clock::time_point> total;
+    const int fd = Fd(h);
+    const Timeouts t = TimeoutsOf(fd);
+    Deadline total, intervalEnd;
     if (t.ReadTotalTimeoutConstant != 0) {
         total = Clock::now() + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
-    std::optional<Clock::time_point> intervalEnd;
     bool signalled = false;  // poll said readable since the last read
     bool lastLook = false;   // the deadline passed; one more look, then return
     while (got < count) {
-        ssize_t n = ::read(*fd, bytes + got, count - got);
+        const ssize_t n = ::read(fd, bytes + got, count - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN) {
+            return Fail(errno);  // EIO and the like: the device is gone
+        }
         if (n > 0) {
             got += static_cast<std::uint32_t>(n);
             signalled = false;
@@ -313,83 +276,60 @@ bool Read(Handle h, void* buffer, std::uint32_t count, std::uint32_t& got) {
             }
             continue;  // take all that is queued before waiting again
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return Fail(errno);  // EIO and the like: the device is gone
-        }
         // Nothing queued.  With VMIN = VTIME = 0 a raw tty reads 0 here (some
         // systems say EAGAIN); right after poll said readable, 0 is end of
         // file: a hung-up line.
-        if (signalled && n == 0) {
+        if (std::exchange(signalled, false) && n == 0) {
             return Fail(EIO);
         }
-        signalled = false;
         if (lastLook) {
             break;
         }
-        auto deadline = total;
+        Deadline deadline = total;
         if (intervalEnd && (!deadline || *intervalEnd < *deadline)) {
             deadline = intervalEnd;
         }
-        if (deadline && Clock::now() >= *deadline) {
-            // Time is up; bytes that came in meanwhile, or a hang-up, still
-            // count, so look once more without waiting.
-            lastLook = true;
-        }
+        // Time is up: bytes that came in meanwhile, or a hang-up, still
+        // count, so look once more without waiting.
+        lastLook = deadline && Clock::now() >= *deadline;
         // A signal (Ctrl-C) ends the wait as its time-out would: the caller
         // asks whether to stop as soon as the read returns.
-        auto revents = WaitFor(*fd, POLLIN, lastLook ? Clock::now() : deadline, true);
-        if (!revents) {
+        // Read first even when POLLHUP came with POLLIN: queued bytes were
+        // received before the line went.
+        const int revents = WaitFor(fd, POLLIN, lastLook ? Clock::now() : deadline, true);
+        if (revents < 0) {
             return false;
         }
-        if (*revents == 0) {
-            lastLook = true;
-            continue;
-        }
-        if ((*revents & POLLIN) != 0) {
-            // Read first even when POLLHUP came with it: queued bytes were
-            // received before the line went.
-            signalled = true;
-            continue;
-        }
-        return Fail(LostError(*revents));
+        lastLook = lastLook || revents == 0;
+        signalled = revents != 0;
     }
     return true;
 }
 
 bool DrainOutput(Handle h) {
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
     // Bounded like a write of what is still queued, so a line that flow
     // control holds cannot hold the caller for ever; a hang-up ends the wait
     // at once.  A pty has no output queue of its own.
+    const int fd = Fd(h);
     int queued = 0;
-    if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
         return Fail(errno);
     }
-    const auto deadline = WriteDeadline(*fd, static_cast<std::uint32_t>(std::max(queued, 0)));
+    const auto deadline = WriteDeadline(fd, static_cast<std::uint32_t>(std::max(queued, 0)));
     while (queued > 0) {
         if (deadline && Clock::now() >= *deadline) {
             return Fail(ETIMEDOUT);
         }
-        auto revents = WaitFor(*fd, 0, Clock::now() + std::chrono::milliseconds(1));
-        if (!revents) {
+        if (WaitFor(fd, 0, Clock::now() + std::chrono::milliseconds(1)) < 0) {
             return false;
         }
-        if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            return Fail(LostError(*revents));
-        }
-        if (::ioctl(*fd, TIOCOUTQ, &queued) != 0) {
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
             return Fail(errno);
         }
     }
     // The last bytes still in the UART: tcdrain blocks even on a
     // non-blocking descriptor, and fails with EIO once the line hung up.
-    while (::tcdrain(*fd) != 0) {
+    while (::tcdrain(fd) != 0) {
         if (errno != EINTR) {
             return Fail(errno);
         }
@@ -400,22 +340,15 @@ bool DrainOutput(Handle h) {
 bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue) {
     errors = 0;
     inQueue = 0;
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
     // A hung-up line still answers FIONREAD; only poll tells it is gone.
-    auto revents = WaitFor(*fd, POLLIN, Clock::now());
-    if (!revents) {
-        return false;
-    }
-    if ((*revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        return Fail(LostError(*revents));
-    }
     // termios reports line errors in the data (PARMRK), which a raw channel
     // switches off, so there are no error bits to hand back.
+    const int fd = Fd(h);
+    if (WaitFor(fd, 0, Clock::now()) < 0) {
+        return false;
+    }
     int queued = 0;
-    if (::ioctl(*fd, FIONREAD, &queued) != 0) {
+    if (::ioctl(fd, FIONREAD, &queued) != 0) {
         return Fail(errno);
     }
     inQueue = static_cast<std::uint32_t>(std::max(queued, 0));
@@ -423,46 +356,37 @@ bool ClearErrorAndCount(Handle h, std::uint32_t& errors, std::uint32_t& inQueue)
 }
 
 bool QueryLine(Handle h) {
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
+    const int fd = Fd(h);
     int lines = 0;
-    if (::ioctl(*fd, TIOCMGET, &lines) != 0 &&
-        IsDeviceLostError(static_cast<std::uint32_t>(errno))) {
-        return Fail(errno);
+    if (fd < 0 || (::ioctl(fd, TIOCMGET, &lines) != 0 &&
+                   IsDeviceLostError(static_cast<std::uint32_t>(errno)))) {
+        return Fail(fd < 0 ? EBADF : errno);
     }
     return true;
 }
 
 bool Close(Handle h) {
-    auto fd = ToFd(h);
-    if (!fd) {
-        return Fail(EBADF);
-    }
+    const int fd = Fd(h);
     {
         // Dropped before the close, so a descriptor number reused by the
         // next open cannot inherit these time-outs.
         std::lock_guard lock(timeoutsMutex);
-        timeoutsTable.erase(*fd);
+        timeoutsTable.erase(fd);
     }
     // The exclusive flag belongs to the tty, not to this descriptor; on a
     // pty it would outlive the close and keep later users out.
-    ::ioctl(*fd, TIOCNXCL);
+    ::ioctl(fd, TIOCNXCL);
     // Output still queued in the driver here is stuck (every exchange drains
     // its own), for instance behind hardware flow control the port was left
     // with: the driver would hold the close for its closing wait, 30 s on a
     // UART.  Only then is it dropped: on a pty the "queue" is what the other
     // end has not read yet, and those bytes are on their way, not stuck.
     int queued = 0;
-    if (::ioctl(*fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        ::tcflush(*fd, TCOFLUSH);
+    if (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        ::tcflush(fd, TCOFLUSH);
     }
     // Linux frees the descriptor even when close reports EINTR.
-    if (::close(*fd) != 0 && errno != EINTR) {
-        return Fail(errno);
-    }
-    return true;
+    return ::close(fd) == 0 || errno == EINTR || Fail(errno);
 }
 
 std::uint32_t LastError() {
@@ -470,10 +394,7 @@ std::uint32_t LastError() {
 }
 
 std::string ComPortDevice(std::int16_t number) {
-    if (number < 1) {
-        return {};
-    }
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return number < 1 ? "" : "/dev/ttyS" + std::to_string(number - 1);
 }
 
 }  // namespace vantri::port

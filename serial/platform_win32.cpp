@@ -3,8 +3,7 @@
 // so every call blocks until the driver is done or a time-out ends it.
 #include "serial/platform.h"
 
-#include <algorithm>
-#include <cctype>
+#include <cstring>
 #include <string>
 
 #include <windows.h>
@@ -17,19 +16,18 @@ HANDLE Native(Handle h) {
     return reinterpret_cast<HANDLE>(h);
 }
 
+// The port's own record, so that whatever is not set keeps its value.
+bool PortState(Handle h, DCB& dcb) {
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
+    return GetCommState(Native(h), &dcb) != 0;
+}
+
 }  // namespace
 
 bool IsBareComName(const std::string& name) {
-    if (name.size() < 4) {
-        return false;
-    }
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) {
-            return false;
-        }
-    }
-    return std::all_of(name.begin() + 3, name.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+    return name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0 &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
 }
 
 Handle OpenDevice(const std::string& name) {
@@ -54,9 +52,8 @@ Handle OpenDevice(const std::string& name) {
 }
 
 bool GetLineSettings(Handle h, LineSettings& settings) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(Native(h), &dcb)) {
+    DCB dcb;
+    if (!PortState(h, dcb)) {
         return false;
     }
     settings.BaudRate = dcb.BaudRate;
@@ -64,14 +61,13 @@ bool GetLineSettings(Handle h, LineSettings& settings) {
 }
 
 bool SetLineSettings(Handle h, const LineSettings& settings) {
-    // The port's own record, so that its flow control is kept.
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
+    // Flow control keeps the port's own value.
+    DCB dcb;
     if (!IsSupported(settings)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (!GetCommState(Native(h), &dcb)) {
+    if (!PortState(h, dcb)) {
         return false;
     }
     dcb.BaudRate = settings.BaudRate;
@@ -86,12 +82,9 @@ bool SetTimeouts(Handle h, const Timeouts& timeouts) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
-    t.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
-    t.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
-    t.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
-    t.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
+    COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
+                   timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
+                   timeouts.WriteTotalTimeoutConstant};
     return SetCommTimeouts(Native(h), &t) != 0;
 }
 
@@ -150,10 +143,7 @@ std::uint32_t LastError() {
 }
 
 std::string ComPortDevice(std::int16_t number) {
-    if (number < 1) {
-        return "";
-    }
-    return "\\\\.\\COM" + std::to_string(number);
+    return number < 1 ? "" : "\\\\.\\COM" + std::to_string(number);
 }
 
 }  // namespace vantri::port

@@ -3,10 +3,7 @@
 namespace vantri {
 
 std::vector<std::string> ComportChoices(const std::vector<port::PortInfo>& ports) {
-    std::vector<std::string> choices;
-    for (int n = 1; n <= 9; ++n) {
-        choices.push_back(std::to_string(n));
-    }
+    std::vector<std::string> choices{"1", "2", "3", "4", "5", "6", "7", "8", "9"};
     for (const port::PortInfo& info : ports) {
         choices.push_back(info.name);
     }
@@ -18,15 +15,10 @@ std::vector<std::string> ComportChoices() {
 }
 
 std::string PortLabel(const PortSetting& port) {
-    if (!port.numbered) {
-        return port.device;
-    }
     const std::string name = port.Name();
-    const std::string device = port::ComPortDevice(port.number);
-    if (device.empty() || device.find(name) != std::string::npos) {
-        return name;
-    }
-    return name + " (" + device + ")";
+    const std::string device = port.numbered ? port::ComPortDevice(port.number) : "";
+    return device.empty() || device.find(name) != std::string::npos ? name
+                                                                    : name + " (" + device + ")";
 }
 
 }  // namespace vantri

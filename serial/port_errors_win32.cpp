@@ -2,7 +2,8 @@
 // say the device is gone, refused, busy or not there.
 #include <windows.h>
 
-#include <cctype>
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "serial/platform.h"
@@ -15,29 +16,21 @@ std::string ErrorText(std::uint32_t error) {
                                         nullptr, error, 0, text, sizeof text, nullptr);
     std::string message(text, length);
     // The system's texts end in ".\r\n"; callers put them inside sentences.
-    while (!message.empty() && (std::isspace(static_cast<unsigned char>(message.back())) != 0 ||
-                                message.back() == '.')) {
-        message.pop_back();
-    }
-    if (message.empty()) {
-        return "error " + std::to_string(error);
-    }
-    return message;
+    message.erase(message.find_last_not_of(" \t\n\v\f\r.") + 1);
+    return message.empty() ? "error " + std::to_string(error) : message;
 }
 
 bool IsDeviceLostError(std::uint32_t error) {
-    switch (error) {
-        case ERROR_OPERATION_ABORTED:     // the driver cancelled the I/O of a vanished port
-        case ERROR_BAD_COMMAND:           // USB adapters unplugged under an open handle
-        case ERROR_GEN_FAILURE:           // likewise
-        case ERROR_DEVICE_REMOVED:        // likewise
-        case ERROR_DEVICE_NOT_CONNECTED:  // likewise
-        case ERROR_NOT_READY:             // the line behind the port hung up
-        case ERROR_DEV_NOT_EXIST:         // the device is no longer available
-            return true;
-        default:
-            return false;
-    }
+    constexpr DWORD lost[] = {
+        ERROR_OPERATION_ABORTED,     // the driver cancelled the I/O of a vanished port
+        ERROR_BAD_COMMAND,           // USB adapters unplugged under an open handle
+        ERROR_GEN_FAILURE,           // likewise
+        ERROR_DEVICE_REMOVED,        // likewise
+        ERROR_DEVICE_NOT_CONNECTED,  // likewise
+        ERROR_NOT_READY,             // the line behind the port hung up
+        ERROR_DEV_NOT_EXIST,         // the device is no longer available
+    };
+    return std::find(std::begin(lost), std::end(lost), error) != std::end(lost);
 }
 
 // Windows answers an open of a port that another handle holds with

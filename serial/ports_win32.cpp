@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -19,20 +20,12 @@ namespace vantri::port {
 
 namespace {
 
-// The COM number of "COM12", 0 for anything else; orders the port list.
-unsigned long ComNumber(const std::string& name) {
-    return IsBareComName(name) ? std::strtoul(name.c_str() + 3, nullptr, 10) : 0;
-}
-
 // A text property of a device, "" where it has none.
 std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     char text[512] = {};
-    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, nullptr,
-                                           reinterpret_cast<BYTE*>(text), sizeof text - 1,
-                                           nullptr)) {
-        return {};
-    }
-    return text;  // the first string of a multi-string
+    const bool ok = SetupDiGetDeviceRegistryPropertyA(
+        set, &device, property, nullptr, reinterpret_cast<BYTE*>(text), sizeof text - 1, nullptr);
+    return ok ? text : "";  // the first string of a multi-string
 }
 
 // The product string the USB device itself reports, as UTF-16 turned into
@@ -44,26 +37,23 @@ std::string BusReportedText(HDEVINFO set, SP_DEVINFO_DATA& device) {
         {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
     wchar_t wide[256] = {};
     DEVPROPTYPE type = 0;
-    if (!SetupDiGetDevicePropertyW(set, &device, &kBusReported, &type,
-                                   reinterpret_cast<BYTE*>(wide), sizeof wide - sizeof(wchar_t),
-                                   nullptr, 0)) {
-        return {};
-    }
     char text[512] = {};
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, nullptr, nullptr);
+    if (SetupDiGetDevicePropertyW(set, &device, &kBusReported, &type, reinterpret_cast<BYTE*>(wide),
+                                  sizeof wide - sizeof(wchar_t), nullptr, 0)) {
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, nullptr, nullptr);
+    }
     return text;
 }
 
 // The four hex digits after `tag` ("VID_") in a hardware id, "" if none.
-std::string IdAfter(const std::string& id, const char* tag) {
+std::string IdAfter(const std::string& id, const std::string& tag) {
     const auto at = id.find(tag);
-    if (at == std::string::npos || at + std::strlen(tag) + 4 > id.size()) {
+    if (at == std::string::npos || at + tag.size() + 4 > id.size()) {
         return {};
     }
-    std::string digits = id.substr(at + std::strlen(tag), 4);
-    for (char& c : digits) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    std::string digits = id.substr(at + tag.size(), 4);
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return digits;
 }
 
@@ -80,11 +70,8 @@ std::string SerialFromInstance(const std::string& instance) {
     if (const auto plus = middle.rfind('+'); plus != std::string::npos) {
         return middle.substr(plus + 1);
     }
-    std::string last = instance.substr(second + 1);
-    if (!instance.starts_with("USB\\") || last.find('&') != std::string::npos) {
-        return {};
-    }
-    return last;
+    const std::string last = instance.substr(second + 1);
+    return instance.starts_with("USB\\") && last.find('&') == std::string::npos ? last : "";
 }
 
 // What SetupAPI knows of the present devices of the Ports class, by their
@@ -103,34 +90,30 @@ std::map<std::string, PortInfo> DeviceDetails() {
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        char port[64] = {};
+        DWORD portSize = sizeof port - 1, type = 0;
         if (key == INVALID_HANDLE_VALUE) {
             continue;
         }
-        char port[64] = {};
-        DWORD portSize = sizeof port - 1;
-        DWORD type = 0;
-        const bool havePort =
-            RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(port),
-                             &portSize) == ERROR_SUCCESS &&
-            type == REG_SZ;
+        const LONG rc = RegQueryValueExA(key, "PortName", nullptr, &type,
+                                         reinterpret_cast<BYTE*>(port), &portSize);
         RegCloseKey(key);
-        if (!havePort) {
+        if (rc != ERROR_SUCCESS || type != REG_SZ) {
             continue;
         }
-        PortInfo info;
+        PortInfo& info = details[port];
         info.description = DeviceText(set, device, SPDRP_FRIENDLYNAME);
         const std::string hardware = DeviceText(set, device, SPDRP_HARDWAREID);
         info.vendorId = IdAfter(hardware, "VID_");
         info.productId = IdAfter(hardware, "PID_");
+        char instance[512] = {};
         if (!info.vendorId.empty()) {
             info.manufacturer = DeviceText(set, device, SPDRP_MFG);
             info.product = BusReportedText(set, device);
-            char instance[512] = {};
             if (SetupDiGetDeviceInstanceIdA(set, &device, instance, sizeof instance - 1, nullptr)) {
                 info.serialNumber = SerialFromInstance(instance);
             }
         }
-        details[port] = info;
     }
     SetupDiDestroyDeviceInfoList(set);
     return details;
@@ -146,21 +129,15 @@ std::vector<PortInfo> RegisteredPorts() {
         return ports;
     }
     for (DWORD i = 0;; ++i) {
-        char valueName[256] = {};
-        DWORD nameSize = sizeof valueName;
-        char data[256] = {};
-        DWORD dataSize = sizeof data - 1;
-        DWORD type = 0;
+        char valueName[256] = {}, data[256] = {};
+        DWORD nameSize = sizeof valueName, dataSize = sizeof data - 1, type = 0;
         const LONG rc = RegEnumValueA(key, i, valueName, &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(data), &dataSize);
         if (rc == ERROR_NO_MORE_ITEMS) {
             break;
         }
         if (rc == ERROR_SUCCESS && type == REG_SZ && data[0] != '\0') {
-            PortInfo info;
-            info.name = data;
-            info.description = valueName;
-            ports.push_back(info);
+            ports.push_back({.name = data, .description = valueName});
         }
     }
     RegCloseKey(key);
@@ -173,21 +150,13 @@ std::vector<PortInfo> DosDevicePorts() {
     std::vector<PortInfo> ports;
     std::vector<char> all(64 * 1024);
     const DWORD length = QueryDosDeviceA(nullptr, all.data(), static_cast<DWORD>(all.size()));
-    if (length == 0) {
-        return ports;
-    }
     for (const char* p = all.data(); p < all.data() + length && *p != '\0';
          p += std::strlen(p) + 1) {
-        const std::string name = p;
-        if (!IsBareComName(name)) {
-            continue;
-        }
         char target[512] = {};
-        const bool known = QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
-        PortInfo info;
-        info.name = name;
-        info.description = known ? target : "";
-        ports.push_back(info);
+        if (IsBareComName(p)) {
+            const bool known = QueryDosDeviceA(p, target, sizeof target) != 0;
+            ports.push_back({.name = p, .description = known ? target : ""});
+        }
     }
     return ports;
 }
@@ -201,10 +170,8 @@ std::vector<PortInfo> ListPorts() {
     }
     const std::map<std::string, PortInfo> details = DeviceDetails();
     for (PortInfo& port : ports) {
-        const auto found = details.find(port.name);
-        if (found != details.end()) {
-            const PortInfo registered = port;
-            port = found->second;
+        if (const auto found = details.find(port.name); found != details.end()) {
+            const PortInfo registered = std::exchange(port, found->second);
             port.name = registered.name;
             if (port.description.empty()) {
                 port.description = registered.description;
@@ -213,11 +180,13 @@ std::vector<PortInfo> ListPorts() {
         // "COMn" is both the name to use and the system's own.
         port.kernelName = port.name;
     }
-    std::sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
-        const unsigned long na = ComNumber(a.name);
-        const unsigned long nb = ComNumber(b.name);
-        return na != nb ? na < nb : a.name < b.name;
-    });
+    // COM2 before COM10: by number, then by name.
+    const auto order = [](const PortInfo& p) {
+        return std::pair(
+            IsBareComName(p.name) ? std::strtoul(p.name.c_str() + 3, nullptr, 10) : 0ul, p.name);
+    };
+    std::sort(ports.begin(), ports.end(),
+              [&](const PortInfo& a, const PortInfo& b) { return order(a) < order(b); });
     ports.erase(std::unique(ports.begin(), ports.end(),
                             [](const PortInfo& a, const PortInfo& b) { return a.name == b.name; }),
                 ports.end());

@@ -17,12 +17,14 @@ using Clock = std::chrono::steady_clock;
 // within a few ms of the quiet interval, coarse enough to cost no CPU.
 constexpr std::uint32_t PollMs = 5;
 
-bool HasHexDigit(std::string_view bytes) {
-    return std::any_of(bytes.begin(), bytes.end(),
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
 }  // namespace
+
+bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks) {
+    if (hooks.processEvents) {
+        hooks.processEvents();
+    }
+    return hooks.cancelled && hooks.cancelled();
+}
 
 std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool stopAtHex,
                                              std::uint32_t& error, std::uint32_t pauseMs,
@@ -47,7 +49,8 @@ std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool st
             if (error != 0) {
                 return ExchangeStatus::DeviceLost;
             }
-            if (stopAtHex && HasHexDigit(got)) {
+            const auto hex = [](unsigned char c) { return std::isxdigit(c) != 0; };
+            if (stopAtHex && std::any_of(got.begin(), got.end(), hex)) {
                 return ExchangeStatus::Overlong;
             }
             if (!got.empty()) {
@@ -60,10 +63,7 @@ std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool st
         if (now - start >= std::chrono::milliseconds(QuietLineLimitMs)) {
             return ExchangeStatus::NotQuiet;
         }
-        if (hooks.processEvents) {
-            hooks.processEvents();
-        }
-        if (hooks.cancelled && hooks.cancelled()) {
+        if (ProcessEventsAndCheckCancel(hooks)) {
             return ExchangeStatus::Cancelled;
         }
         if (waiting <= 0) {

@@ -53,4 +53,8 @@ std::optional<ExchangeStatus> AwaitQuietLine(const ExchangeHooks& hooks, bool st
                                              std::uint32_t pauseMs = QuietLineMs,
                                              std::size_t owed = 0);
 
+// The hooks' "process events, then should we stop?" step.  True means the
+// exchange must return Cancelled without another port call.
+bool ProcessEventsAndCheckCancel(const ExchangeHooks& hooks);
+
 }  // namespace vantri

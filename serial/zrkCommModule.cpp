@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace vantri {
 
@@ -79,9 +80,7 @@ std::int32_t OpenComPort(const std::string& device, std::int32_t baudRate, std::
 
 std::int32_t CloseComPort() {
     // Closing -1 fails harmlessly; the handle is released either way.
-    const bool closed = port::Close(ComHandle);
-    ComHandle = port::InvalidHandle;
-    return closed ? 1 : 0;
+    return port::Close(std::exchange(ComHandle, port::InvalidHandle)) ? 1 : 0;
 }
 
 std::int32_t SendString(std::string_view text, std::uint32_t* written, std::uint32_t* error) {
@@ -107,11 +106,8 @@ KeyBytes ReadBytes(std::int16_t count, std::uint32_t* error) {
 }
 
 std::int16_t InQueueCount(std::uint32_t* error) {
-    std::uint32_t errors = 0;
-    std::uint32_t inQueue = 0;
-    if (Outcome(port::ClearErrorAndCount(ComHandle, errors, inQueue), error) == 0) {
-        inQueue = 0;
-    }
+    std::uint32_t errors = 0, inQueue = 0;
+    Outcome(port::ClearErrorAndCount(ComHandle, errors, inQueue), error);
     return static_cast<std::int16_t>(std::min<std::uint32_t>(inQueue, 32767));
 }
 

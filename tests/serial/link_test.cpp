@@ -60,6 +60,9 @@ class Link : public ::testing::Test {
         ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0 &&
                     ::ptsname_r(master, name, sizeof name) == 0);
         path = name;
+        // The port side held by the test too, to look at its termios and
+        // exclusive mark, and to keep the line and its queue alive across a close.
+        slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     }
     void TearDown() override {
         CloseComPort();
@@ -78,24 +81,6 @@ class Link : public ::testing::Test {
             n += static_cast<std::size_t>(std::max<ssize_t>(more, 0));
         }
         return got.substr(0, n);
-    }
-    // The port side held by the test, to look at its termios and exclusive mark.
-    int Slave() {
-        if (slave < 0) {
-            slave = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        }
-        return slave;
-    }
-    // The far end's part on a thread: at each offset from `start`, send the
-    // bytes.
-    using Steps = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
-    std::jthread Play(Steps steps, Clock::time_point start) {
-        return std::jthread([this, steps = std::move(steps), start] {
-            for (const auto& [at, bytes] : steps) {
-                std::this_thread::sleep_until(start + at);
-                Send(bytes);
-            }
-        });
     }
     // The line settings and time-outs the Read and Write operations use.
     std::int32_t Open(const std::string& device, std::uint32_t interval = 100,
@@ -137,9 +122,9 @@ TEST_F(Link, HoldsThePortExclusivelyUntilClosed) {
     // The tty is marked exclusive while held, and no longer once let go (a
     // pty keeps the mark past the close otherwise).
     int held = 0, released = 1;
-    ASSERT_EQ(::ioctl(Slave(), TIOCGEXCL, &held), 0);
+    ASSERT_EQ(::ioctl(slave, TIOCGEXCL, &held), 0);
     EXPECT_EQ(CloseComPort(), 1);
-    ASSERT_EQ(::ioctl(Slave(), TIOCGEXCL, &released), 0);
+    ASSERT_EQ(::ioctl(slave, TIOCGEXCL, &released), 0);
     EXPECT_EQ(std::pair(held, released), std::pair(1, 0));
     EXPECT_FALSE(Held(path));
     EXPECT_EQ(CloseComPort(), 0);  // nothing left to close
@@ -167,7 +152,7 @@ TEST_F(Link, OtherSettingsAreRefusedAtTheirStep) {
         {115200, 0, 0, {100, 0, 2000, port::MaxDword, 1000}, 4},
     };
     for (const auto& c : cases) {
-        const port::Timeouts& t = c.timeouts;
+        const port::Timeouts& t = c.timeouts;  // the port stays held, as it was
         EXPECT_EQ(OpenComPort(path, c.baud, static_cast<std::uint8_t>(c.parity),
                               static_cast<std::uint8_t>(c.stopBits), t.ReadIntervalTimeout,
                               t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
@@ -184,12 +169,12 @@ TEST_F(Link, OtherSettingsAreRefusedAtTheirStep) {
 TEST_F(Link, Leaves115200And8N1AndKeepsFlowControl) {
     for (tcflag_t kept : {tcflag_t{CRTSCTS | HUPCL}, tcflag_t{CLOCAL}}) {
         termios t{};
-        ASSERT_EQ(::tcgetattr(Slave(), &t), 0);
+        ASSERT_EQ(::tcgetattr(slave, &t), 0);
         t.c_cflag = (t.c_cflag & ~tcflag_t{CRTSCTS | CLOCAL | HUPCL | CSIZE}) | kept | CS7 | CSTOPB;
         ::cfsetspeed(&t, B9600);
-        ASSERT_EQ(::tcsetattr(Slave(), TCSANOW, &t), 0);
+        ASSERT_EQ(::tcsetattr(slave, TCSANOW, &t), 0);
         ASSERT_EQ(Open(path), 0);
-        ASSERT_EQ(::tcgetattr(Slave(), &t), 0);
+        ASSERT_EQ(::tcgetattr(slave, &t), 0);
         EXPECT_TRUE(::cfgetispeed(&t) == B115200 && ::cfgetospeed(&t) == B115200);
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD | CRTSCTS | CLOCAL | HUPCL),
                   CS8 | CREAD | kept);
@@ -198,7 +183,6 @@ TEST_F(Link, Leaves115200And8N1AndKeepsFlowControl) {
 }
 
 TEST_F(Link, EveryByteValueCrossesBothWaysUnchanged) {
-    ASSERT_GE(Slave(), 0);  // keeps the line and its queue alive across a close
     ASSERT_EQ(Open(path), 0);
     ASSERT_TRUE(Send("left over") && WaitForQueued(9));
     ASSERT_EQ(Open(path), 0);
@@ -233,11 +217,12 @@ TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
         const char* rule;
         std::uint32_t interval, constant;
         std::string queued;  // waiting in the input queue before the read
-        Steps far;           // sent during the read, timed from its start
-        std::string text;    // of 10 asked for
-        double ms;           // when the read ends
+        std::vector<std::pair<std::chrono::milliseconds, std::string>> far;  // sent during the read
+        std::string text;                                                    // of 10 asked for
+        double ms;                                                           // when the read ends
     };
-    const Steps fiveBytes{{0ms, "1"}, {50ms, "2"}, {100ms, "3"}, {150ms, "4"}, {200ms, "5"}};
+    const decltype(Case::far) fiveBytes{
+        {0ms, "1"}, {50ms, "2"}, {100ms, "3"}, {150ms, "4"}, {200ms, "5"}};
     const Case cases[] = {
         {"interval after a byte", 100, 0, "a", {}, "a", 100},
         {"interval restarts at each byte", 150, 0, "", fiveBytes, "12345", 200 + 150},
@@ -250,7 +235,12 @@ TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
         ASSERT_EQ(Open(path, c.interval, c.constant, 0), 0);
         ASSERT_TRUE(Send(c.queued) && WaitForQueued(static_cast<int>(c.queued.size())));
         const auto start = Clock::now();
-        std::jthread far = Play(c.far, start);
+        std::jthread far([&] {  // the far end, timed from the read's start
+            for (const auto& [at, bytes] : c.far) {
+                std::this_thread::sleep_until(start + at);
+                Send(bytes);
+            }
+        });
         std::uint32_t error = 99;
         EXPECT_EQ(ReadBytes(10, &error), c.text);
         const double ms = MsSince(start);
@@ -274,52 +264,50 @@ TEST_F(Link, AWriteThatTimesOutSucceedsShort) {
 // A made-up system: its sysfs and /dev as udev and the drivers lay them out
 // for an FTDI adapter, a CDC-ACM board, an adapter without a serial number,
 // the console UART, a UART slot with no chip and a port whose node is gone.
-struct FakeSystem {
-    FakeSystem() {
-        const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/";
-        Tty("ttyUSB0", usb + "1-2/1-2:1.0/ttyUSB0", "",
-            "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-        Usb(usb + "1-2", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"});
-        Tty("ttyACM0", usb + "1-3/1-3:1.0", "", "usb-Arduino__www.arduino.cc__0043_85736323-if00");
-        Usb(usb + "1-3", {"2341", "0043", "Arduino (www.arduino.cc)", "", "85736323"});
-        Tty("ttyUSB1", usb + "1-4/1-4:1.0/ttyUSB1");
-        Usb(usb + "1-4", {"1a86", "7523", "", "USB Serial", ""});
-        Tty("ttyS0", "devices/platform/serial8250/ttyS0", "4");
-        Tty("ttyS1", "devices/platform/serial8250/ttyS1", "0");
-        Tty("ttyUSB9", usb + "1-9/1-9:1.0/ttyUSB9", "", "", false);
-        Put("sys/class/tty/console/active", "ttyS0 tty0\n");
-    }
-    void Put(const std::string& file, const std::string& text) {
-        std::filesystem::create_directories((root / file).parent_path());
-        test::WriteFile(root / file, text);
-    }
-    // The adapter's id files; an empty text is a file it lacks.
-    void Usb(const std::string& dir, const std::array<std::string, 5>& texts) {
-        const char* files[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
-        for (int i = 0; i < 5; ++i) {
-            texts[i].empty() ? void() : Put("sys/" + dir + "/" + files[i], texts[i] + "\n");
-        }
-    }
-    void Tty(const std::string& name, const std::string& device, const std::string& type = "",
-             const std::string& byId = "", bool node = true) {
-        std::filesystem::create_directories(root.path / "sys" / device);
-        Put("sys/class/tty/" + name + "/type", type + "\n");
-        std::filesystem::create_directory_symlink("../../../" + device,
-                                                  root.path / "sys/class/tty" / name / "device");
-        if (!byId.empty()) {
-            std::filesystem::create_directories(root.path / "dev/serial/by-id");
-            std::filesystem::create_symlink("../../" + name, root.path / "dev/serial/by-id" / byId);
-        }
-        if (node) {
-            Put("dev/" + name, "");
-        }
-    }
-    test::TempDir root;
-};
-
 TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
-    FakeSystem system;
-    const auto ports = port::ListPorts(system.root.path);
+    const test::TempDir root;
+    // Writes a file; "" names none.
+    const auto put = [&](const std::string& file, const std::string& text) {
+        std::filesystem::create_directories((root / file).parent_path());
+        test::WriteFile(file.empty() ? root / ".none" : root / file, text);
+    };
+    const std::string usb = "devices/pci0000:00/0000:00:14.0/usb1/1-";
+    const struct {
+        std::string name, device, type, byId;
+        bool node;
+        std::string adapter;             // the USB device's folder, with
+        std::array<std::string, 5> ids;  // these id files ("": one it lacks)
+    } ttys[] = {
+        // clang-format off
+        {"ttyUSB0", usb + "2/1-2:1.0/ttyUSB0", "", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+         true, usb + "2", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"}},
+        {"ttyACM0", usb + "3/1-3:1.0", "", "usb-Arduino__www.arduino.cc__0043_85736323-if00", true,
+         usb + "3", {"2341", "0043", "Arduino (www.arduino.cc)", "", "85736323"}},
+        {"ttyUSB1", usb + "4/1-4:1.0/ttyUSB1", "", "", true, usb + "4",
+         {"1a86", "7523", "", "USB Serial", ""}},
+        {"ttyS0", "devices/platform/serial8250/ttyS0", "4", "", true, "", {}},
+        {"ttyS1", "devices/platform/serial8250/ttyS1", "0", "", true, "", {}},
+        {"ttyUSB9", usb + "9/1-9:1.0/ttyUSB9", "", "", false, "", {}},
+        // clang-format on
+    };
+    const char* idFiles[] = {"idVendor", "idProduct", "manufacturer", "product", "serial"};
+    std::filesystem::create_directories(root / "dev/serial/by-id");
+    for (const auto& t : ttys) {
+        std::filesystem::create_directories(root / ("sys/" + t.device));
+        put("sys/class/tty/" + t.name + "/type", t.type + "\n");
+        std::filesystem::create_directory_symlink("../../../" + t.device,
+                                                  root / ("sys/class/tty/" + t.name + "/device"));
+        if (!t.byId.empty()) {
+            std::filesystem::create_symlink("../../" + t.name,
+                                            root / ("dev/serial/by-id/" + t.byId));
+        }
+        put(t.node ? "dev/" + t.name : "", "");
+        for (int i = 0; i < 5; ++i) {
+            put(t.ids[i].empty() ? "" : "sys/" + t.adapter + "/" + idFiles[i], t.ids[i] + "\n");
+        }
+    }
+    put("sys/class/tty/console/active", "ttyS0 tty0\n");
+    const auto ports = port::ListPorts(root.path);
     std::vector<std::string> got;
     for (const auto& p : ports) {
         got.push_back(p.name + " = " + p.kernelName + " " + p.vendorId + ":" + p.productId + " " +
