@@ -33,9 +33,18 @@ void RemoveAbandoned(const std::filesystem::path& folder);
 // Removes one temporary file if its writer is gone; one per system.
 void RemoveIfAbandoned(const std::filesystem::path& file);
 
-// Attempts at a fresh temporary name before giving up; a clash is already
+// Calls `attempt` (0 or an error code) with fresh temporary names in
+// `folder` while it answers `exists`, 16 times at most: a clash is already
 // next to impossible.
-inline constexpr int kNameAttempts = 16;
+template <class Code, class Attempt>
+Code TryFreshNames(const std::filesystem::path& folder, Code exists, Attempt attempt) {
+    for (int tries = 0; tries < 16; ++tries) {
+        if (const Code code = attempt(folder / TemporaryName()); code != exists) {
+            return code;
+        }
+    }
+    return exists;
+}
 
 // Base of the classes that own a file: one owner, never copied.
 struct NotCopied {
