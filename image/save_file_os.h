@@ -20,9 +20,6 @@ inline SaveOutcome Failure(std::string reason) {
 // and a leftover from a crash says what it is.
 std::string TemporaryName();
 
-// Whether `name` is one TemporaryName() gives.
-bool IsTemporaryName(std::string_view name);
-
 // The folder `file` is in; "." for a bare name.
 std::filesystem::path FolderOf(const std::filesystem::path& file);
 
@@ -53,14 +50,8 @@ struct NotCopied {
     NotCopied& operator=(const NotCopied&) = delete;
 };
 
-inline void Notify(const SaveProbe& probe, SaveStep step) {
-    if (probe) {
-        probe(step);
-    }
-}
-
 // The save itself, one per system (save_file_posix.cpp, save_file_win32.cpp).
-// `target` is not empty and has a file name.
+// `target` is not empty and has a file name; `probe` is always set.
 SaveOutcome SaveOnThisSystem(const std::filesystem::path& target, std::string_view bytes,
                              const SaveProbe& probe);
 

@@ -172,13 +172,13 @@ SaveOutcome SaveOnThisSystem(const fs::path& requested, std::string_view bytes,
             if (::fsync(temp.fd) != 0) {
                 return errno;
             }
-            Notify(probe, SaveStep::Written);
+            probe(SaveStep::Written);
             naming = temp.path.empty();
             if (const int e = naming ? Name(temp, folder) : 0; e != 0) {
                 return e;
             }
             naming = false;
-            Notify(probe, SaveStep::Named);
+            probe(SaveStep::Named);
             // Given the old file's owner and mode only now, just before it
             // replaces it.  Owner first: a change of owner may clear mode
             // bits that fchmod then restores.  Only a privileged process may

@@ -141,13 +141,13 @@ SaveOutcome SaveOnThisSystem(const fs::path& target, std::string_view bytes,
         if (!FlushFileBuffers(temp.handle)) {
             return GetLastError();
         }
-        Notify(probe, SaveStep::Written);
+        probe(SaveStep::Written);
         // A process that ends from here to the rename leaves the file for the
         // next save's sweep; still marked, the file would go with its handle.
         if (!temp.Mark(false)) {
             return GetLastError();
         }
-        Notify(probe, SaveStep::Named);  // it has had its name from the start
+        probe(SaveStep::Named);  // it has had its name from the start
         if (!MoveFileExW(temp.path.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             return GetLastError();
