@@ -37,11 +37,8 @@ TEST(HardenProcess, KeyProgramsAreNotDumpable) {
         ASSERT_TRUE(::stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0) << path;
         int out[2];
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        ::fcntl(out[1], F_SETPIPE_SZ, 4096);
-        ::fcntl(out[1], F_SETFL, O_NONBLOCK);
-        while (::write(out[1], "x", 1) > 0) {
-        }
-        ::fcntl(out[1], F_SETFL, 0);
+        const int full = ::fcntl(out[1], F_SETPIPE_SZ, 4096);
+        ASSERT_EQ(::write(out[1], std::string(full, 'x').data(), full), full);
         const pid_t child = ::fork();
         if (child == 0) {
             ::dup2(out[1], STDOUT_FILENO);

@@ -33,9 +33,7 @@ void* operator new(std::size_t size) {
     return block + kHeader;
 }
 
-namespace {
-
-void Release(void* p) noexcept {
+void operator delete(void* p) noexcept {
     if (p != nullptr) {
         const char* data = static_cast<const char*>(p);
         std::size_t size = 0;
@@ -46,14 +44,8 @@ void Release(void* p) noexcept {
     }
 }
 
-}  // namespace
-
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-
 void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
+    ::operator delete(p);
 }
 
 namespace vantri {
@@ -69,16 +61,14 @@ TEST(KeyBytes, MemoryThatHeldAKeyIsWipedBeforeItIsFreed) {
     const std::string key = RandomBytes(KeyBufferSize, 7);
     WriteFile(dir / "key.bin", key);
     const auto unwipedDuring = [&](auto use) {
-        int found = 0;
+        unwipedFrees = 0;
         for (const std::string& form : {key.substr(100, 64), BinToHex(key.substr(100, 64))}) {
             marker = form;
-            unwipedFrees = 0;
             watching = true;
             use();
             watching = false;
-            found += unwipedFrees;
         }
-        return found;
+        return unwipedFrees;
     };
     EXPECT_GT(unwipedDuring([&] { std::string copy = key + BinToHex(key).c_str(); }), 0);
     EXPECT_EQ(unwipedDuring([&] {
