@@ -68,9 +68,6 @@ bool OwnerOnly(const fs::path& file) {
 // save removes.  That save replaces a file everyone could read with an
 // owner-only one; a new file is owner-only too.
 TEST(Win32Files, ASaverKilledMidSaveLeavesNoKeyMaterialBehind) {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const fs::path saver = fs::path(self).parent_path() / "vantri_save_stopper.exe";
     for (const char* step : {"written", "named"}) {
         SCOPED_TRACE(step);
         test::TempDir dir;
@@ -79,8 +76,9 @@ TEST(Win32Files, ASaverKilledMidSaveLeavesNoKeyMaterialBehind) {
         ASSERT_FALSE(OwnerOnly(file));  // Everyone may read it
         const std::string event = "vantri-save-stopper-" + std::to_string(GetCurrentProcessId());
         const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+        // Found next to this program: a command line is looked up there first.
         std::string line =
-            "\"" + saver.string() + "\" \"" + file.string() + "\" " + step + " " + event;
+            "vantri_save_stopper.exe \"" + file.string() + "\" " + step + " " + event;
         STARTUPINFOA start{};
         start.cb = sizeof start;
         PROCESS_INFORMATION process{};
