@@ -11,81 +11,52 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-template <typename Text>
-void AppendByteHex(Text& out, std::uint8_t value) {
-    out.push_back(kDigits[value >> 4]);
-    out.push_back(kDigits[value & 0x0F]);
+// Upper-case hex text of `count` bytes, the k-th being byteAt(k).
+template <class Text, class ByteAt>
+Text HexOf(std::size_t count, ByteAt byteAt) {
+    Text text;
+    text.reserve(2 * count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto value = static_cast<std::uint8_t>(byteAt(k));
+        text.push_back(kDigits[value >> 4]);
+        text.push_back(kDigits[value & 0x0F]);
+    }
+    return text;
 }
 
 // Per character: its digit value, or one of two marks.
 constexpr std::int8_t kNotDigit = -1;
 constexpr std::int8_t kSkipped = -2;  // blank, tab, line feed
 
-constexpr std::array<std::int8_t, 256> MakeClassTable() {
+constexpr std::array<std::int8_t, 256> kClass = [] {
     std::array<std::int8_t, 256> table{};
-    for (auto& entry : table) {
-        entry = kNotDigit;
+    table.fill(kNotDigit);
+    for (int i = 0; i < 16; ++i) {
+        table["0123456789ABCDEF"[i]] = table["0123456789abcdef"[i]] = static_cast<std::int8_t>(i);
     }
-    for (int i = 0; i < 10; ++i) {
-        table['0' + i] = static_cast<std::int8_t>(i);
-    }
-    for (int i = 0; i < 6; ++i) {
-        table['A' + i] = static_cast<std::int8_t>(10 + i);
-        table['a' + i] = static_cast<std::int8_t>(10 + i);
-    }
-    table[' '] = kSkipped;
-    table['\t'] = kSkipped;
-    table['\n'] = kSkipped;
+    table[' '] = table['\t'] = table['\n'] = kSkipped;
     return table;
-}
-
-constexpr std::array<std::int8_t, 256> kClass = MakeClassTable();
+}();
 
 int ClassOf(char c) {
     return kClass[static_cast<unsigned char>(c)];
 }
 
-// One group of hextobin: blanks, tabs and line feeds are skipped, digits are
-// read up to the first other character, no digit at all gives 0.
-std::uint8_t GroupValue(std::string_view group) {
-    unsigned value = 0;
-    for (char c : group) {
-        const int digit = ClassOf(c);
-        if (digit == kSkipped) {
-            continue;
-        }
-        if (digit == kNotDigit) {
-            break;
-        }
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return static_cast<std::uint8_t>(value);  // a group has at most two digits
-}
-
 }  // namespace
 
 std::string ByteHex(std::int16_t value) {
-    // Negative values show as their 16-bit two's complement ("FFFF" for -1).
-    unsigned v = static_cast<std::uint16_t>(value);
-    std::string text;
-    do {
-        text.insert(text.begin(), kDigits[v & 0x0F]);
-        v >>= 4;
-    } while (v != 0);
-    if (text.size() == 1) {
-        text.insert(text.begin(), '0');
-    }
-    return text;
+    // Negative values show as their 16-bit two's complement ("FFFF" for -1);
+    // leading zeros go, down to two digits.
+    const unsigned v = static_cast<std::uint16_t>(value);
+    const std::string text = HexOf<std::string>(2, [v](std::size_t k) { return v >> (8 - 8 * k); });
+    return text.substr(std::min<std::size_t>(text.find_first_not_of('0'), 2));
 }
 
 KeyBytes GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t count,
                      const std::int16_t& stride) {
-    if (count <= 0 || stride < 1) {
-        return {};
-    }
     const auto match = std::find_if(records.begin(), records.end(),
                                     [start](const ByteRecord& r) { return r.Address == start; });
-    if (match == records.end()) {
+    if (count <= 0 || stride < 1 || match == records.end()) {
         return {};
     }
     // A run that would reach past the end of the image stops at its last record.
@@ -93,27 +64,20 @@ KeyBytes GetHexBlock(const ByteImage& records, std::int32_t start, std::int16_t 
     const std::size_t step = static_cast<std::size_t>(stride);
     const std::size_t taken =
         std::min(static_cast<std::size_t>(count), (records.size() - 1 - first) / step + 1);
-    KeyBytes text;
-    text.reserve(2 * taken);
-    for (std::size_t k = 0; k < taken; ++k) {
-        AppendByteHex(text, records[first + step * k].Value);
-    }
-    return text;
+    return HexOf<KeyBytes>(taken, [&](std::size_t k) { return records[first + step * k].Value; });
 }
 
+// Per group of two characters: blanks, tabs and line feeds are skipped,
+// digits are read up to the first other character, no digit at all gives 0.
 KeyBytes HexToBin(std::string_view inp) {
     KeyBytes bytes((inp.size() + 1) / 2, '\0');
-    char* out = bytes.data();
-    std::size_t i = 0;
-    for (; i + 1 < inp.size(); i += 2) {
-        const int high = ClassOf(inp[i]);
-        const int low = ClassOf(inp[i + 1]);
-        // Two digits is the common case and needs no rule.
-        *out++ = static_cast<char>(high >= 0 && low >= 0 ? (high << 4) | low
-                                                         : GroupValue(inp.substr(i, 2)));
-    }
-    if (i < inp.size()) {
-        *out = static_cast<char>(GroupValue(inp.substr(i)));
+    for (std::size_t i = 0; i < inp.size(); ++i) {
+        const int digit = ClassOf(inp[i]);
+        if (digit >= 0) {
+            bytes[i / 2] = static_cast<char>(bytes[i / 2] * 16 + digit);
+        } else if (digit == kNotDigit) {
+            i |= 1;  // the rest of this group is not read
+        }
     }
     return bytes;
 }
@@ -125,12 +89,7 @@ std::size_t FindNonHexDigit(std::string_view text) {
 }
 
 std::string BinToHex(std::string_view bytes) {
-    std::string text;
-    text.reserve(2 * bytes.size());
-    for (char c : bytes) {
-        AppendByteHex(text, static_cast<std::uint8_t>(c));
-    }
-    return text;
+    return HexOf<std::string>(bytes.size(), [&](std::size_t k) { return bytes[k]; });
 }
 
 }  // namespace vantri

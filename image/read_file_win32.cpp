@@ -8,17 +8,9 @@
 
 namespace vantri::detail {
 
-namespace {
-
-HANDLE Native(std::intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-}  // namespace
-
 KeyFileReader::~KeyFileReader() {
     if (handle_ != -1) {
-        CloseHandle(Native(handle_));
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
     }
 }
 
@@ -50,12 +42,11 @@ std::string KeyFileReader::Open(const std::filesystem::path& name, std::uintmax_
 
 std::string KeyFileReader::Read(std::uint8_t* data, std::size_t want, std::size_t& got) {
     DWORD n = 0;
-    if (!ReadFile(Native(handle_), data, static_cast<DWORD>(std::min<std::size_t>(want, 1u << 30)),
-                  &n, nullptr)) {
-        return WindowsErrorReason(GetLastError());
-    }
+    const bool read =
+        ReadFile(reinterpret_cast<HANDLE>(handle_), data,
+                 static_cast<DWORD>(std::min<std::size_t>(want, 1u << 30)), &n, nullptr);
     got = n;
-    return {};
+    return read ? std::string() : WindowsErrorReason(GetLastError());
 }
 
 }  // namespace vantri::detail

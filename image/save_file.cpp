@@ -3,10 +3,10 @@
 // save_file_win32.cpp.
 #include "image/save_file.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <new>
 #include <random>
 
@@ -31,24 +31,9 @@ std::string TemporaryName() {
     std::uint64_t bits = (std::uint64_t{device()} << 32) ^ device();
     bits ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     bits += 0x9E3779B97F4A7C15ull * ++counter;
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string name(kTemporaryPrefix);
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        name.push_back(kDigits[(bits >> shift) & 0xF]);
-    }
-    name += kTemporarySuffix;
-    return name;
-}
-
-bool IsTemporaryName(std::string_view name) {
-    if (name.size() != kTemporaryPrefix.size() + 16 + kTemporarySuffix.size() ||
-        name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
-        name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) {
-        return false;
-    }
-    const std::string_view digits = name.substr(kTemporaryPrefix.size(), 16);
-    return std::all_of(digits.begin(), digits.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(bits));
+    return std::string(kTemporaryPrefix) + digits + std::string(kTemporarySuffix);
 }
 
 std::filesystem::path FolderOf(const std::filesystem::path& file) {
@@ -56,11 +41,16 @@ std::filesystem::path FolderOf(const std::filesystem::path& file) {
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+// Only names of the form TemporaryName() gives.
 void RemoveAbandoned(const std::filesystem::path& folder) {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
          it.increment(ec)) {
-        if (IsTemporaryName(it->path().filename().string())) {
+        const std::string name = it->path().filename().string();
+        const std::size_t digits = kTemporaryPrefix.size();
+        if (name.size() == digits + 16 + kTemporarySuffix.size() &&
+            name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix) &&
+            name.find_first_not_of("0123456789abcdef", digits) == digits + 16) {
             RemoveIfAbandoned(it->path());
         }
     }
@@ -74,7 +64,8 @@ SaveOutcome SaveBinFile(const std::filesystem::path& target, std::string_view by
         return detail::Failure("no file name");
     }
     try {
-        return detail::SaveOnThisSystem(target, bytes, probe);
+        return detail::SaveOnThisSystem(
+            target, bytes, probe ? probe : [](SaveStep) {});
     } catch (const std::bad_alloc&) {
         return detail::Failure("out of memory");
     }

@@ -20,9 +20,6 @@ inline SaveOutcome Failure(std::string reason) {
 // and a leftover from a crash says what it is.
 std::string TemporaryName();
 
-// Whether `name` is one TemporaryName() gives.
-bool IsTemporaryName(std::string_view name);
-
 // The folder `file` is in; "." for a bare name.
 std::filesystem::path FolderOf(const std::filesystem::path& file);
 
@@ -33,9 +30,18 @@ void RemoveAbandoned(const std::filesystem::path& folder);
 // Removes one temporary file if its writer is gone; one per system.
 void RemoveIfAbandoned(const std::filesystem::path& file);
 
-// Attempts at a fresh temporary name before giving up; a clash is already
+// Calls `attempt` (0 or an error code) with fresh temporary names in
+// `folder` while it answers `exists`, 16 times at most: a clash is already
 // next to impossible.
-inline constexpr int kNameAttempts = 16;
+template <class Code, class Attempt>
+Code TryFreshNames(const std::filesystem::path& folder, Code exists, Attempt attempt) {
+    for (int tries = 0; tries < 16; ++tries) {
+        if (const Code code = attempt(folder / TemporaryName()); code != exists) {
+            return code;
+        }
+    }
+    return exists;
+}
 
 // Base of the classes that own a file: one owner, never copied.
 struct NotCopied {
@@ -44,14 +50,8 @@ struct NotCopied {
     NotCopied& operator=(const NotCopied&) = delete;
 };
 
-inline void Notify(const SaveProbe& probe, SaveStep step) {
-    if (probe) {
-        probe(step);
-    }
-}
-
 // The save itself, one per system (save_file_posix.cpp, save_file_win32.cpp).
-// `target` is not empty and has a file name.
+// `target` is not empty and has a file name; `probe` is always set.
 SaveOutcome SaveOnThisSystem(const std::filesystem::path& target, std::string_view bytes,
                              const SaveProbe& probe);
 

@@ -15,29 +15,9 @@
 
 namespace vantri::detail {
 
-namespace {
-
 namespace fs = std::filesystem;
 
-// Follows symbolic links at the end of the path, so saving through a link
-// writes the file the link names and the link stays a link.  A link to
-// nothing leads to the file it names, which the save creates.
-bool ResolveLinks(fs::path& file, std::string& reason) {
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(file, ec))) {
-            return true;
-        }
-        const fs::path next = fs::read_symlink(file, ec);
-        if (ec) {
-            reason = ErrnoReason(ec.value());
-            return false;
-        }
-        file = next.is_absolute() ? next : file.parent_path() / next;
-    }
-    reason = ErrnoReason(ELOOP);
-    return false;
-}
+namespace {
 
 int LockExclusive(int fd) {
     while (::flock(fd, LOCK_EX) != 0) {
@@ -46,6 +26,74 @@ int LockExclusive(int fd) {
         }
     }
     return 0;
+}
+
+// The temporary file while it is being filled: locked for as long as it is
+// open, owner-only, and closed and removed unless the save went through
+// (after the rename `path` is cleared: the name belongs to the target).
+struct Temporary : NotCopied {
+    int fd = -1;
+    fs::path path;  // empty while the file has no name
+    ~Temporary() {
+        if (!path.empty()) {
+            ::unlink(path.c_str());  // while still locked, so no one else removes it
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+// Creates `temp` in `folder`, without a name where the file system allows
+// and `unnamed` is set.  Returns 0 or an errno.
+int Create(Temporary& temp, const fs::path& folder, bool unnamed) {
+#ifdef O_TMPFILE
+    if (unnamed) {
+        temp.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (temp.fd >= 0) {
+            return LockExclusive(temp.fd);
+        }
+        // Kernels and file systems without O_TMPFILE answer with these.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return errno;
+        }
+    }
+#else
+    static_cast<void>(unnamed);
+#endif
+    return TryFreshNames(folder, EEXIST, [&](const fs::path& candidate) {
+        temp.fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
+        if (temp.fd < 0) {
+            return errno;
+        }
+        temp.path = candidate;
+        const int err = LockExclusive(temp.fd);
+        struct stat info {};
+        if (err != 0 || (::fstat(temp.fd, &info) == 0 && info.st_nlink > 0)) {
+            return err;
+        }
+        // Another save took it for abandoned before the lock was ours.
+        temp.path.clear();
+        ::close(temp.fd);
+        temp.fd = -1;
+        return EEXIST;
+    });
+}
+
+// Gives an unnamed file its temporary name: through /proc for anyone;
+// without /proc only a privileged process may link a descriptor.
+int Name(Temporary& temp, const fs::path& folder) {
+    const std::string self = "/proc/self/fd/" + std::to_string(temp.fd);
+    return TryFreshNames(folder, EEXIST, [&](const fs::path& candidate) {
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+            (errno != ENOENT ||
+             ::linkat(temp.fd, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) != 0)) {
+            return errno;
+        }
+        temp.path = candidate;
+        return 0;
+    });
 }
 
 }  // namespace
@@ -70,216 +118,95 @@ void RemoveIfAbandoned(const fs::path& file) {
     ::close(fd);
 }
 
-namespace {
-
-// The temporary file while it is being filled: locked for as long as it is
-// open, owner-only, and closed and removed unless the save went through.
-class TemporaryFile : NotCopied {
-  public:
-    ~TemporaryFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());  // while still locked, so no one else removes it
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    // Creates the file in `folder`, without a name where the file system
-    // allows and `unnamed` is set.  Returns 0 or an errno.
-    int Create(const fs::path& folder, bool unnamed) {
-        folder_ = folder;
-#ifdef O_TMPFILE
-        if (unnamed) {
-            fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-            if (fd_ >= 0) {
-                return LockExclusive(fd_);
-            }
-            // Kernels and file systems without O_TMPFILE answer with these.
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-                return errno;
-            }
-        }
-#else
-        static_cast<void>(unnamed);
-#endif
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder_ / TemporaryName();
-            fd_ =
-                ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
-            if (fd_ < 0) {
-                if (errno != EEXIST) {
-                    return errno;
-                }
-                continue;
-            }
-            struct stat info {};
-            if (const int err = LockExclusive(fd_); err != 0) {
-                ::unlink(candidate.c_str());
-                return err;
-            }
-            if (::fstat(fd_, &info) == 0 && info.st_nlink > 0) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            // Another save took it for abandoned before the lock was ours.
-            ::close(fd_);
-            fd_ = -1;
-        }
-        return EEXIST;
-    }
-
-    // Gives an unnamed file its temporary name.  Returns 0 or an errno.
-    int Name() {
-        if (!path_.empty()) {
-            return 0;
-        }
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder_ / TemporaryName();
-            // Through /proc for anyone; without /proc only a privileged
-            // process may link a descriptor.
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) ==
-                    0 ||
-                (errno == ENOENT &&
-                 ::linkat(fd_, "", AT_FDCWD, candidate.c_str(), AT_EMPTY_PATH) == 0)) {
-                path_ = std::move(candidate);
-                return 0;
-            }
-            if (errno != EEXIST) {
-                return errno;
-            }
-        }
-        return EEXIST;
-    }
-
-    int fd() const {
-        return fd_;
-    }
-    bool named() const {
-        return !path_.empty();
-    }
-    const fs::path& path() const {
-        return path_;
-    }
-
-    // After the rename: the name now belongs to the target.  The file stays
-    // open, and so locked, until then.
-    void Keep() {
-        path_.clear();
-    }
-
-  private:
-    fs::path folder_;
-    int fd_ = -1;
-    fs::path path_;
-};
-
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
-// Makes the rename itself durable.  Best effort: some file systems refuse to
-// sync a folder, and the new file is in place either way.
-void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// A save through an unnamed temporary file (when `unnamed`) or a named one.
-// `retry` is set when an unnamed file could not be given a name, so the
-// caller may try again with a named one.
-SaveOutcome SaveVia(bool unnamed, const fs::path& target, const struct stat* old,
-                    std::string_view bytes, const SaveProbe& probe, bool& retry) {
-    const fs::path folder = FolderOf(target);
-    TemporaryFile temp;
-    if (const int err = temp.Create(folder, unnamed); err != 0) {
-        return Failure(ErrnoReason(err));
-    }
-    if (const int err = WriteAll(temp.fd(), bytes); err != 0) {
-        return Failure(ErrnoReason(err));
-    }
-    if (::fsync(temp.fd()) != 0) {
-        return Failure(ErrnoReason(errno));
-    }
-    Notify(probe, SaveStep::Written);
-    const bool wasNamed = temp.named();
-    if (const int err = temp.Name(); err != 0) {
-        retry = !wasNamed;
-        return Failure(ErrnoReason(err));
-    }
-    Notify(probe, SaveStep::Named);
-    if (old != nullptr) {
-        // Given the old file's owner and mode only now, just before it
-        // replaces it.  Owner first: a change of owner may clear mode bits
-        // that fchmod then restores.  Only a privileged process may give a
-        // file away, so a refusal leaves the file ours.
-        if (old->st_uid != ::geteuid() || old->st_gid != ::getegid()) {
-            if (::fchown(temp.fd(), old->st_uid, old->st_gid) != 0) {
-                // keep our own owner
-            }
-        }
-        if (::fchmod(temp.fd(), old->st_mode & 07777) != 0) {
-            return Failure(ErrnoReason(errno));
-        }
-    }
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) {
-        return Failure(ErrnoReason(errno));
-    }
-    temp.Keep();
-    SyncFolder(folder);
-    return SaveOutcome{true, {}};
-}
-
-}  // namespace
-
 SaveOutcome SaveOnThisSystem(const fs::path& requested, std::string_view bytes,
                              const SaveProbe& probe) {
+    // Symbolic links at the end of the path are followed, so saving through
+    // a link writes the file the link names and the link stays a link.  A
+    // link to nothing leads to the file it names, which the save creates.
     fs::path target = requested;
-    std::string reason;
-    if (!ResolveLinks(target, reason)) {
-        return Failure(reason);
+    for (int hops = 0;; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(target, ec))) {
+            break;
+        }
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec || hops == 40) {
+            return Failure(ErrnoReason(ec ? ec.value() : ELOOP));
+        }
+        target = next.is_absolute() ? next : target.parent_path() / next;
     }
 
     struct stat old {};
-    bool replacing = false;
-    if (::stat(target.c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode)) {
-            return Failure(ErrnoReason(EISDIR));
-        }
-        if (!S_ISREG(old.st_mode)) {
-            return Failure("not a regular file");  // never swap out a device or FIFO
-        }
-        // A file its owner made read-only is not replaced behind their back,
-        // even though the folder would allow the rename.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            return Failure(ErrnoReason(errno));
-        }
-        replacing = true;
-    } else if (errno != ENOENT) {
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (!replacing && errno != ENOENT) {
+        return Failure(ErrnoReason(errno));
+    }
+    if (replacing && !S_ISREG(old.st_mode)) {  // never swap out a device or FIFO
+        return Failure(S_ISDIR(old.st_mode) ? ErrnoReason(EISDIR) : "not a regular file");
+    }
+    // A file its owner made read-only is not replaced behind their back,
+    // even though the folder would allow the rename.
+    if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
         return Failure(ErrnoReason(errno));
     }
 
-    RemoveAbandoned(FolderOf(target));
-    bool retry = false;
-    SaveOutcome outcome = SaveVia(true, target, replacing ? &old : nullptr, bytes, probe, retry);
-    if (retry) {
-        outcome = SaveVia(false, target, replacing ? &old : nullptr, bytes, probe, retry);
+    const fs::path folder = FolderOf(target);
+    RemoveAbandoned(folder);
+    // Through an unnamed temporary file first; one that cannot be given a
+    // name sends the save round again with a named one.
+    int err = 0;
+    for (const bool unnamed : {true, false}) {
+        Temporary temp;
+        bool naming = false;
+        err = [&] {
+            if (const int e = Create(temp, folder, unnamed); e != 0) {
+                return e;
+            }
+            for (std::string_view rest = bytes; !rest.empty();) {
+                const ssize_t n = ::write(temp.fd, rest.data(), rest.size());
+                if (n < 0 && errno != EINTR) {
+                    return errno;
+                }
+                rest.remove_prefix(n < 0 ? 0 : static_cast<std::size_t>(n));
+            }
+            if (::fsync(temp.fd) != 0) {
+                return errno;
+            }
+            probe(SaveStep::Written);
+            naming = temp.path.empty();
+            if (const int e = naming ? Name(temp, folder) : 0; e != 0) {
+                return e;
+            }
+            naming = false;
+            probe(SaveStep::Named);
+            // Given the old file's owner and mode only now, just before it
+            // replaces it.  Owner first: a change of owner may clear mode
+            // bits that fchmod then restores.  Only a privileged process may
+            // give a file away, so a refusal leaves the file ours.
+            if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+                static_cast<void>(::fchown(temp.fd, old.st_uid, old.st_gid) == 0);
+            }
+            if (replacing && ::fchmod(temp.fd, old.st_mode & 07777) != 0) {
+                return errno;
+            }
+            if (::rename(temp.path.c_str(), target.c_str()) != 0) {
+                return errno;
+            }
+            temp.path.clear();
+            // Makes the rename itself durable.  Best effort: some file
+            // systems refuse to sync a folder, and the new file is in place.
+            if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                dir >= 0) {
+                ::fsync(dir);
+                ::close(dir);
+            }
+            return 0;
+        }();
+        if (!naming) {
+            break;
+        }
     }
-    return outcome;
+    return err == 0 ? SaveOutcome{true, {}} : Failure(ErrnoReason(err));
 }
 
 }  // namespace vantri::detail

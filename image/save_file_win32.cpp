@@ -6,143 +6,92 @@
 
 #include <algorithm>
 #include <string>
-#include <system_error>
-#include <vector>
 
 #include "image/os_error.h"
 #include "image/save_file_os.h"
 
 namespace vantri::detail {
 
-namespace {
-
 namespace fs = std::filesystem;
+
+namespace {
 
 // Security attributes for a new file whose DACL, protected from the
 // folder's inheritable entries, grants everything to the user this process
 // runs as and nothing to anyone else: the twin of mode 0600.  The user's own
 // SID, not OWNER RIGHTS: wine turns an OWNER RIGHTS entry into mode 0000.
-class OwnerOnly {
-  public:
-    OwnerOnly() = default;
-    OwnerOnly(const OwnerOnly&) = delete;
-    OwnerOnly& operator=(const OwnerOnly&) = delete;
+struct OwnerOnly : NotCopied {
+    alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    alignas(
+        ACL) unsigned char acl[sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE];
+    SECURITY_DESCRIPTOR descriptor{};
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
 
     // Returns 0 or a Win32 error code.
     DWORD Make() {
         HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-            return GetLastError();
-        }
         DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        user_.resize(size);
-        const bool known =
-            size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
-        const DWORD err = GetLastError();
-        CloseHandle(token);
-        if (!known) {
-            return err;
+        auto* list = reinterpret_cast<ACL*>(acl);
+        // The SID is read from `user` only once the token has filled it in.
+        const bool made =
+            OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+            GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+            InitializeAcl(list, sizeof acl, ACL_REVISION) &&
+            AddAccessAllowedAce(list, ACL_REVISION, FILE_ALL_ACCESS,
+                                reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
+            InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE) &&
+            SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        const DWORD err = made ? 0 : GetLastError();
+        if (token != nullptr) {
+            CloseHandle(token);
         }
-        const PSID sid = reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid;
-        acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
-        auto* acl = reinterpret_cast<ACL*>(acl_.data());
-        if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
-            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
-            !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
-            !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
-            !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-            return GetLastError();
-        }
-        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
-        return 0;
+        return err;
     }
-
-    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
-
-  private:
-    std::vector<unsigned char> user_;  // the TOKEN_USER with the SID
-    std::vector<unsigned char> acl_;
-    SECURITY_DESCRIPTOR descriptor_{};
-    SECURITY_ATTRIBUTES attributes_{};
 };
 
 // The temporary file while it is being filled.  Marked for deletion from
 // its creation until just before the rename, so whatever ends the process
 // meanwhile, a kill included, the system removes the file with its handle.
-class TemporaryFile : NotCopied {
-  public:
-    ~TemporaryFile() {
-        if (handle_ == INVALID_HANDLE_VALUE) {
+struct Temporary : NotCopied {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    fs::path path;
+    bool kept = false;  // after the rename: the file under the target's name stays
+
+    ~Temporary() {
+        if (handle == INVALID_HANDLE_VALUE) {
             return;
         }
-        // Marked again after a rename that failed.
-        const bool goes = kept_ || MarkForDeletion(true);
-        CloseHandle(handle_);
+        const bool goes = kept || Mark(true);  // marked again after a rename that failed
+        CloseHandle(handle);
         if (!goes) {
-            DeleteFileW(path_.c_str());
+            DeleteFileW(path.c_str());
         }
+    }
+
+    bool Mark(bool marked) {
+        FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(marked ? TRUE : FALSE)};
+        return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                          sizeof disposition) != 0;
     }
 
     // Creates a new file in `folder` with `security`.  Returns 0 or a Win32
     // error code.
     DWORD Create(const fs::path& folder, SECURITY_ATTRIBUTES* security) {
-        for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-            fs::path candidate = folder / TemporaryName();
+        return TryFreshNames(folder, DWORD{ERROR_FILE_EXISTS}, [&](const fs::path& candidate) {
             // Shared for deletion only, so the rename can go ahead while the
             // handle stays open; any other open is refused until it closes.
-            handle_ = CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                                  security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (handle_ != INVALID_HANDLE_VALUE) {
-                path_ = std::move(candidate);
-                if (!MarkForDeletion(true)) {
-                    const DWORD err = GetLastError();
-                    CloseHandle(handle_);
-                    handle_ = INVALID_HANDLE_VALUE;
-                    DeleteFileW(path_.c_str());
-                    return err;
-                }
-                return 0;
+            handle = CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                                 security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle == INVALID_HANDLE_VALUE) {
+                const DWORD err = GetLastError();
+                return err == ERROR_ALREADY_EXISTS ? DWORD{ERROR_FILE_EXISTS} : err;
             }
-            const DWORD err = GetLastError();
-            if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) {
-                return err;
-            }
-        }
-        return ERROR_FILE_EXISTS;
+            path = candidate;
+            return Mark(true) ? DWORD{0} : GetLastError();
+        });
     }
-
-    HANDLE handle() const { return handle_; }
-    const fs::path& path() const { return path_; }
-
-    // Just before the rename: the file is to outlive its handle.
-    bool Unmark() { return MarkForDeletion(false); }
-    // After the rename: the file under the target's name stays.
-    void Keep() { kept_ = true; }
-
-  private:
-    bool MarkForDeletion(bool marked) {
-        FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(marked ? TRUE : FALSE)};
-        return SetFileInformationByHandle(handle_, FileDispositionInfo, &disposition,
-                                          sizeof disposition) != 0;
-    }
-
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-    fs::path path_;
-    bool kept_ = false;
 };
-
-DWORD WriteAll(HANDLE h, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(h, bytes.data(), want, &written, nullptr)) {
-            return GetLastError();
-        }
-        bytes.remove_prefix(written);
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -166,42 +115,47 @@ void RemoveIfAbandoned(const fs::path& file) {
 SaveOutcome SaveOnThisSystem(const fs::path& target, std::string_view bytes,
                              const SaveProbe& probe) {
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            return Failure("is a directory");
-        }
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            return Failure("permission denied");
-        }
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return Failure((attributes & FILE_ATTRIBUTE_DIRECTORY) ? "is a directory"
+                                                               : "permission denied");
     }
     OwnerOnly owner;
-    if (const DWORD err = owner.Make(); err != 0) {
-        return Failure(WindowsErrorReason(err));
-    }
-    RemoveAbandoned(FolderOf(target));
-    TemporaryFile temp;
-    if (const DWORD err = temp.Create(FolderOf(target), owner.attributes()); err != 0) {
-        return Failure(WindowsErrorReason(err));
-    }
-    if (const DWORD err = WriteAll(temp.handle(), bytes); err != 0) {
-        return Failure(WindowsErrorReason(err));
-    }
-    if (!FlushFileBuffers(temp.handle())) {
-        return Failure(WindowsErrorReason(GetLastError()));
-    }
-    Notify(probe, SaveStep::Written);
-    // A process that ends from here to the rename leaves the file for the
-    // next save's sweep; still marked, the file would go with its handle.
-    if (!temp.Unmark()) {
-        return Failure(WindowsErrorReason(GetLastError()));
-    }
-    Notify(probe, SaveStep::Named);  // it has had its name from the start
-    if (!MoveFileExW(temp.path().c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return Failure(WindowsErrorReason(GetLastError()));
-    }
-    temp.Keep();  // closed on the way out; the bytes are flushed and in place
-    return SaveOutcome{true, {}};
+    Temporary temp;
+    const DWORD err = [&]() -> DWORD {
+        if (const DWORD e = owner.Make(); e != 0) {
+            return e;
+        }
+        RemoveAbandoned(FolderOf(target));
+        if (const DWORD e = temp.Create(FolderOf(target), &owner.attributes); e != 0) {
+            return e;
+        }
+        for (std::string_view rest = bytes; !rest.empty();) {
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(rest.size(), 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(temp.handle, rest.data(), want, &written, nullptr)) {
+                return GetLastError();
+            }
+            rest.remove_prefix(written);
+        }
+        if (!FlushFileBuffers(temp.handle)) {
+            return GetLastError();
+        }
+        probe(SaveStep::Written);
+        // A process that ends from here to the rename leaves the file for the
+        // next save's sweep; still marked, the file would go with its handle.
+        if (!temp.Mark(false)) {
+            return GetLastError();
+        }
+        probe(SaveStep::Named);  // it has had its name from the start
+        if (!MoveFileExW(temp.path.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return GetLastError();
+        }
+        temp.kept = true;  // closed on the way out; the bytes are flushed and in place
+        return 0;
+    }();
+    return err == 0 ? SaveOutcome{true, {}} : Failure(WindowsErrorReason(err));
 }
 
 }  // namespace vantri::detail

@@ -1,13 +1,10 @@
 // Files on Windows: a device name is no key file.
-#include <gtest/gtest.h>
+#include "tests/common/files.h"
 
-#include "image/hexfileHandle.h"
-#include "tests/image/load_cases.h"
+namespace vantri {
 
-namespace vantri::test {
-
-void AddSystemCases(const TempDir&, std::vector<LoadCase>& cases) {
-    cases.push_back({"NUL", DefaultLoadLimit, "not a regular file", 0});
+std::vector<std::filesystem::path> NotRegularFiles(const test::TempDir&) {
+    return {"NUL"};
 }
 
-}  // namespace vantri::test
+}  // namespace vantri

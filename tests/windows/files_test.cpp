@@ -14,6 +14,7 @@
 #include <sddl.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -33,8 +34,7 @@ bool OwnerOnly(const fs::path& file) {
     alignas(TOKEN_USER) unsigned char user[256] = {};
     DWORD size = 0;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    char* sid = nullptr;
-    char* sddl = nullptr;
+    char *sid = nullptr, *sddl = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
         GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
         ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid) &&
@@ -46,15 +46,13 @@ bool OwnerOnly(const fs::path& file) {
     // "D:P(A;;FA;;;SY)(A;;FA;;;S-1-5-21-...)": each entry's type first, the
     // one it lets in last.
     const std::string text = sddl != nullptr ? sddl : "";
+    const std::regex entry(R"(\(A;[^)]*;([^;)]*)\))");
     Names allowed;
-    for (std::size_t at = text.find("(A;"); at != std::string::npos;
-         at = text.find("(A;", at + 1)) {
-        const std::size_t end = text.find(')', at);
-        const std::size_t last = text.rfind(';', end) + 1;
-        allowed.insert(text.substr(last, end - last));
+    for (std::sregex_iterator i(text.begin(), text.end(), entry), end; i != end; ++i) {
+        allowed.insert((*i)[1]);
     }
     const bool ownerOnly =
-        sid != nullptr && allowed.erase(sid) == 1 && (allowed.empty() || allowed == Names{"SY"});
+        sid != nullptr && allowed.erase(sid) == 1 && allowed.size() == allowed.count("SY");
     CloseHandle(token);
     LocalFree(sid);
     LocalFree(sddl);
@@ -70,9 +68,6 @@ bool OwnerOnly(const fs::path& file) {
 // save removes.  That save replaces a file everyone could read with an
 // owner-only one; a new file is owner-only too.
 TEST(Win32Files, ASaverKilledMidSaveLeavesNoKeyMaterialBehind) {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const fs::path saver = fs::path(self).parent_path() / "vantri_save_stopper.exe";
     for (const char* step : {"written", "named"}) {
         SCOPED_TRACE(step);
         test::TempDir dir;
@@ -81,8 +76,9 @@ TEST(Win32Files, ASaverKilledMidSaveLeavesNoKeyMaterialBehind) {
         ASSERT_FALSE(OwnerOnly(file));  // Everyone may read it
         const std::string event = "vantri-save-stopper-" + std::to_string(GetCurrentProcessId());
         const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+        // Found next to this program: a command line is looked up there first.
         std::string line =
-            "\"" + saver.string() + "\" \"" + file.string() + "\" " + step + " " + event;
+            "vantri_save_stopper.exe \"" + file.string() + "\" " + step + " " + event;
         STARTUPINFOA start{};
         start.cb = sizeof start;
         PROCESS_INFORMATION process{};
