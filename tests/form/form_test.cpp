@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <thread>
 
@@ -33,7 +32,9 @@ using Boxes = std::vector<FormMessage>;
 
 class ScriptedView : public FormView {
   public:
-    std::map<FormSetting, std::string> settings;  // the boxes' texts
+    std::map<FormSetting, std::string> settings{{FormSetting::Comport, DefaultComport},
+                                                {FormSetting::Blocksize, DefaultBlocksize},
+                                                {FormSetting::Delay, DefaultDelay}};
     std::map<FormSetting, Log> choices;
     bool enabled[2] = {true, true};  // Read, Write
     std::string caption = WindowCaption;
@@ -49,14 +50,9 @@ class ScriptedView : public FormView {
     int unanswered = 0, dismissals = 0;
     std::function<void()> atNextEvents;                 // run once, at the next events
     std::function<void(const std::string&)> onCaption;  // at every caption
-    std::optional<Log> delaysAsked;                     // when set, each Delay text asked
+    Log delaysAsked;                                    // each Delay text asked
     Form1 form{*this};
 
-    ScriptedView() {
-        for (FormSetting s : {FormSetting::Comport, FormSetting::Blocksize, FormSetting::Delay}) {
-            settings[s] = DefaultSettingText(s);
-        }
-    }
     // A click on an enabled button reaches the logic, as in a real window.
     void Click(FormButton button) {
         if (enabled[static_cast<int>(button)]) {
@@ -90,8 +86,8 @@ class ScriptedView : public FormView {
         }
     }
     std::string SettingText(FormSetting setting) override {
-        if (setting == FormSetting::Delay && delaysAsked) {
-            delaysAsked->push_back(settings[setting]);
+        if (setting == FormSetting::Delay) {
+            delaysAsked.push_back(settings[setting]);
         }
         return settings[setting];
     }
@@ -408,7 +404,7 @@ TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
     }
 }
 
-TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) {
+TEST_F(FormTest, ReadSavesTheBufferUnderTheNameWithItsExtensionOfferingAgainAfterAFailure) {
     bool held = false;  // the port stays held while the save dialog is up
     view_.answers = {[&] {
         held =
@@ -435,11 +431,11 @@ TEST_F(FormTest, ReadSavesTheDeviceBufferUnderTheNameWithItsExtensionOrNothing) 
     EXPECT_EQ(view_.caption, " 90 % Done ....");
     EXPECT_EQ(Files(), (std::set<std::string>{"a.Bin", "key.bin"}));
     ExpectIdle();
-}
 
-TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
-    // The dialog took "k"; the save to k.Bin fails, a folder is in the way.
+    // A failed save is offered again until saved or given up.  The dialog
+    // took "k"; the save to k.Bin fails, a folder is in the way.
     fs::create_directory(Path("k.Bin"));
+    view_.dialogs.clear();
     view_.answers = {Choosing("k"), Choosing("k2")};
     view_.Click(FormButton::Read);
     EXPECT_EQ(
@@ -463,7 +459,7 @@ TEST_F(FormTest, AFailedSaveIsOfferedAgainUntilSavedOrGivenUp) {
     EXPECT_EQ(view_.dialogs, (Log{"Save Keybuffer To Bin file|Ram.Bin", again,
                                   "Save Keybuffer To Bin file|Ram.Bin", again}));
     EXPECT_EQ(view_.boxes.size(), 2u);
-    EXPECT_EQ(Files(), (std::set<std::string>{"k.Bin", "k2.Bin", "key.bin"}));
+    EXPECT_EQ(Files(), (std::set<std::string>{"a.Bin", "k.Bin", "k2.Bin", "key.bin"}));
     EXPECT_EQ(view_.caption, WindowCaption);
     ExpectIdle();
 }
@@ -555,7 +551,6 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
             view_.settings[FormSetting::Blocksize] = "7";
         }
     };
-    view_.delaysAsked.emplace();
     view_.answers = {Choosing("key.bin")};
     view_.Click(FormButton::Write);
     EXPECT_EQ(view_.dialogs, Log{"Select Keybuffer Bin file to write|6148"});
@@ -573,7 +568,7 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
     // from there on.
     Log expectedDelays(1 + 21, "25");
     expectedDelays.resize(1 + 42, "70");
-    EXPECT_EQ(*view_.delaysAsked, expectedDelays);
+    EXPECT_EQ(view_.delaysAsked, expectedDelays);
     EXPECT_TRUE(view_.boxes.empty());
     ExpectIdle();
     test::Eventually([&] { return device_->WritesCompleted() >= 1; });
