@@ -1,10 +1,8 @@
 // The open and save dialogs, driven as a user drives them, on real files.
 #include <gtest/gtest.h>
 
-#include <QAbstractItemModel>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QListView>
 #include <QTemporaryDir>
 #include <QTest>

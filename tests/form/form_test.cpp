@@ -3,12 +3,8 @@
 // and a simulated device on a real pseudo-terminal behind it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <map>
-#include <set>
 #include <thread>
 
 #include "form/Form1.h"
@@ -43,9 +39,9 @@ class ScriptedView : public FormView {
     // caption, and "closed" or "close put off" for each close.
     Log log;
     Boxes boxes;
-    std::function<void()> whileNoticeShows;  // what a notice does to its caller
-    Log dialogs;                             // "title|flags" (open), "title|proposed name" (save)
-    std::string filter;                      // of the last dialog
+    std::function<void()> whileNoticeShows = [] {};  // what a notice does to its caller
+    Log dialogs;         // "title|flags" (open), "title|proposed name" (save)
+    std::string filter;  // of the last dialog
     std::vector<std::function<fs::path()>> answers;  // one per dialog to come: "" is Cancel
     int unanswered = 0, dismissals = 0;
     std::function<void()> atNextEvents;                 // run once, at the next events
@@ -60,7 +56,7 @@ class ScriptedView : public FormView {
         }
     }
     // The close box; the logic may put the close off (Cancel).
-    void Close() {
+    void CloseWindow() override {
         std::int16_t cancel = False16;
         form.Form_Unload(cancel);
         log.push_back(cancel == False16 ? "closed" : "close put off");
@@ -100,9 +96,7 @@ class ScriptedView : public FormView {
     }
     void ShowNotice(const FormMessage& message) override {
         log.push_back("notice: " + message.text + "|" + message.title + "|" + message.detail);
-        if (whileNoticeShows) {
-            whileNoticeShows();
-        }
+        whileNoticeShows();
     }
     fs::path ShowOpenDialog(const std::string& filter, std::uint32_t flags,
                             const std::string& title) override {
@@ -118,7 +112,6 @@ class ScriptedView : public FormView {
         }
     }
     void DismissModals() override { ++dismissals; }
-    void CloseWindow() override { Close(); }
 
   private:
     fs::path Dialog(const std::string& kind, const std::string& filterList,
@@ -218,7 +211,7 @@ TEST_F(FormTest, StartsIdleGivesTheListItemsAndClosesQuietly) {
                                           {FormSetting::Blocksize, Numbers(1, 32, 1)},
                                           {FormSetting::Delay, Numbers(1, 25, 1)}}));
     ExpectIdle();
-    view_.Close();  // no operation runs: nothing shown, nothing taken down
+    view_.CloseWindow();  // no operation runs: nothing shown, nothing taken down
     EXPECT_EQ(view_.log, Log{"closed"});
     EXPECT_EQ(view_.dismissals, 0);
 }
@@ -353,7 +346,7 @@ TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestShowsAndSavesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.endLog[1]);
         StartDevice({}, 115200);  // paced, so that the answer is still on its way
-        const auto close = [this] { view_.Close(); };
+        const auto close = [this] { view_.CloseWindow(); };
         if (c.when == InTheDialog) {
             view_.answers = {[close] {
                 close();
@@ -386,7 +379,7 @@ TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
     for (const bool lost : {false, true}) {
         SCOPED_TRACE(lost ? "lost" : "healthy");
         StartDevice(lost ? "hangup:1000" : "");
-        view_.AfterFirstCaption([&] { view_.Close(); });
+        view_.AfterFirstCaption([&] { view_.CloseWindow(); });
         view_.answers = {Choosing("key.bin")};
         view_.Click(FormButton::Write);
         EXPECT_EQ(view_.dismissals, 0);
