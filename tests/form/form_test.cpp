@@ -499,11 +499,6 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
         {"hangup:1000", FormButton::Write, {lost}},
         {"hangup:4096", FormButton::Write, {lost}},  // at the very last byte
     };
-    const auto replace = [](std::string& text, const std::string& what, const char* with) {
-        if (const std::size_t at = text.find(what); at != std::string::npos) {
-            text.replace(at, what.size(), with);
-        }
-    };
     view_.settings[FormSetting::Delay] = "1";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -516,11 +511,13 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
         for (FormMessage& box : boxes) {
             if (box.text.starts_with(lost.text) && box.detail.ends_with(lost.detail)) {
                 box = lost;
-            } else if (!box.text.empty() &&
-                       box.text.find_first_not_of("0123456789") == std::string::npos) {
-                replace(box.detail, device_->PortPath(), "PORT");
-                replace(box.detail, port::ErrorText(std::stoul(box.text)), "REASON");
-                box.text = "#";
+            } else if (box.icon == MessageIcon::None) {  // an error number
+                const std::string said = "Reading from " + device_->PortPath() +
+                                         " failed: " + port::ErrorText(std::stoul(box.text));
+                if (box.detail.starts_with(said)) {
+                    box = {"#", "", box.icon,
+                           "Reading from PORT failed: REASON" + box.detail.substr(said.size())};
+                }
             } else if (box.text == incomplete && c.boxes.size() == 2) {
                 box.title.clear();
             }
