@@ -79,7 +79,11 @@ void ModalScript::Poll() {
     unexpected_ << QStringLiteral("unexpected %1 \"%2\": %3")
                        .arg(QString::fromLatin1(modal->metaObject()->className()),
                             modal->windowTitle(), box != nullptr ? box->text() : QString());
-    modal->close();  // a dialog's close is its reject
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        dialog->reject();  // a box with no Escape button would refuse a close
+    } else {
+        modal->close();
+    }
 }
 
 QString ModalScript::NameBoxText(QFileDialog& dialog) {
