@@ -87,9 +87,7 @@ class ScriptedView : public FormView {
         }
         return settings[setting];
     }
-    void SetSettingChoices(FormSetting setting, const Log& items) override {
-        choices[setting] = items;
-    }
+    void SetSettingChoices(FormSetting s, const Log& items) override { choices[s] = items; }
     void ShowMessage(const FormMessage& message) override {
         boxes.push_back(message);
         log.push_back("box: " + message.text);
@@ -112,8 +110,6 @@ class ScriptedView : public FormView {
         }
     }
     void DismissModals() override { ++dismissals; }
-
-  private:
     fs::path Dialog(const std::string& kind, const std::string& filterList,
                     const std::string& seen) {
         dialogs.push_back(seen);
