@@ -28,23 +28,7 @@ QString Run(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
-    const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : QDir::toNativeSeparators(files.first());
-}
-
-// The nearest folder at or above `folder` that exists, or "" if none does.
-QString NearestExistingFolder(QString folder) {
-    while (!folder.isEmpty()) {
-        if (QFileInfo(folder).isDir()) {
-            return folder;
-        }
-        const QString parent = QFileInfo(folder).path();
-        if (parent == folder) {
-            break;
-        }
-        folder = parent;
-    }
-    return {};
+    return QDir::toNativeSeparators(dialog.selectedFiles().value(0));
 }
 
 // The save dialog, refusing a name in a folder that does not exist where
@@ -55,19 +39,17 @@ class SaveDialog : public QFileDialog {
     using QFileDialog::QFileDialog;
 
     void accept() override {
-        const QStringList files = selectedFiles();
-        if (!files.isEmpty()) {
-            const QFileInfo chosen(files.first());
-            // A folder typed into the name box is opened by Qt's accept.
-            if (!chosen.isDir() && !QFileInfo(chosen.path()).isDir()) {
-                QMessageBox box(QMessageBox::Warning, windowTitle(),
-                                QDir::toNativeSeparators(chosen.filePath()), QMessageBox::Ok, this);
-                box.setTextFormat(Qt::PlainText);
-                box.setInformativeText(
-                    QStringLiteral("The folder does not exist. Check the name and try again."));
-                box.exec();
-                return;
-            }
+        // No name at all ("") is left to Qt's accept, as is a folder typed
+        // into the name box, which it opens.
+        const QFileInfo chosen(selectedFiles().value(0));
+        if (!chosen.isDir() && !QFileInfo(chosen.path()).isDir()) {
+            QMessageBox box(QMessageBox::Warning, windowTitle(),
+                            QDir::toNativeSeparators(chosen.filePath()), QMessageBox::Ok, this);
+            box.setTextFormat(Qt::PlainText);
+            box.setInformativeText(
+                QStringLiteral("The folder does not exist. Check the name and try again."));
+            box.exec();
+            return;
         }
         QFileDialog::accept();
     }
@@ -96,18 +78,19 @@ QString ShowSaveDialog(const QString& filter, QWidget* owner, const QString& def
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setDefaultSuffix(QString());
     const QString name = QDir::fromNativeSeparators(defaultName);
-    const QFileInfo info(name);
     if (name.contains(QLatin1Char('/'))) {
         // A name proposed again after a failed save: start where it was
-        // meant to go, or as near to it as still exists.
-        const QString folder = NearestExistingFolder(info.path());
-        if (!folder.isEmpty()) {
+        // meant to go, or in the nearest folder above it that still exists.
+        QString folder = QFileInfo(name).path();
+        while (!QFileInfo(folder).isDir() && QFileInfo(folder).path() != folder) {
+            folder = QFileInfo(folder).path();
+        }
+        if (QFileInfo(folder).isDir()) {
             dialog.setDirectory(folder);
         }
-        dialog.selectFile(info.fileName());
-    } else if (!name.isEmpty()) {
-        dialog.selectFile(name);
     }
+    // The name box gets the name alone: a path there would be taken whole.
+    dialog.selectFile(QFileInfo(name).fileName());
     return Run(dialog);
 }
 

@@ -3,26 +3,6 @@
 #include <QRegularExpression>
 
 namespace vantri::detail {
-namespace {
-
-// The patterns of one classic pattern field, in Qt's form.
-QStringList PatternsOfField(const QString& field) {
-    QStringList patterns;
-    for (QString pattern :
-         field.split(QRegularExpression(QStringLiteral("[; ]")), Qt::SkipEmptyParts)) {
-        // "*.*" is every file in a Windows filter, names without a dot
-        // too; Qt would ask for a dot.
-        if (pattern == QLatin1String("*.*")) {
-            pattern = QStringLiteral("*");
-        }
-        if (!patterns.contains(pattern)) {
-            patterns << pattern;
-        }
-    }
-    return patterns;
-}
-
-}  // namespace
 
 QStringList PatternsOfNameFilter(const QString& nameFilter) {
     // The same rule as Qt's dialog, so that what we keep as written is
@@ -39,16 +19,25 @@ QStringList NameFiltersFromList(const QString& filter) {
     QStringList nameFilters;
     for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
         const QString& text = fields[i];
-        const QStringList patterns = PatternsOfField(fields[i + 1]);
+        QStringList patterns;
+        for (QString pattern :
+             fields[i + 1].split(QRegularExpression(QStringLiteral("[; ]")), Qt::SkipEmptyParts)) {
+            // "*.*" is every file in a Windows filter, names without a dot
+            // too; Qt would ask for a dot.
+            if (pattern == QLatin1String("*.*")) {
+                pattern = QStringLiteral("*");
+            }
+            if (!patterns.contains(pattern)) {
+                patterns << pattern;
+            }
+        }
         if (text.isEmpty() || patterns.isEmpty()) {
             break;
         }
-        if (PatternsOfNameFilter(text) == patterns) {
-            nameFilters << text;
-        } else {
-            nameFilters << text + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                               QLatin1Char(')');
-        }
+        // A text that ends in its own patterns is kept as written.
+        nameFilters << (PatternsOfNameFilter(text) == patterns
+                            ? text
+                            : text + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + ')');
     }
     return nameFilters;
 }

@@ -6,21 +6,10 @@
 #include "serial/exchange.h"
 #include "serial/open_failure.h"
 #include "serial/port_choices.h"
+#include "serial/settings.h"
 #include "serial/zrkCommModule.h"
 
 namespace vantri {
-namespace {
-
-// The list items of a settings box: "1" up to `count`.
-std::vector<std::string> Numbers(int count) {
-    std::vector<std::string> items;
-    for (int i = 1; i <= count; ++i) {
-        items.push_back(std::to_string(i));
-    }
-    return items;
-}
-
-}  // namespace
 
 Form1::Form1(FormView& view) : view_(view) {}
 
@@ -31,8 +20,15 @@ KeyBytes Form1::hextobin(std::string_view inp) const {
 void Form1::Form_Load() {
     // 1 to 9, then this machine's ports by their stable names.
     view_.SetSettingChoices(FormSetting::Comport, ComportChoices());
-    view_.SetSettingChoices(FormSetting::Blocksize, Numbers(32));
-    view_.SetSettingChoices(FormSetting::Delay, Numbers(25));
+    // "1" up to a count.
+    for (const auto& [setting, count] :
+         {std::pair{FormSetting::Blocksize, 32}, std::pair{FormSetting::Delay, 25}}) {
+        std::vector<std::string> items;
+        for (int i = 1; i <= count; ++i) {
+            items.push_back(std::to_string(i));
+        }
+        view_.SetSettingChoices(setting, items);
+    }
 }
 
 void Form1::Form_Unload(std::int16_t& Cancel) {
@@ -63,42 +59,36 @@ void Form1::Form_Unload(std::int16_t& Cancel) {
     view_.DismissModals();
 }
 
-bool Form1::OpenPort(const PortSetting& port, FormButton other) {
-    const std::int32_t result = OpenExchangePort(port);
+bool Form1::OpenPort(const std::optional<PortSetting>& port, const std::string& error,
+                     FormButton other) {
+    if (!port) {
+        view_.ShowMessage(SettingRefusedMessage(error));
+        return false;
+    }
+    const std::int32_t result = OpenExchangePort(*port);
     if (result != 0) {
         // Taken at once: the box's own calls may change the error number.
-        const std::uint32_t error = port::LastError();
-        view_.ShowMessage(PortNotOpenedMessage(OpenFailureDetail(port, result, error)));
+        const std::uint32_t code = port::LastError();
+        view_.ShowMessage(PortNotOpenedMessage(OpenFailureDetail(*port, result, code)));
     }
     // Whatever the result: the other operation is off while this one may run.
     view_.SetButtonEnabled(other, false);
-    if (result != 0) {
-        view_.SetButtonEnabled(other, true);
-        return false;
-    }
-    comopened = True16;
-    return true;
-}
-
-void Form1::EndOperation(FormButton other) {
-    CloseComPort();
-    comopened = False16;
-    view_.SetButtonEnabled(other, true);
+    comopened = result == 0 ? True16 : False16;
+    return result == 0;
 }
 
 Form1::Running::Running(Form1& form, FormButton other) : form_(form), other_(other) {
-    form_.operationRunning_ = true;
-    form_.closing_ = false;
-    form_.writeRequestSent_ = false;
-    form_.answerPending_ = false;
-    form_.stopReading_ = false;
-    form_.closeWhenDone_ = false;
+    form_.operationRunning_ = true;  // the rest is false between operations
 }
 
 Form1::Running::~Running() {
-    form_.operationRunning_ = false;
-    form_.writeRequestSent_ = false;
-    form_.answerPending_ = false;
+    if (form_.comopened != False16) {
+        CloseComPort();
+        form_.comopened = False16;
+    }
+    form_.KeyFileName.clear();
+    form_.operationRunning_ = form_.closing_ = form_.stopReading_ = false;
+    form_.writeRequestSent_ = form_.answerPending_ = false;
     form_.view_.SetButtonEnabled(other_, true);
     if (std::exchange(form_.closeWhenDone_, false)) {
         form_.view_.CloseWindow();

@@ -38,6 +38,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -78,34 +79,24 @@ class Form1 {
     void Form_Unload(std::int16_t& Cancel);
 
   private:
-    // Marks the operation on the stack, for a close that comes meanwhile,
-    // and enables the other operation's button on every way out; last, it
-    // carries out a close that was put off.
+    // Marks the operation on the stack, for a close that comes meanwhile.
+    // On every way out it closes the port if the operation still holds it
+    // (a close has not taken it), clears KeyFileName, enables the other
+    // operation's button and, last, carries out a close that was put off.
     struct Running {
         Running(Form1& form, FormButton other);
         ~Running();
-        Running(const Running&) = delete;
-        Running& operator=(const Running&) = delete;
         Form1& form_;
         FormButton other_;
     };
 
-    // Opens the port and disables `other`, leaving it enabled again when the
-    // open fails.  True when the port is open and comopened set.
-    bool OpenPort(const PortSetting& port, FormButton other);
-    // Closes the port, clears comopened and enables `other`: every way out
-    // of a running operation.
-    void EndOperation(FormButton other);
+    // Opens the port of a setting the operation can use (else shows
+    // `error`) and disables `other`, whatever the open's result.  True when
+    // the port is open and comopened set.
+    bool OpenPort(const std::optional<PortSetting>& port, const std::string& error,
+                  FormButton other);
     // Event processing and the cancel check, the same for both exchanges.
     ExchangeHooks CommonHooks();
-    // Saves the Read's key buffer under a name the user chooses, offering
-    // the dialog again after a failed save.
-    enum class SaveResult {
-        Saved,
-        Cancelled,  // in the first dialog
-        Discarded,  // given up after a failed save, or the window closed
-    };
-    SaveResult SaveKeyBuffer(const KeyBytes& keyBuffer);
 
     FormView& view_;
     bool operationRunning_ = false;

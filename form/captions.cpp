@@ -25,14 +25,13 @@ std::string WriteProgressCaption(int p) {
 
 std::filesystem::path WithBinExtension(const std::filesystem::path& name) {
     // The name as the system spells it, counted in characters: UTF-16 units
-    // on Windows, UTF-8 sequences elsewhere.
+    // on Windows, UTF-8 sequences elsewhere, where a continuation byte
+    // belongs to the character before it.
     const std::filesystem::path::string_type& text = name.native();
     int characters = 0;
     for (std::size_t i = text.size(); i-- > 0;) {
-        if constexpr (sizeof(text[i]) == 1) {
-            if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
-                continue;  // a continuation byte belongs to the character before it
-            }
+        if (sizeof(text[i]) == 1 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
+            continue;
         }
         if (++characters == 4) {
             if (text[i] == '.') {
@@ -41,9 +40,7 @@ std::filesystem::path WithBinExtension(const std::filesystem::path& name) {
             break;
         }
     }
-    std::filesystem::path withExtension = name;
-    withExtension += ".Bin";
-    return withExtension;
+    return std::filesystem::path(name) += ".Bin";
 }
 
 }  // namespace vantri

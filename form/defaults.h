@@ -3,6 +3,7 @@
 // Read proposes for its file.  Nothing is stored between runs.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "form/form_view.h"
@@ -16,9 +17,7 @@ inline constexpr char DefaultKeyFileName[] = "Ram.Bin";
 
 // What a settings box holds when the window opens.
 inline std::string DefaultSettingText(FormSetting setting) {
-    return setting == FormSetting::Comport     ? DefaultComport
-           : setting == FormSetting::Blocksize ? DefaultBlocksize
-                                               : DefaultDelay;
+    return std::array{DefaultComport, DefaultBlocksize, DefaultDelay}[static_cast<int>(setting)];
 }
 
 }  // namespace vantri

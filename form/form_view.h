@@ -26,16 +26,11 @@
 
 namespace vantri {
 
-enum class FormButton {
-    Read,   // Command4, "&Read"
-    Write,  // Command3, "&Write"
-};
+// Read is Command4 ("&Read"), Write is Command3 ("&Write").
+enum class FormButton { Read, Write };
 
-enum class FormSetting {
-    Comport,    // comport
-    Blocksize,  // mylen
-    Delay,      // mydelay
-};
+// The boxes comport, mylen and mydelay.
+enum class FormSetting { Comport, Blocksize, Delay };
 
 // Flag bits of the open dialog, with their classic values (6148 = all three).
 inline constexpr std::uint32_t OfnHideReadOnly = 0x4;
@@ -43,11 +38,7 @@ inline constexpr std::uint32_t OfnPathMustExist = 0x800;
 inline constexpr std::uint32_t OfnFileMustExist = 0x1000;
 
 // The icon of a message box, with the classic style values.
-enum class MessageIcon : std::uint32_t {
-    None = 0,
-    Warning = 48,
-    Error = 16,
-};
+enum class MessageIcon : std::uint32_t { None = 0, Warning = 48, Error = 16 };
 
 // The title of a box that gives none of its own.
 inline constexpr char ApplicationTitle[] = "Vantri";

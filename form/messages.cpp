@@ -16,17 +16,6 @@ constexpr char ErrorTitle[] = "Error";
 constexpr char RestartThenWrite[] =
     "Switch it off and on (or reconnect it) before anything else, then write the file again.";
 
-// A path in UTF-8, as the boxes take their texts.
-std::string Utf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-// Milliseconds as seconds with one decimal, "1.2".
-std::string Seconds(std::uint32_t ms) {
-    return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100);
-}
-
 // A device still talking from an earlier exchange, or not this device.
 FormMessage NotQuietMessage(const std::string& whatBecame, const std::string& whatNext) {
     return {"The device keeps sending: the line never went quiet.", ErrorTitle, MessageIcon::Error,
@@ -36,10 +25,6 @@ FormMessage NotQuietMessage(const std::string& whatBecame, const std::string& wh
 }
 
 }  // namespace
-
-FormMessage BusyMessage() {
-    return {"Allready open", "", MessageIcon::None, ""};
-}
 
 FormMessage PortNotOpenedMessage(const std::string& detail) {
     return {"Not able to Open selected Comport", ErrorTitle, MessageIcon::Warning, detail};
@@ -86,12 +71,11 @@ FormMessage ReadEndedMessage(const ReadOutcome& outcome) {
 }
 
 FormMessage SaveFailedMessage(const std::filesystem::path& fileName, const std::string& reason) {
-    return {"Could not save the Keybuffer to " + Utf8(fileName) + ": " + reason + ".", ErrorTitle,
-            MessageIcon::Error, "Choose another name or folder. Cancel discards the Keybuffer."};
-}
-
-FormMessage WrongFileSizeMessage() {
-    return {"Wrong File size !", "Error in filesize", MessageIcon::Error, ""};
+    const std::u8string name = fileName.u8string();  // the boxes take UTF-8
+    return {"Could not save the Keybuffer to " + std::string(name.begin(), name.end()) + ": " +
+                reason + ".",
+            ErrorTitle, MessageIcon::Error,
+            "Choose another name or folder. Cancel discards the Keybuffer."};
 }
 
 FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent) {
@@ -99,7 +83,9 @@ FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent) {
         return NotQuietMessage("Nothing was sent to it.", "write the file again");
     }
     if (outcome.status == ExchangeStatus::Held) {
-        return {"The Write was held for " + Seconds(outcome.heldMs) +
+        // In seconds with one decimal, "1.2".
+        return {"The Write was held for " + std::to_string(outcome.heldMs / 1000) + "." +
+                    std::to_string(outcome.heldMs % 1000 / 100) +
                     " s between two blocks, longer than the device may wait.",
                 ErrorTitle, MessageIcon::Error,
                 std::string("The device may hold a partly written Keybuffer. ") + RestartThenWrite};
@@ -113,15 +99,11 @@ FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent) {
         : stop == WriteStop::BeforeFirst ? "before the first byte of the Keybuffer"
                                          : "after byte " + std::to_string(outcome.bytesSent) +
                                                " of " + std::to_string(KeyBufferSize);
-    const std::string reason = port::ErrorText(outcome.error);
-    std::string what;
-    if (outcome.status == ExchangeStatus::DeviceLost) {
-        what = "The device was lost " + where + " (" + reason + ").";
-    } else if (outcome.error != 0) {
-        what = "Writing to the device failed " + where + " (" + reason + ").";
-    } else {
-        what = "The port took no more bytes " + where + ".";
-    }
+    const std::string reason = " (" + port::ErrorText(outcome.error) + ").";
+    const std::string what = outcome.status == ExchangeStatus::DeviceLost
+                                 ? "The device was lost " + where + reason
+                             : outcome.error != 0 ? "Writing to the device failed " + where + reason
+                                                  : "The port took no more bytes " + where + ".";
     const std::string detail =
         !requestSent ? "Nothing was sent to the device. Check the cable and the device, then write "
                        "the file again."

@@ -17,7 +17,7 @@
 namespace vantri {
 
 // A click while an operation runs: shown as a notice, which holds nothing.
-FormMessage BusyMessage();
+inline const FormMessage BusyMessage{"Allready open", "", MessageIcon::None, ""};
 // `detail`: the port and why it did not open (serial/port_choices.h).
 FormMessage PortNotOpenedMessage(const std::string& detail);
 // A setting the operation cannot use; `error` says why.
@@ -28,7 +28,8 @@ FormMessage ReadFailedMessage(const PortSetting& port, std::uint32_t error);
 // A Read that ended without a key buffer: any status but Done and Cancelled.
 FormMessage ReadEndedMessage(const ReadOutcome& outcome);
 FormMessage SaveFailedMessage(const std::filesystem::path& fileName, const std::string& reason);
-FormMessage WrongFileSizeMessage();
+inline const FormMessage WrongFileSizeMessage{"Wrong File size !", "Error in filesize",
+                                              MessageIcon::Error, ""};
 // A Write that ended other than Done or Cancelled.  `requestSent`: its 0x06
 // had gone out, so the device may be waiting for the rest of the buffer.
 FormMessage WriteFailedMessage(const WriteOutcome& outcome, bool requestSent);

@@ -20,8 +20,7 @@ std::filesystem::path ProposalAfterFailure(const std::filesystem::path& failed) 
     std::filesystem::path folder = failed.parent_path();
     std::error_code ec;
     while (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
-        const std::filesystem::path parent = folder.parent_path();
-        folder = parent == folder ? std::filesystem::path() : parent;
+        folder = folder.parent_path() == folder ? std::filesystem::path() : folder.parent_path();
     }
     return folder / failed.filename();
 }
@@ -30,19 +29,14 @@ std::filesystem::path ProposalAfterFailure(const std::filesystem::path& failed) 
 
 void Form1::Command4_Click() {
     if (comopened != False16) {
-        view_.ShowNotice(BusyMessage());
+        view_.ShowNotice(BusyMessage);
         return;
     }
     const Running running(*this, FormButton::Write);
-
     std::string error;
     const std::optional<PortSetting> port =
         ParsePortSetting(view_.SettingText(FormSetting::Comport), error);
-    if (!port) {
-        view_.ShowMessage(SettingRefusedMessage(error));
-        return;
-    }
-    if (!OpenPort(*port, FormButton::Write)) {
+    if (!OpenPort(port, error, FormButton::Write)) {
         return;
     }
 
@@ -59,61 +53,49 @@ void Form1::Command4_Click() {
     const ReadOutcome outcome = ReadKeyBuffer(hooks);
     if (stopReading_) {
         // A close is waiting: the rest of the answer comes and goes first
-        // (still "pending", so a second close is put off too).
-        ExchangeHooks rest;
-        rest.processEvents = [this] { view_.ProcessEvents(); };
-        LetAnswerEnd(rest, outcome);
-        EndOperation(FormButton::Write);
+        // (still "pending", so a second close is put off too), with events
+        // processed meanwhile and no cancel.
+        hooks.cancelled = nullptr;
+        LetAnswerEnd(hooks, outcome);
         return;
     }
     answerPending_ = false;
     if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
         return;  // the window has closed the port and is going away
     }
-
-    bool saved = false;
-    if (outcome.status == ExchangeStatus::Done) {
-        const SaveResult result = SaveKeyBuffer(outcome.keyBuffer);
-        if (result == SaveResult::Cancelled) {
-            // The caption keeps its last progress text.
-            EndOperation(FormButton::Write);
-            return;
-        }
-        saved = result == SaveResult::Saved;
-    } else {
+    if (outcome.status != ExchangeStatus::Done) {
         view_.ShowMessage(ReadEndedMessage(outcome));
-    }
-    if (closing_) {
+        if (!closing_) {
+            view_.SetCaption(WindowCaption);
+        }
         return;
     }
-    // Only a saved key buffer is "read"; a failed Read leaves the plain title.
-    view_.SetCaption(saved ? ReadDoneCaption : WindowCaption);
-    EndOperation(FormButton::Write);
-}
 
-Form1::SaveResult Form1::SaveKeyBuffer(const KeyBytes& keyBuffer) {
+    // The key buffer is saved under a name the user chooses; after a failed
+    // save it exists only here, so the dialog is offered again.
     const std::string filter = std::string("Bin File (*.bin)") + '\0' + "*.bin" + '\0' + '\0';
     KeyFileName = DefaultKeyFileName;
-    for (bool failedBefore = false;; failedBefore = true) {
+    for (bool failedBefore = false; !closing_; failedBefore = true) {
         KeyFileName = view_.ShowSaveDialog(filter, KeyFileName, "Save Keybuffer To Bin file");
         if (closing_) {
-            return SaveResult::Discarded;
+            return;
         }
         if (KeyFileName.empty()) {
-            return failedBefore ? SaveResult::Discarded : SaveResult::Cancelled;
+            // Cancel in the first dialog keeps the last progress text; only a
+            // saved key buffer is "read".
+            if (failedBefore) {
+                view_.SetCaption(WindowCaption);
+            }
+            return;
         }
         KeyFileName = WithBinExtension(KeyFileName);
-        const SaveOutcome outcome = SaveBinFile(KeyFileName, keyBuffer);
-        if (outcome.ok) {
-            KeyFileName.clear();
-            return SaveResult::Saved;
+        const SaveOutcome saved = SaveBinFile(KeyFileName, outcome.keyBuffer);
+        if (saved.ok) {
+            view_.SetCaption(ReadDoneCaption);
+            return;
         }
-        // The key buffer exists only here now: say why, and ask again.
-        view_.ShowMessage(SaveFailedMessage(KeyFileName, outcome.reason));
+        view_.ShowMessage(SaveFailedMessage(KeyFileName, saved.reason));
         KeyFileName = ProposalAfterFailure(KeyFileName);
-        if (closing_) {
-            return SaveResult::Discarded;
-        }
     }
 }
 

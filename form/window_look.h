@@ -61,15 +61,8 @@ constexpr std::string_view ControlName(FormButton button) {
 }
 
 constexpr std::string_view ControlName(FormSetting setting) {
-    switch (setting) {
-        case FormSetting::Comport:
-            return "comport";
-        case FormSetting::Blocksize:
-            return "mylen";
-        case FormSetting::Delay:
-            return "mydelay";
-    }
-    return "comport";
+    constexpr std::string_view names[] = {"comport", "mylen", "mydelay"};
+    return names[static_cast<int>(setting)];
 }
 
 // Where control `i` is shown.  A label's documented place reaches under the

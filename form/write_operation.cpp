@@ -9,29 +9,20 @@ namespace vantri {
 
 void Form1::Command3_Click() {
     if (comopened != False16) {
-        view_.ShowNotice(BusyMessage());
+        view_.ShowNotice(BusyMessage);
         return;
     }
     const Running running(*this, FormButton::Read);
-
     // All three settings are checked before the port is opened; Blocksize
     // is taken once, the Delay box is read again at every pause.
     std::string error;
-    const std::optional<PortSetting> port =
+    std::optional<PortSetting> port =
         ParsePortSetting(view_.SettingText(FormSetting::Comport), error);
-    std::optional<int> blockSize;
-    std::optional<std::uint32_t> delay;
-    if (port) {
-        blockSize = ParseBlocksize(view_.SettingText(FormSetting::Blocksize), error);
-    }
-    if (blockSize) {
-        delay = ParseDelay(view_.SettingText(FormSetting::Delay), error);
-    }
-    if (!delay) {
-        view_.ShowMessage(SettingRefusedMessage(error));
-        return;
-    }
-    if (!OpenPort(*port, FormButton::Read)) {
+    const std::optional<int> blockSize =
+        port ? ParseBlocksize(view_.SettingText(FormSetting::Blocksize), error) : std::nullopt;
+    const std::optional<std::uint32_t> delay =
+        blockSize ? ParseDelay(view_.SettingText(FormSetting::Delay), error) : std::nullopt;
+    if (!OpenPort(delay ? port : std::nullopt, error, FormButton::Read)) {
         return;
     }
 
@@ -39,29 +30,16 @@ void Form1::Command3_Click() {
     KeyFileName =
         view_.ShowOpenDialog(filter, OfnFileMustExist | OfnPathMustExist | OfnHideReadOnly,
                              "Select Keybuffer Bin file to write");
-    if (closing_) {
+    if (closing_ || KeyFileName.empty()) {
         return;
     }
-    if (KeyFileName.empty()) {
-        EndOperation(FormButton::Read);
-        return;
-    }
-
     // Nothing but a regular file of exactly 4096 bytes is read; anything
     // larger, a folder or a device is refused before any content is read.
     LoadBinFile(KeyImage, KeyFileName, KeyBufferSize);
     if (BinFileSize != KeyBufferSize) {
-        view_.ShowMessage(WrongFileSizeMessage());
-        if (closing_) {
-            return;
-        }
-        KeyFileName.clear();
-        EndOperation(FormButton::Read);
+        view_.ShowMessage(WrongFileSizeMessage);
         return;
     }
-
-    const std::int16_t stride = 1;
-    const KeyBytes data = hextobin(GetHexBlock(KeyImage, 0, KeyBufferSize, stride));
 
     ExchangeHooks hooks = CommonHooks();
     hooks.afterBlock = [this](int p) { view_.SetCaption(WriteProgressCaption(p)); };
@@ -70,21 +48,18 @@ void Form1::Command3_Click() {
         std::string ignored;  // an unusable text keeps the last good Delay
         return ParseDelay(view_.SettingText(FormSetting::Delay), ignored);
     };
-    const WriteOutcome outcome = WriteKeyBuffer(data, *blockSize, *delay, hooks);
+    const WriteOutcome outcome = WriteKeyBuffer(
+        hextobin(GetHexBlock(KeyImage, 0, KeyBufferSize, 1)), *blockSize, *delay, hooks);
     if (closing_ || outcome.status == ExchangeStatus::Cancelled) {
         return;  // the window has closed the port and is going away
     }
-    if (outcome.status == ExchangeStatus::Done) {
-        view_.SetCaption(WriteDoneCaption);
-    } else {
+    const bool done = outcome.status == ExchangeStatus::Done;
+    if (!done) {
         view_.ShowMessage(WriteFailedMessage(outcome, writeRequestSent_));
-        if (closing_) {
-            return;
-        }
-        view_.SetCaption(WindowCaption);
     }
-    KeyFileName.clear();
-    EndOperation(FormButton::Read);
+    if (!closing_) {
+        view_.SetCaption(done ? WriteDoneCaption : WindowCaption);
+    }
 }
 
 }  // namespace vantri

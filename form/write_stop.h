@@ -9,12 +9,11 @@
 
 namespace vantri {
 
-enum class WriteStop {
-    AtByte,       // the write of byte outcome.position (from 1) failed
-    BeforeFirst,  // at the request or a check before any byte went out
-    AfterSome,    // a drain or line check after outcome.bytesSent bytes
-    AfterLast,    // the whole buffer went out, the device is gone
-};
+// AtByte: the write of byte outcome.position (from 1) failed.
+// BeforeFirst: at the request or a check before any byte went out.
+// AfterSome: at a drain or line check after outcome.bytesSent bytes.
+// AfterLast: the whole buffer went out, the device is gone.
+enum class WriteStop { AtByte, BeforeFirst, AfterSome, AfterLast };
 
 inline WriteStop WhereWriteStopped(const WriteOutcome& outcome) {
     return outcome.position > 0                ? WriteStop::AtByte

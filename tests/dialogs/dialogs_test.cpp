@@ -1,10 +1,8 @@
 // The open and save dialogs, driven as a user drives them, on real files.
 #include <gtest/gtest.h>
 
-#include <QAbstractItemModel>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QListView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -86,8 +84,7 @@ TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
         if (c.refused) {
             EXPECT_EQ(refusal,
                       (BoxSeen{QDir::toNativeSeparators(c.typed), "Save", QMessageBox::Warning,
-                               "The folder does not exist. Check the name and try "
-                               "again."}));
+                               "The folder does not exist. Check the name and try again."}));
         }
     }
 }
@@ -112,8 +109,8 @@ TEST_F(DialogsTest, SaveAsksBeforeTakingAnExistingFile) {
 // Key files are offered whatever the case of their extension; a name that
 // does not exist is refused in the dialog.
 TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
-    QStringList seen;
-    QStringList offered;
+    QStringList seen, offered;
+    const QStringList keyFiles{"KEY.BIN", "lower.bin", "old.bin"};
     BoxSeen refusal;
     ModalScript script;
     script
@@ -136,7 +133,6 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
                 return names;
             };
             // A background thread lists the folder: wait until it has.
-            const QStringList keyFiles{"KEY.BIN", "lower.bin", "old.bin"};
             static_cast<void>(  // what it shows then is checked below
                 QTest::qWaitFor([&] { return (offered = shown()) == keyFiles; }, 20000));
             ModalScript::Choose(d, Path("missing.bin"));
@@ -146,7 +142,7 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
     const QString chosen = ShowOpenDialog(OpenFilter, OpenFlags, &owner_, QStringLiteral("Open"));
     EXPECT_EQ(script.Finish(), "");
     EXPECT_EQ(seen, (QStringList{"Open", "", "Bin Files(*.bin )"}));
-    EXPECT_EQ(offered, (QStringList{"KEY.BIN", "lower.bin", "old.bin"}));
+    EXPECT_EQ(offered, keyFiles);
     EXPECT_TRUE(refusal.text.contains("missing.bin")) << refusal.text.toStdString();
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("KEY.BIN")));
 }

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFileDialog>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -17,14 +16,6 @@ void PrintTo(const BoxSeen& box, std::ostream* out) {
          << box.detail.toStdString() << "\", icon " << box.icon;
 }
 
-ModalScript::ModalScript() {
-    Arm();
-}
-
-ModalScript::~ModalScript() {
-    delete timer_;
-}
-
 ModalScript& ModalScript::Box(BoxSeen* seen, QMessageBox::StandardButton answer) {
     steps_.push_back({"QMessageBox", [seen, answer](QWidget* w) {
                           auto* box = static_cast<QMessageBox*>(w);
@@ -32,14 +23,11 @@ ModalScript& ModalScript::Box(BoxSeen* seen, QMessageBox::StandardButton answer)
                               *seen = BoxSeen{box->text(), box->windowTitle(), box->icon(),
                                               box->informativeText()};
                           }
-                          const QList<QAbstractButton*> buttons = box->buttons();
-                          if (box->button(answer) != nullptr) {
-                              box->button(answer)->click();
-                          } else if (buttons.size() == 1) {
-                              buttons.front()->click();
-                          } else {
-                              box->reject();
+                          QAbstractButton* button = box->button(answer);
+                          if (button == nullptr && box->buttons().size() == 1) {
+                              button = box->buttons().front();  // the only one there is
                           }
+                          button != nullptr ? button->click() : box->reject();
                       }});
     return *this;
 }
@@ -92,31 +80,21 @@ void ModalScript::Poll() {
                        .arg(QString::fromLatin1(modal->metaObject()->className()),
                             modal->windowTitle(), box != nullptr ? box->text() : QString());
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-        dialog->reject();
+        dialog->reject();  // a box with no Escape button would refuse a close
     } else {
         modal->close();
     }
 }
 
 QString ModalScript::NameBoxText(QFileDialog& dialog) {
-    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    return edit != nullptr ? edit->text() : QString();
+    return dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
 }
 
 void ModalScript::Choose(QFileDialog& dialog, const QString& name) {
-    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    if (edit == nullptr) {
-        dialog.reject();
-        return;
-    }
-    edit->setText(name);
+    dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
     // What its Open or Save button does: the dialog's own accept, checks
     // included (public through QDialog).
     static_cast<QDialog&>(dialog).accept();
-}
-
-void ModalScript::Cancel(QFileDialog& dialog) {
-    dialog.reject();
 }
 
 }  // namespace vantri::testing

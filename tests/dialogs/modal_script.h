@@ -8,6 +8,7 @@
 // on a box it did not foresee.
 #pragma once
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
@@ -17,7 +18,6 @@
 #include <ostream>
 #include <vector>
 
-class QFileDialog;
 class QTimer;
 
 // Readable QStrings in GoogleTest messages.
@@ -37,8 +37,7 @@ void PrintTo(const BoxSeen& box, std::ostream* out);
 
 class ModalScript : public QObject {
   public:
-    ModalScript();  // polls from the next event processing on
-    ~ModalScript() override;
+    ModalScript() { Arm(); }  // polls from the next event processing on
 
     // A message box: recorded in `seen` (if given), then its button pressed,
     // or for a box that asks (Yes and No), `answer`.
@@ -53,7 +52,7 @@ class ModalScript : public QObject {
 
     // The user types `name` into the dialog's name box and accepts.
     static void Choose(QFileDialog& dialog, const QString& name);
-    static void Cancel(QFileDialog& dialog);
+    static void Cancel(QFileDialog& dialog) { dialog.reject(); }
     // The text in the dialog's name box.
     static QString NameBoxText(QFileDialog& dialog);
 
