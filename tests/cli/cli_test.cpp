@@ -10,14 +10,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <future>
-#include <iterator>
 #include <map>
 #include <regex>
-#include <sstream>
+#include <span>
 
 #include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
@@ -32,28 +29,29 @@ using Clock = std::chrono::steady_clock;
 using namespace test;
 
 std::vector<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
-    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+    static const std::regex word("\\S+");
+    return {std::sregex_token_iterator(text.begin(), text.end(), word),
+            std::sregex_token_iterator()};
 }
 
 struct Outcome {
-    int code = -1;  // -1 when killed at 20 s
+    int code = -1;  // 137 when killed at 20 s
     std::string out, err;
     double seconds = 0;
 };
 
-// Runs `program` from the build in `dir` to its end (killed after 20 s),
-// standard input /dev/null, output to run.out and run.err there.  `during`,
-// when given, runs on the test's thread meanwhile with the program's process
-// id, to send it signals when what it waits for happens.
-Outcome RunProgram(const std::string& program, std::vector<std::string> args, const TempDir& dir,
-                   const std::function<void(pid_t)>& during = {}) {
-    args.insert(args.begin(), std::string(VANTRI_BIN_DIR) + "/" + program);
-    std::vector<char*> argv;
-    for (auto& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+// Runs the program from the build that `args` starts with, in `dir`, to its
+// end (killed after 20 s), standard input /dev/null, output to run.out and
+// run.err there.  `during` runs on the test's thread meanwhile with the
+// program's process id, to send it signals when what it waits for happens.
+Outcome RunProgram(
+    std::vector<std::string> args, const TempDir& dir,
+    const std::function<void(pid_t)>& during = [](pid_t) {}) {
+    // timeout forwards the Ctrl-Cs to the program, in the foreground once each.
+    args.insert(args.begin(), {"/usr/bin/timeout", "--foreground", "-s", "KILL", "20"});
+    args[5] = VANTRI_BIN_DIR "/" + args[5];
+    std::vector<char*> argv(args.size() + 1);  // ends with nullptr
+    std::ranges::transform(args, argv.begin(), [](std::string& arg) { return arg.data(); });
     const std::string out = (dir / "run.out").string(), err = (dir / "run.err").string();
     const auto start = Clock::now();
     const pid_t pid = ::fork();
@@ -66,33 +64,22 @@ Outcome RunProgram(const std::string& program, std::vector<std::string> args, co
         }
         ::_exit(126);
     }
-    auto status = std::async(std::launch::async, [pid] {
-        int status = -1;
-        return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    });
-    if (during) {
-        during(pid);
-    }
-    if (status.wait_until(start + std::chrono::seconds(20)) == std::future_status::timeout) {
-        ::kill(pid, SIGKILL);
-    }
-    return {status.get(), ReadFile(out), ReadFile(err),
+    during(pid);
+    int status = -1;
+    return {::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            ReadFile(out), ReadFile(err),
             std::chrono::duration<double>(Clock::now() - start).count()};
 }
 
 // The simulated device on a thread of the test, serving `buffer` with
 // `fault` (empty: none) at `lineRate` (0: as fast as it goes), its port
 // linked as `dir`/port.
-std::unique_ptr<sim::Simulator> Device(const TempDir& dir, std::string_view fault,
+std::unique_ptr<sim::Simulator> Device(const TempDir& dir, const char* fault,
                                        const std::string& buffer, std::uint32_t lineRate) {
-    sim::Options options;
-    options.buffer = buffer;
-    options.lineRate = lineRate;
-    options.link = (dir / "port").string();
     std::string error;
-    auto device =
-        StartSimDevice(fault.empty() ? std::vector<std::string>{} : std::vector{std::string(fault)},
-                       options, error);
+    // link, buffer, saveFile, lineRate, logFile, faults
+    auto device = StartSimDevice(std::vector<std::string>(*fault ? 1 : 0, fault),
+                                 {(dir / "port").string(), buffer, {}, lineRate, {}, {}}, error);
     EXPECT_NE(device, nullptr) << error;
     return device;
 }
@@ -108,14 +95,14 @@ bool HoldsInOrder(const std::string& text, const std::string& fragments) {
 // Ctrl-C `times` times to the program: the first once the device has taken
 // more than `after` bytes, the second once the program says it finishes the
 // write.
-std::function<void(pid_t)> CtrlC(sim::Simulator& device, const TempDir& dir, std::size_t after,
+std::function<void(pid_t)> CtrlC(sim::Simulator* device, const TempDir& dir, std::size_t after,
                                  int times) {
-    return [&device, &dir, after, times](pid_t pid) {
-        ASSERT_TRUE(Eventually([&] { return device.ReceivedBytes().size() > after; }));
-        ::kill(pid, SIGINT);
-        if (times > 1) {
-            ASSERT_TRUE(Eventually(
-                [&] { return ReadFile(dir / "run.err").find("finishing") != std::string::npos; }));
+    return [=, &dir](pid_t pid) {
+        for (int i = 0; i < times; ++i) {
+            ASSERT_TRUE(Eventually([&] {
+                return device->ReceivedBytes().size() > after &&
+                       (i == 0 || ReadFile(dir / "run.err").find("finishing") != std::string::npos);
+            }));
             ::kill(pid, SIGINT);
         }
     };
@@ -126,8 +113,7 @@ std::function<void(pid_t)> CtrlC(sim::Simulator& device, const TempDir& dir, std
 std::map<std::string, std::uintmax_t> Snapshot(const TempDir& dir) {
     std::map<std::string, std::uintmax_t> entries;
     for (const auto& entry : fs::recursive_directory_iterator(dir.path)) {
-        if (const std::string name = entry.path().filename().string();
-            !name.starts_with("run.") && !name.starts_with("port")) {
+        if (!std::regex_search(entry.path().filename().string(), std::regex("^(run\\.|port)"))) {
             entries[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
         }
     }
@@ -154,20 +140,15 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
     // The device's buffer, and the files.
     const std::string in = RandomBytes(4096, 1), key = RandomBytes(4096, 2),
                       utf8 = RandomBytes(4096, 3);
-    std::string changed = in;
-    changed[0] ^= '\xFF';
-    changed[4095] ^= '\x01';
-    const std::pair<const char*, std::string> files[] = {{"in.bin", in},
-                                                         {"k.bin", key},
-                                                         {"ключ-鍵.bin", utf8},
-                                                         {"changed.bin", changed},
-                                                         {"short.bin", std::string(4095, '\x5A')},
-                                                         {"precious", "keep me"}};
+    const std::string changed = char(in[0] ^ '\xFF') + in.substr(1, 4094) + char(in[4095] ^ '\x01');
+    // clang-format off
+    const std::pair<const char*, std::string> files[] = {{"in.bin", in}, {"k.bin", key}, {"ключ-鍵.bin", utf8},
+        {"changed.bin", changed}, {"short.bin", std::string(4095, '\x5A')}, {"precious", "keep me"}};
+    // clang-format on
     for (const auto& [name, bytes] : files) {
         WriteFile(dir / name, bytes);
     }
     fs::create_directory(dir / "folder");
-    const double answerBound = DeviceAnswerTimeoutMs / 1000.0 + 1.0;
     struct Case {
         // Split at blanks; "port" is the device's link (none without a
         // device).  A first word VANTRI_PORT sets VANTRI_PORT=port; a first
@@ -225,7 +206,7 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
         {"verify --port port --json absent-\xE9\xFF.bin", nullptr, 4, "", "cannot read absent-\xE9\xFF.bin: "},
         {"verify --port port --json ключ-a\xF0\x9F\x94.\xED\xA0\x80\xC0\xAF\x01\"\\.bin", nullptr, 4, "", "cannot read ключ-a"},
         // Bad responses; a silent device ends the read within the answer time-out.
-        {"read --port port --out out.bin", "silent", 5, "", "did not answer within 2 s", nullptr, nullptr, 0, answerBound},
+        {"read --port port --out out.bin", "silent", 5, "", "did not answer within 2 s", nullptr, nullptr, 0, DeviceAnswerTimeoutMs / 1000.0 + 1.0},
         {"read --port port --out out.bin", "garbage:4097", 5, "", "the character at offset 4097 (0x47) is not a hex digit"},
         {"verify --port port in.bin", "short:8191", 5, "", "incomplete response from*8191 of 8192 characters"},
         // The device lost during a write: 63 pauses of 10 ms, then at once; and at its
@@ -263,54 +244,43 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
         SCOPED_TRACE(std::string(c.args) + " / fault " + (c.fault ? c.fault : "no device"));
         const auto device = c.fault ? Device(dir, c.fault, in, c.lineRate) : nullptr;
         ASSERT_EQ(device == nullptr, c.fault == nullptr);
-        const std::string_view line = c.args;
-        const bool env = line.starts_with("VANTRI_PORT"), devsim = line.starts_with("vantri-");
-        const std::string program = devsim ? "vantri-devsim" : "vantri-key";
-        const auto args = Words(std::string(line.substr(env || devsim ? line.find(' ') + 1 : 0)));
-        if (env) {
-            ::setenv("VANTRI_PORT", "port", 1);
-        }
-        if (c.holdPort) {
-            ASSERT_EQ(OpenComPort(device->PortPath(), 115200, 0, 0, 100, 0, 2000, 1, 1000), 0);
-        }
+        const auto args = Words(std::regex_replace(
+            std::string(c.args), std::regex("^(VANTRI_PORT )?(?!vantri-)"), "vantri-key "));
+        std::string(c.args).starts_with("VANTRI_PORT") ? ::setenv("VANTRI_PORT", "port", 1)
+                                                       : ::unsetenv("VANTRI_PORT");
+        ASSERT_TRUE(!c.holdPort ||
+                    OpenComPort(device->PortPath(), 115200, 0, 0, 100, 0, 2000, 1, 1000) == 0);
         const auto before = Snapshot(dir);
-        const Outcome run =
-            RunProgram(program, args, dir,
-                       c.interrupts ? CtrlC(*device, dir, c.after, c.interrupts) : nullptr);
-        ::unsetenv("VANTRI_PORT");
+        const Outcome run = RunProgram(args, dir, CtrlC(device.get(), dir, c.after, c.interrupts));
         CloseComPort();
         EXPECT_EQ(run.code, c.code) << run.err;
         EXPECT_TRUE(run.seconds >= c.min && run.seconds < c.within) << run.seconds;
-        std::string pattern = c.out;
-        if (std::string(c.args).find("--json") != std::string::npos && c.code != 2) {
-            const std::string check = "python3 -m json.tool " + (dir / "run.out").string();
-            EXPECT_EQ(std::system((check + " >/dev/null").c_str()), 0) << run.out;
-            if (c.code != 0) {
-                pattern = "\\{\"command\": .*\"result\": \"failed\", .*\"exit\": " +
-                          std::to_string(c.code) + ", \"message\": \".+\"\\}\n";
-            }
-        }
+        const bool json = std::ranges::count(args, "--json") && c.code != 2;
+        const std::string tool = "python3 -m json.tool >/dev/null " + (dir / "run.out").string();
+        EXPECT_TRUE(!json || std::system(tool.c_str()) == 0) << run.out;
+        const std::string pattern = !json || c.code == 0
+                                        ? c.out
+                                        : "\\{\"command\": .*\"result\": \"failed\", .*\"exit\": " +
+                                              std::to_string(c.code) + ", \"message\": \".+\"\\}\n";
         EXPECT_TRUE(pattern == "RAW"           ? run.out == in
                     : pattern.starts_with("*") ? HoldsInOrder(run.out, pattern.substr(1))
                                                : std::regex_match(run.out, std::regex(pattern)))
             << run.out;
         EXPECT_TRUE(c.code == 0 && *c.err == '\0' ? run.err.empty() : HoldsInOrder(run.err, c.err))
             << run.err;
-        if (c.file != nullptr) {
-            EXPECT_TRUE(*c.file != '\0' ? ReadFile(dir / c.file) == *c.holds
-                                        : Eventually([&] { return device->Buffer() == *c.holds; }));
-        }
-        if (c.code == 0) {
-            continue;
-        }
-        EXPECT_TRUE(run.err.starts_with(program + ": ")) << run.err;
-        // One line, and one more for an exchange that Ctrl-C lets end first.
-        EXPECT_EQ(std::ranges::count(run.err, '\n'), c.code == 130 ? 2 : 1) << run.err;
-        EXPECT_EQ(Snapshot(dir), before);
-        if (device) {  // no write completed, but the one read back or finished at Ctrl-C
-            const bool completes = std::string(c.fault).starts_with("flip") ||
-                                   (c.interrupts == 1 && std::string(c.args).starts_with("write"));
-            EXPECT_EQ(device->WritesCompleted(), completes ? 1 : 0);
+        EXPECT_TRUE(!c.file || (*c.file ? ReadFile(dir / c.file) == *c.holds : Eventually([&] {
+            return device->Buffer() == *c.holds;
+        })));
+        if (c.code != 0) {
+            EXPECT_TRUE(run.err.starts_with(args[0] + ": ")) << run.err;
+            // One line, and one more for an exchange that Ctrl-C lets end first.
+            EXPECT_EQ(std::ranges::count(run.err, '\n'), c.code == 130 ? 2 : 1) << run.err;
+            EXPECT_EQ(Snapshot(dir), before);
+            // No write completed, but the one read back or finished at Ctrl-C.
+            const bool completes =
+                (c.fault && std::string_view(c.fault).starts_with("flip")) ||
+                (c.interrupts == 1 && std::string_view(c.args).starts_with("write"));
+            EXPECT_TRUE(!device || device->WritesCompleted() == (completes ? 1 : 0));
         }
     }
 }
@@ -325,10 +295,11 @@ TEST(Cli, AfterAnAbandonedWriteOnlyAFreshStartHelps) {
     WriteFile(dir / "b.bin", b);
     auto device = Device(dir, "", {}, 0);
     ASSERT_NE(device, nullptr);
-    const auto write = [&](const char* file, const std::function<void(pid_t)>& during = {}) {
-        return RunProgram("vantri-key", {"write", "-p", "port", "--delay", "1", file}, dir, during);
+    const auto write = [&](const char* file, int interrupts = 0) {
+        return RunProgram({"vantri-key", "write", "-p", "port", "--delay", "1", file}, dir,
+                          CtrlC(device.get(), dir, 1000, interrupts));
     };
-    const Outcome cut = write("a.bin", CtrlC(*device, dir, 1000, 2)), next = write("b.bin");
+    const Outcome cut = write("a.bin", 2), next = write("b.bin");
     EXPECT_TRUE(cut.code == 130 &&
                 HoldsInOrder(cut.err, "write abandoned after*switch it off and on"))
         << cut.err;
@@ -352,11 +323,12 @@ TEST(Cli, ManualsAndCompletionNameWhatTheParsersAccept) {
     // or "      name:N"); an option in a manual page.
     const std::regex option("(^|[ ,[|(])(--?[a-z][a-z-]*)"), mode("\n      ([a-z-]+)"),
         bold("\\*(--?[a-z][a-z-]*)");
+    const std::string commands[] = {"", "read", "write", "verify", "ports"};
     for (const std::string program : {"vantri-key", "vantri-devsim"}) {
         const std::string manual = ReadFile(source + "man/" + program + ".1.scd");
         const bool key = program == "vantri-key";
-        for (const std::string command : {"", "read", "write", "verify", "ports"}) {
-            const std::string help = RunProgram(program, {command, "--help"}, dir).out;
+        for (const std::string& command : std::span(commands).first(key ? 5 : 1)) {
+            const std::string help = RunProgram({program, command, "--help"}, dir).out;
             // The completion's options for the command; all of them at the top.
             std::smatch m;
             std::regex_search(completion, m, std::regex(command + "\\) options=\"([^\"]*)\""));
@@ -371,14 +343,11 @@ TEST(Cli, ManualsAndCompletionNameWhatTheParsersAccept) {
             for (std::sregex_iterator it(help.begin(), help.end(), mode), end; it != end; ++it) {
                 EXPECT_NE(manual.find("*" + (*it)[1].str()), std::string::npos) << (*it)[1];
             }
-            if (!key) {
-                break;
-            }
         }
         for (std::sregex_iterator it(manual.begin(), manual.end(), bold), end; it != end; ++it) {
-            const std::vector<std::string> args = {"ports", (*it)[1]};  // vantri-devsim: no command
+            // vantri-devsim has no commands
             const Outcome run =
-                RunProgram(program, {args.begin() + (key ? 0 : 1), args.end()}, dir);
+                RunProgram(Words(program + (key ? " ports " : " ") + (*it)[1].str()), dir);
             EXPECT_EQ(run.err.find("unknown option"), std::string::npos)
                 << program << ": " << run.err;
         }
