@@ -138,8 +138,7 @@ TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
     const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     window_.SetSettingChoices(FormSetting::Comport, {"1", path.toStdString()});
     const int pathWidth = box->fontMetrics().horizontalAdvance(path);
-    EXPECT_LT(box->width(), pathWidth);
-    EXPECT_GE(box->view()->minimumWidth(), pathWidth);
+    EXPECT_TRUE(box->width() < pathWidth && box->view()->minimumWidth() >= pathWidth);
 
     Activate(&window_);
     window_.Command3->setFocus();
@@ -219,8 +218,7 @@ TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
                 device_->Buffer() == key_);
     ExpectIdle();
     EXPECT_EQ(seen, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
-    EXPECT_TRUE(stayed);
-    EXPECT_FALSE(window_.isVisible());
+    EXPECT_TRUE(stayed && !window_.isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 10000));
 }
 
@@ -233,8 +231,7 @@ TEST_F(WindowTest, ClosingShowsNothingAndDiscardsAReadInItsSaveDialog) {
     EXPECT_EQ(nothing.Finish(), "");
     window_.show();
     Run(window_.Command4, ModalScript().Dialog([this](QFileDialog&) { window_.close(); }));
-    EXPECT_FALSE(window_.isVisible());
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(!window_.isVisible() && QApplication::activeModalWidget() == nullptr);
     EXPECT_TRUE(std::filesystem::is_empty(folder_.path().toStdString()));
     ExpectIdle();
 }

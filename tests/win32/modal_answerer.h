@@ -68,6 +68,7 @@ class ModalAnswerer {
         thread_ = std::thread([this, ui = GetCurrentThreadId()] {
             std::vector<HWND> answered;
             while (!stop_) {
+                std::vector<HWND> found;
                 // A dialog under a box of its own is disabled until the box goes.
                 EnumThreadWindows(
                     ui,
@@ -80,15 +81,14 @@ class ModalAnswerer {
                         }
                         return TRUE;
                     },
-                    reinterpret_cast<LPARAM>(&found_));
-                for (HWND modal : found_) {
+                    reinterpret_cast<LPARAM>(&found));
+                for (HWND modal : found) {
                     if (std::find(answered.begin(), answered.end(), modal) == answered.end()) {
                         answered.push_back(modal);
                         // A dialog that showed a box is answered again once it is over.
                         std::erase(answered, Answer(modal));
                     }
                 }
-                found_.clear();
                 std::erase_if(answered, [](HWND modal) { return !IsWindow(modal); });
                 Sleep(10);
             }
@@ -108,12 +108,6 @@ class ModalAnswerer {
     }
 
   private:
-    // Control ids of the system's dialogs: the message box's text and icon,
-    // the file dialog's name box.
-    static constexpr int BoxTextId = 0xFFFF;
-    static constexpr int BoxIconId = 0x0440;
-    static constexpr int NameBoxId = 0x047C;
-
     struct Step {
         bool isDialog;
         std::filesystem::path name;
@@ -123,19 +117,21 @@ class ModalAnswerer {
 
     // Answers `modal`; returns the dialog that showed it, if it is a box.
     HWND Answer(HWND modal) {
-        const HWND nameBox = GetDlgItem(modal, NameBoxId);
+        // Control ids of the system's dialogs: the file dialog's name box
+        // 0x047C, the message box's icon 0x0440 and text 0xFFFF.
+        const HWND nameBox = GetDlgItem(modal, 0x047C);
         const HWND owner = GetWindow(modal, GW_OWNER);
         // The icon a box shows, told by the system icon it carries.
-        const HWND icon = GetDlgItem(modal, BoxIconId);
+        const HWND icon = GetDlgItem(modal, 0x0440);
         const auto shown = icon && IsWindowVisible(icon)
                                ? reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0))
                                : nullptr;
-        BoxSeen seen{WindowTextOf(nameBox ? nameBox : GetDlgItem(modal, BoxTextId)),
+        BoxSeen seen{WindowTextOf(nameBox ? nameBox : GetDlgItem(modal, 0xFFFF)),
                      WindowTextOf(modal),
                      shown == LoadIconW(nullptr, IDI_WARNING) ? UINT(MB_ICONWARNING)
                      : shown == LoadIconW(nullptr, IDI_ERROR) ? UINT(MB_ICONERROR)
                                                               : 0,
-                     !nameBox && GetDlgItem(owner, NameBoxId) != nullptr};
+                     !nameBox && GetDlgItem(owner, 0x047C) != nullptr};
         if (next_ >= steps_.size() || steps_[next_].isDialog != (nameBox != nullptr)) {
             problems_ += std::string("unexpected ") + (nameBox ? "file dialog \"" : "box \"") +
                          seen.title + "\": \"" + seen.text + "\"; ";
@@ -159,7 +155,6 @@ class ModalAnswerer {
 
     std::vector<Step> steps_;
     std::size_t next_ = 0;
-    std::vector<HWND> found_;
     std::string problems_;
     std::atomic<bool> stop_{false};
     std::thread thread_;

@@ -11,10 +11,6 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
-#include <memory>
-#include <thread>
-
 #include "modal_answerer.h"
 #include "tests/common/files.h"
 #include "tests/windows/wine_devices.h"
@@ -161,10 +157,10 @@ TEST_F(Win32WindowTest, ComportBoxReadsLongPathsWhole) {
 // refused by the dialog itself, which stays up.
 TEST_F(Win32WindowTest, ReadSavesUnderTheNameTypedInAFolderThatExists) {
     BoxSeen dialog, refusal;
-    ModalAnswerer answerer;
-    answerer.Dialog(folder_ / "missing" / "key.bin", &dialog).Box(&refusal);
-    answerer.Dialog(folder_ / "key.bin");
-    Click(Control(IdCommand4), answerer);
+    Click(Control(IdCommand4), ModalAnswerer()
+                                   .Dialog(folder_ / "missing" / "key.bin", &dialog)
+                                   .Box(&refusal)
+                                   .Dialog(folder_ / "key.bin"));
     EXPECT_EQ(dialog.title + "|" + dialog.text, "Save Keybuffer To Bin file|Ram.Bin");
     EXPECT_TRUE(refusal.overDialog) << refusal.text;  // "Path does not exist" on wine
     EXPECT_FALSE(std::filesystem::exists(folder_ / "missing"));
@@ -239,16 +235,11 @@ TEST_F(Win32WindowTest, AWriteGoesOnPastTheCaptionsLoopsAndTheCloseWaitsForIt) {
         PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
     });
     BoxSeen dialog;
-    ModalAnswerer answerer;
-    answerer.Dialog(folder_ / "default.bin", &dialog);
-    Click(Control(IdCommand3), answerer);
+    Click(Control(IdCommand3), ModalAnswerer().Dialog(folder_ / "default.bin", &dialog));
     user.join();
-    EXPECT_EQ(dialog.title, "Select Keybuffer Bin file to write");
-    EXPECT_EQ(noticeText, "Allready open");
-    EXPECT_TRUE(stayed);
-    EXPECT_TRUE(kept);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(IsWindow(notice));
+    EXPECT_EQ(dialog.title + "|" + noticeText, "Select Keybuffer Bin file to write|Allready open");
+    EXPECT_TRUE(stayed && kept);
+    EXPECT_FALSE(IsWindow(window) || IsWindow(notice));
 }
 
 // Closing during a Read: the Read stops without a further box or dialog
