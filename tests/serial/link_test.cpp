@@ -295,11 +295,10 @@ TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
     put("sys/class/tty/console/active", "ttyS0 tty0\n");
     const auto ports = port::ListPorts(root.path);
     std::vector<std::string> got;
-    for (const auto& p : ports) {
+    for (const auto& p : ports)
         got.push_back(p.name + " = " + p.kernelName + " " + p.vendorId + ":" + p.productId + " " +
                       p.manufacturer + "|" + p.product + "|" + p.serialNumber +
                       (p.console ? " console" : ""));
-    }
     EXPECT_EQ(got, (std::vector<std::string>{
                        "/dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00 = "
                        "/dev/ttyACM0 2341:0043 Arduino (www.arduino.cc)||85736323",
