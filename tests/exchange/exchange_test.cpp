@@ -369,10 +369,9 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
             return "dp" + std::to_string(ms) + " ";
         };
         std::string expected = "w" + next();
-        for (int p = 1; p <= 4096; p += c.blockSize) {
+        for (int p = 1; p <= 4096; p += c.blockSize)
             expected += std::string(std::min(c.blockSize, 4097 - p), 'w') + "b" +
                         std::to_string(p) + next() + "e\n";
-        }
         EXPECT_EQ(calls, expected);
         EXPECT_GE(seconds * 1000, pausedMs);
         EXPECT_EQ(outcome.bytesSent, 4096);

@@ -27,14 +27,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-// Whether a wait that should take `expected` ms ended in time: never early;
-// late by what a loaded machine's wake-up costs, never by a unit error.
-bool InTime(double ms, double expected) {
-    return ms >= expected && ms < 3 * expected + 400;
-}
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+// Whether a wait begun at `start` that should take `expected` ms ended in
+// time: never early; late by what a loaded machine's wake-up costs, never by
+// a unit error.
+testing::AssertionResult InTime(Clock::time_point start, double expected) {
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return (ms >= expected && ms < 3 * expected + 400 ? testing::AssertionSuccess()
+                                                      : testing::AssertionFailure())
+           << ms << " ms";
 }
 
 // Waits until the link's input queue holds `count` bytes: the pty moves them
@@ -94,9 +94,8 @@ class Link : public ::testing::Test {
 
 TEST_F(Link, WhatCannotBeOpenedGivesOne) {
     EXPECT_EQ(port::ComPortDevice(12), "/dev/ttyS11");
-    for (std::int16_t number : {0, -1, -32768}) {
+    for (std::int16_t number : {0, -1, -32768})
         EXPECT_EQ(OpenComPort(number, 115200, 0, 0, 100, 0, 200, 1, 1000), 1) << number;
-    }
     const test::TempDir dir;
     test::WriteFile(dir / "file", "not a port");
     for (const auto& device : {(dir / "file").string(), dir.path.string(), std::string("/dev/null"),
@@ -138,27 +137,19 @@ TEST_F(Link, HoldsThePortExclusivelyUntilClosed) {
 // The link does the exchanges' line and time-outs only: other settings are
 // refused at their step, as invalid, and the port stays held.
 TEST_F(Link, OtherSettingsAreRefusedAtTheirStep) {
-    const port::Timeouts good{100, 0, 2000, 1, 1000};
-    const struct {
-        std::int32_t baud, parity, stopBits;
-        port::Timeouts timeouts;
-        std::int32_t step;
-    } cases[] = {
-        {9600, 0, 0, good, 3},
-        {115200, 2, 0, good, 3},  // even parity
-        {115200, 0, 2, good, 3},  // two stop bits
-        {115200, 0, 0, {100, 10, 2000, 1, 1000}, 4},
-        {115200, 0, 0, {port::MaxDword, 0, 0, 0, 0}, 4},
-        {115200, 0, 0, {100, 0, 2000, port::MaxDword, 1000}, 4},
+    // Baud, parity, stop bits, the five time-outs, the step refused.
+    const std::uint32_t cases[][9] = {
+        {9600, 0, 0, 100, 0, 2000, 1, 1000, 3},
+        {115200, 2, 0, 100, 0, 2000, 1, 1000, 3},  // even parity
+        {115200, 0, 2, 100, 0, 2000, 1, 1000, 3},  // two stop bits
+        {115200, 0, 0, 100, 10, 2000, 1, 1000, 4},
+        {115200, 0, 0, port::MaxDword, 0, 0, 0, 0, 4},
+        {115200, 0, 0, 100, 0, 2000, port::MaxDword, 1000, 4},
     };
-    for (const auto& c : cases) {
-        const port::Timeouts& t = c.timeouts;  // the port stays held, as it was
-        EXPECT_EQ(OpenComPort(path, c.baud, static_cast<std::uint8_t>(c.parity),
-                              static_cast<std::uint8_t>(c.stopBits), t.ReadIntervalTimeout,
-                              t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
-                              t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant),
-                  c.step)
-            << c.baud << " " << c.parity << c.stopBits;
+    for (const auto& c : cases) {  // the port stays held, as it was
+        EXPECT_EQ(OpenComPort(path, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]),
+                  static_cast<std::int32_t>(c[8]))
+            << c[0] << " " << c[1] << c[2];
         EXPECT_EQ(port::LastError(), static_cast<std::uint32_t>(EINVAL));
         EXPECT_TRUE(Held(path));
     }
@@ -188,9 +179,8 @@ TEST_F(Link, EveryByteValueCrossesBothWaysUnchanged) {
     ASSERT_EQ(Open(path), 0);
     EXPECT_EQ(InQueueCount(), 0);  // what came before the open is dropped
     std::string all;               // byte 0 first: a C string would end the result there
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < 256; ++i)
         all.push_back(static_cast<char>(i));
-    }
     ASSERT_TRUE(Send(all) && WaitForQueued(256));
     std::uint32_t error = 99;
     EXPECT_EQ(ReadBytes(0, &error) + ReadBytes(-5), KeyBytes());
@@ -243,9 +233,8 @@ TEST_F(Link, ReadsEndAsTheTimeOutRulesSay) {
         });
         std::uint32_t error = 99;
         EXPECT_EQ(ReadBytes(10, &error), c.text);
-        const double ms = MsSince(start);
+        EXPECT_TRUE(InTime(start, c.ms));
         EXPECT_EQ(error, 0u);  // a time-out is no error
-        EXPECT_TRUE(InTime(ms, c.ms)) << ms;
     }
 }
 
@@ -256,9 +245,8 @@ TEST_F(Link, AWriteThatTimesOutSucceedsShort) {
     std::uint32_t written = 0, error = 99;
     const auto start = Clock::now();
     EXPECT_EQ(SendString(std::string(1 << 20, 'w'), &written, &error), 1);
-    const double ms = MsSince(start);
+    EXPECT_TRUE(InTime(start, 200));
     EXPECT_TRUE(written > 0 && written < (1 << 20) && error == 0) << written << " " << error;
-    EXPECT_TRUE(InTime(ms, 200)) << ms;
 }
 
 // A made-up system: its sysfs and /dev as udev and the drivers lay them out
@@ -297,23 +285,20 @@ TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
         put("sys/class/tty/" + t.name + "/type", t.type + "\n");
         std::filesystem::create_directory_symlink("../../../" + t.device,
                                                   root / ("sys/class/tty/" + t.name + "/device"));
-        if (!t.byId.empty()) {
+        if (!t.byId.empty())
             std::filesystem::create_symlink("../../" + t.name,
                                             root / ("dev/serial/by-id/" + t.byId));
-        }
         put(t.node ? "dev/" + t.name : "", "");
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < 5; ++i)
             put(t.ids[i].empty() ? "" : "sys/" + t.adapter + "/" + idFiles[i], t.ids[i] + "\n");
-        }
     }
     put("sys/class/tty/console/active", "ttyS0 tty0\n");
     const auto ports = port::ListPorts(root.path);
     std::vector<std::string> got;
-    for (const auto& p : ports) {
+    for (const auto& p : ports)
         got.push_back(p.name + " = " + p.kernelName + " " + p.vendorId + ":" + p.productId + " " +
                       p.manufacturer + "|" + p.product + "|" + p.serialNumber +
                       (p.console ? " console" : ""));
-    }
     EXPECT_EQ(got, (std::vector<std::string>{
                        "/dev/serial/by-id/usb-Arduino__www.arduino.cc__0043_85736323-if00 = "
                        "/dev/ttyACM0 2341:0043 Arduino (www.arduino.cc)||85736323",

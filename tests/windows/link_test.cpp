@@ -32,8 +32,7 @@ std::int32_t Open(std::int16_t port, std::uint32_t interval, std::uint32_t multi
                        1000);
 }
 
-class Win32Link : public ::testing::Test {
-  protected:
+struct Win32Link : ::testing::Test {
     void TearDown() override { CloseComPort(); }
 };
 
@@ -43,25 +42,22 @@ class Win32Link : public ::testing::Test {
 TEST_F(Win32Link, OpenSetsTheLineAndTimeoutsAndKeepsTheRest) {
     const port::Handle raw = port::OpenDevice("com12");
     ASSERT_NE(raw, port::InvalidHandle) << port::ErrorText(port::LastError());
-    DCB before{};
-    before.DCBlength = sizeof before;
+    DCB before{}, after{};
+    before.DCBlength = after.DCBlength = sizeof(DCB);
     ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(raw), &before));
     ASSERT_TRUE(port::Close(raw));
-    const auto fields = [](const DCB& d) {
-        return std::vector<long long>{d.BaudRate,     d.ByteSize,     d.Parity,      d.StopBits,
-                                      d.fOutxCtsFlow, d.fOutxDsrFlow, d.fDtrControl, d.fRtsControl,
-                                      d.fOutX,        d.fInX,         d.XonChar,     d.XoffChar};
+    // The line, then what stays as it was.
+    const auto fields = [](const DCB& d, bool line) {
+        return line ? std::vector<long long>{d.BaudRate, d.ByteSize, d.Parity, d.StopBits}
+                    : std::vector<long long>{d.fOutxCtsFlow, d.fOutxDsrFlow, d.fDtrControl,
+                                             d.fRtsControl,  d.fOutX,        d.fInX,
+                                             d.XonChar,      d.XoffChar};
     };
     ASSERT_EQ(Open(GoodPortHigh, 100, 0, 200), 0);
-    DCB after{};
-    after.DCBlength = sizeof after;
     ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(ComHandle), &after));
-    DCB expected = before;
-    expected.BaudRate = 115200;
-    expected.ByteSize = 8;
-    expected.Parity = port::NoParity;
-    expected.StopBits = port::OneStopBit;
-    EXPECT_EQ(fields(after), fields(expected));
+    EXPECT_EQ(fields(after, true),
+              (std::vector<long long>{115200, 8, port::NoParity, port::OneStopBit}));
+    EXPECT_EQ(fields(after, false), fields(before, false));
     COMMTIMEOUTS t{};
     ASSERT_TRUE(GetCommTimeouts(reinterpret_cast<HANDLE>(ComHandle), &t));
     EXPECT_EQ(std::vector<DWORD>({t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
@@ -95,11 +91,9 @@ TEST(Win32ErrorText, SystemTextsComeWithoutTrailingPunctuation) {
     EXPECT_EQ(port::ErrorText(0x2FFFFFFF), "error 805306367");
 }
 
-class Win32Exchange : public Win32Link {};
-
 // What a read gets: the whole buffer (also on COM12), nothing from a silent
 // device after the whole answer time-out, the characters before a hang-up.
-TEST_F(Win32Exchange, ReadsEndAsTheDeviceDoes) {
+TEST_F(Win32Link, ReadsEndAsTheDeviceDoes) {
     const std::string hex = BinToHex(DefaultBuffer());
     const struct {
         std::int16_t port;
@@ -126,7 +120,7 @@ TEST_F(Win32Exchange, ReadsEndAsTheDeviceDoes) {
 // Every byte value in an order unlike the default buffer (each byte differs
 // from the default's at its place), 16-byte blocks
 // with 10 ms pauses: the device keeps it; then the default goes back.
-TEST_F(Win32Exchange, WrittenBufferIsWhatTheDeviceKeeps) {
+TEST_F(Win32Link, WrittenBufferIsWhatTheDeviceKeeps) {
     const std::string base = DefaultBuffer(), pattern(base.rbegin(), base.rend());
     for (const std::string& buffer : {pattern, base}) {
         ASSERT_EQ(OpenExchangePort({true, GoodPort, {}}), 0);
@@ -140,7 +134,7 @@ TEST_F(Win32Exchange, WrittenBufferIsWhatTheDeviceKeeps) {
 
 // A hang-up during a write or at its last byte stops it as DeviceLost, at
 // once rather than after a time-out per remaining byte.
-TEST_F(Win32Exchange, HangupDuringAWriteIsDeviceLost) {
+TEST_F(Win32Link, HangupDuringAWriteIsDeviceLost) {
     const std::pair<std::int16_t, int> cases[] = {{WriteHangupPort, 4096},
                                                   {LastByteHangupPort, 16}};
     for (const auto& [port, blockSize] : cases) {
@@ -159,9 +153,8 @@ TEST(Win32Pauses, OneMillisecondTimerKeepsShortPausesShort) {
     // At the default 15.6 ms tick, 40 pauses of 10 ms would take 625 ms.
     PrecisePauses precise;
     const auto start = Clock::now();
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 40; ++i)
         PauseMs(10);
-    }
     const long long took = ElapsedMs(start);
     EXPECT_GE(took, 400);
     EXPECT_LT(took, 560);
