@@ -78,8 +78,8 @@ std::unique_ptr<sim::Simulator> Device(const TempDir& dir, const char* fault,
                                        const std::string& buffer, std::uint32_t lineRate) {
     std::string error;
     // link, buffer, saveFile, lineRate, logFile, faults
-    auto device = StartSimDevice(std::vector<std::string>(*fault ? 1 : 0, fault),
-                                 {(dir / "port").string(), buffer, {}, lineRate, {}, {}}, error);
+    auto device =
+        StartSimDevice({fault}, {(dir / "port").string(), buffer, {}, lineRate, {}, {}}, error);
     EXPECT_NE(device, nullptr) << error;
     return device;
 }

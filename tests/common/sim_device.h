@@ -12,11 +12,14 @@
 
 namespace vantri {
 
-// The simulator with `options` and `faults` (each as ParseFault reads it).
-// nullptr with `error` set when it cannot start.
+// The simulator with `options` and `faults` (each as ParseFault reads it;
+// "" is none).  nullptr with `error` set when it cannot start.
 inline std::unique_ptr<sim::Simulator> StartSimDevice(const std::vector<std::string>& faults,
                                                       sim::Options options, std::string& error) {
     for (const std::string& fault : faults) {
+        if (fault.empty()) {
+            continue;
+        }
         const auto parsed = sim::ParseFault(fault, error);
         if (!parsed) {
             return nullptr;
@@ -33,9 +36,7 @@ inline std::unique_ptr<sim::Simulator> StartSimDevice(std::string_view fault, st
     sim::Options options;
     options.buffer = std::move(buffer);
     options.lineRate = lineRate;
-    return StartSimDevice(
-        fault.empty() ? std::vector<std::string>{} : std::vector<std::string>{std::string(fault)},
-        options, error);
+    return StartSimDevice({std::string(fault)}, options, error);
 }
 
 }  // namespace vantri

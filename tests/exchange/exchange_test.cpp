@@ -1,6 +1,9 @@
 // The key buffer exchanges against the simulated device on a real
 // pseudo-terminal, through the real serial link.  The simulator's faults
-// are tested here, through what the exchanges see of them.
+// are tested here, through what the exchanges see of them; the simulated
+// device itself (Device) as a client sees it: it handles what it receives
+// strictly in order, as real firmware does, and its faults bend that the way
+// real devices do, pinned by the bytes on the line.
 //
 // A command is also cut at any point, then the next one follows at once,
 // against a device that handles what it receives in order, as firmware with
@@ -8,10 +11,15 @@
 // answers a request that came meanwhile afterwards, and takes the 4096
 // bytes after 0x06 as its buffer whatever they are.  The second command is
 // right or a clear failure; never a wrong key buffer reported as done.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,9 +38,13 @@
 namespace vantri {
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using test::Eventually;
 using test::RandomBytes;
+
+const std::string kRead(1, static_cast<char>(ReadRequest));
+const std::string kWrite(1, static_cast<char>(WriteRequest));
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -73,14 +85,15 @@ struct Probe {
 
 class Exchange : public ::testing::Test {
   protected:
-    // Starts the device (with `fault`, when given) and opens the port on it.
-    void Start(std::string_view fault = {}, sim::Options options = {}) {
+    // Starts the device with `faults` (as vantri-devsim takes them; "" is
+    // none) and opens its port (unless `open` is false).
+    void Start(const std::vector<std::string>& faults = {}, sim::Options options = {},
+               bool open = true) {
         std::string error;
-        device_ = StartSimDevice(
-            fault.empty() ? std::vector<std::string>{} : std::vector{std::string(fault)}, options,
-            error);
+        device_ = StartSimDevice(faults, options, error);
         ASSERT_NE(device_, nullptr) << error;
-        Reopen();
+        if (open)
+            Reopen();
     }
     // Each command opens the port afresh, as the window and the CLI do.
     void Reopen(std::uint32_t answerTimeoutMs = DeviceAnswerTimeoutMs) {
@@ -100,8 +113,29 @@ class Exchange : public ::testing::Test {
         EXPECT_EQ(read.keyBuffer, read.status == ExchangeStatus::Done ? device_->Buffer() : "");
     }
 
+    static void Send(const std::string& bytes) {
+        std::uint32_t written = 0;
+        ASSERT_NE(SendString(bytes, &written), 0);
+        ASSERT_EQ(written, bytes.size());
+    }
+    // The next `count` characters, read `step` at a time; fewer only if they
+    // do not come within 20 s.  `seen` is told the count after every read.
+    static std::string Receive(
+        std::size_t count, std::size_t step = 8192,
+        const std::function<void(std::size_t)>& seen = [](std::size_t) {}) {
+        std::string text;
+        Eventually([&] {
+            for (std::string got = "x"; text.size() < count && !got.empty(); seen(text.size()))
+                text += got =
+                    ReadBytes(static_cast<std::int16_t>(std::min(step, count - text.size())));
+            return text.size() == count;
+        });
+        return text;
+    }
+
     std::unique_ptr<sim::Simulator> device_;
 };
+class Device : public Exchange {};
 
 // Every answer ends the read as it should: the characters received, their
 // decoding only when all 8192 are hex digits and no more follow, one
@@ -138,7 +172,7 @@ TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        ASSERT_NO_FATAL_FAILURE(Start(c.fault, Paced(0)));
+        ASSERT_NO_FATAL_FAILURE(Start({c.fault}, Paced(0)));
         const std::string hex = BinToHex(device_->Buffer());
         Probe log;
         const auto start = Clock::now();
@@ -176,7 +210,7 @@ TEST_F(Exchange, AReadCutAnywhereThenARead) {
                                                  {"", 3500}, {"", 4095}, {"stall:4000:1500", 1000}};
     for (const auto& [fault, cutAfter] : cases) {
         SCOPED_TRACE(std::string(fault) + " cut after read " + std::to_string(cutAfter));
-        ASSERT_NO_FATAL_FAILURE(Start(fault, Paced()));
+        ASSERT_NO_FATAL_FAILURE(Start({fault}, Paced()));
         Probe cut{cutAfter};
         const ReadOutcome first = ReadKeyBuffer(cut.Hooks());
         EXPECT_EQ(first.status, ExchangeStatus::Cancelled);
@@ -195,7 +229,7 @@ TEST_F(Exchange, AReadCutAnywhereThenARead) {
 // read or byte, not the rest of the pauses.  A request that cannot be sent
 // ends it before any wait.
 TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
-    Start("hangup:3001");  // the request and 3000 characters, then the line goes
+    Start({"hangup:3001"});  // the request and 3000 characters, then the line goes
     Probe log;
     auto start = Clock::now();
     const ReadOutcome read = ReadKeyBuffer(log.Hooks());
@@ -209,7 +243,7 @@ TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
     // 0x06 and 2000 bytes.  The client may have handed the port every byte
     // before a busy device takes the 2000th and hangs up, so the block
     // after it waits for the hang-up: the write must then stop at once.
-    ASSERT_NO_FATAL_FAILURE(Start("hangup:2001"));
+    ASSERT_NO_FATAL_FAILURE(Start({"hangup:2001"}));
     ExchangeHooks hooks;
     hooks.afterBlock = [&](int p) {
         Eventually([&] { return p + 15 < 2000 || device_->HungUp(); });
@@ -245,7 +279,7 @@ TEST_F(Exchange, AWriteLostAtItsLastBytesIsNeverDone) {
         {4082, 10}, {4096, 10}, {4088, 0}, {4095, 0}, {4096, 0}};
     for (const auto& [hangupAt, delay] : cases) {
         SCOPED_TRACE("hangup:" + std::to_string(hangupAt) + " delay " + std::to_string(delay));
-        ASSERT_NO_FATAL_FAILURE(Start("hangup:" + std::to_string(hangupAt)));
+        ASSERT_NO_FATAL_FAILURE(Start({"hangup:" + std::to_string(hangupAt)}));
         // A device that is gone before the write's last look: on a
         // pseudo-terminal the bytes count as sent once the kernel holds
         // them, so the test waits for the hang-up rather than race it.
@@ -385,8 +419,8 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
 // waiting before the write, and a device that answers during the write, so
 // that a read on the same port gets exactly the new buffer.
 TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
-    Start("short:200");
-    ASSERT_NE(SendString(std::string(1, static_cast<char>(ReadRequest))), 0);
+    Start({"short:200"});
+    ASSERT_NE(SendString(kRead), 0);
     ASSERT_TRUE(Eventually([] { return InQueueCount() >= 200; }));
     const std::string buffer = RandomBytes(4096, 10);
     int waitingAfterBlock = -1;
@@ -401,7 +435,7 @@ TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
     // the last pause, so the last event processing waits until all 256 (one
     // per 16 bytes) are in: the final drain is what is checked, not the
     // device's pace.
-    ASSERT_NO_FATAL_FAILURE(Start("chatter"));
+    ASSERT_NO_FATAL_FAILURE(Start({"chatter"}));
     const std::string next = RandomBytes(4096, 6);
     Probe log;
     hooks = log.Hooks();
@@ -424,7 +458,7 @@ TEST_F(Exchange, WriteDrainsWhatTheDeviceSends) {
 TEST_F(Exchange, WritesAfterACutExchange) {
     const std::string first = RandomBytes(KeyBufferSize, 41);
     const std::string second = RandomBytes(KeyBufferSize, 42);
-    ASSERT_NO_FATAL_FAILURE(Start("busy-drop", Paced()));
+    ASSERT_NO_FATAL_FAILURE(Start({"busy-drop"}, Paced()));
     Probe cutRead{500};
     EXPECT_EQ(ReadKeyBuffer(cutRead.Hooks()).status, ExchangeStatus::Cancelled);
     ASSERT_NO_FATAL_FAILURE(Reopen());
@@ -432,12 +466,129 @@ TEST_F(Exchange, WritesAfterACutExchange) {
     EXPECT_TRUE(WaitForWrites(1));
     EXPECT_EQ(device_->Buffer(), second);
 
-    ASSERT_NO_FATAL_FAILURE(Start("slow-store:2300", Paced()));
+    ASSERT_NO_FATAL_FAILURE(Start({"slow-store:2300"}, Paced()));
     EXPECT_EQ(WriteKeyBuffer(first, 16, 0, {}).status, ExchangeStatus::Done);
     ASSERT_NO_FATAL_FAILURE(Reopen(StoreAnswerTimeoutMs));
     const ReadOutcome stored = ReadKeyBuffer({});
     EXPECT_EQ(stored.status, ExchangeStatus::Done);
     EXPECT_EQ(stored.keyBuffer, first);
+}
+
+// What the client sends at once, and every character the device sends back
+// for it, in order; then nothing that was asked for is still to come: after
+// a write of a new buffer and a read request, the next characters are that
+// buffer's.  At a line rate the client never has more characters than the
+// line could have carried since the request, less the stall: a pause is not
+// made up by sending faster afterwards, with or without an adapter that
+// hands the bytes over in bursts.  Only an upper bound, which a busy machine
+// can only make easier to meet: the device and the client can be late,
+// never early.
+TEST_F(Device, HandlesWhatItReceivesInOrder) {
+    const std::string first = sim::DefaultBuffer();
+    const std::string next = RandomBytes(4096, 1);
+    const std::string requests = std::string(2048, kRead[0]) + std::string(2048, kWrite[0]);
+    // An answer far larger than the pty holds keeps the device busy until the
+    // client reads it, so all that the client sends meanwhile arrives while
+    // it is busy.
+    std::string huge = BinToHex(first);
+    for (std::size_t i = 0; i < 1000000; ++i)
+        huge.push_back(huge[i % 8192]);
+    const std::string filler(sim::ReceiveBufferSize, '\x07');
+    const std::vector<std::string> stall{"stall:4000:300"}, stallBursts{stall[0], "burst:256:16"};
+    const struct {
+        const char* name;
+        std::vector<std::string> faults;
+        std::string sent, answer;  // every character sent back
+        int writes;                // buffers stored
+        double minSeconds = 0;
+        std::uint32_t lineRate = 0;  // with stall:4000:300 in `faults`
+    } cases[] = {
+        {"a write during an answer", {}, kRead + kWrite + next + kRead, BinToHex(first + next), 1},
+        {"busy-drop: the second request is lost", {"busy-drop"}, kRead + kRead, BinToHex(first), 0},
+        // 16 handovers, 15 gaps.
+        {"burst: the answer in chunks", {"burst:512:20"}, kRead, BinToHex(first), 0, 0.3},
+        {"a request beyond the receive buffer", {"extra:1000000"}, kRead + filler + kRead, huge, 0},
+        {"request bytes as data after 0x06", {}, kWrite + requests + kRead, BinToHex(requests), 1},
+        {"a stall at the line rate", stall, kRead, BinToHex(first), 0, 0.3, 115200},
+        {"a stall at the line rate, in bursts", stallBursts, kRead, BinToHex(first), 0, 0.3,
+         115200},
+    };
+    for (unsigned variant = 0; const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Options options;
+        options.lineRate = c.lineRate;
+        ASSERT_NO_FATAL_FAILURE(Start(c.faults, options));
+        const auto start = Clock::now();
+        ASSERT_NO_FATAL_FAILURE(Send(c.sent));
+        double ahead = 0;  // the most characters beyond what the line could carry
+        const auto paced = [&](std::size_t count) {
+            const double quiet = count > 4000 ? 0.3 : 0;
+            if (c.lineRate != 0)
+                ahead =
+                    std::max(ahead, count - c.lineRate / 10.0 * (SecondsSince(start) - quiet) - 1);
+        };
+        EXPECT_TRUE(Receive(c.answer.size(), c.lineRate != 0 ? 64 : 8192, paced) == c.answer);
+        EXPECT_LE(ahead, 0);
+        EXPECT_GE(SecondsSince(start), c.minSeconds);
+        EXPECT_EQ(device_->WritesCompleted(), c.writes);
+        const std::string marker = RandomBytes(4096, 1000 + ++variant);
+        ASSERT_NO_FATAL_FAILURE(Send(kWrite + marker + kRead));
+        EXPECT_TRUE(Receive(8192) == BinToHex(marker));
+    }
+}
+
+// A link is taken over from a simulator that was killed (its link and lock
+// file stay behind, its lock does not) or that kept no lock file; a line
+// that hangs up takes its link along at once (the kernel may give its pty
+// to the next program that asks), freeing the name for the next simulator.
+// (A live simulator's link is refused: vantri-devsim's own test shows that.)
+TEST_F(Device, ALinkLastsAsLongAsItsLine) {
+    test::TempDir dir;
+    sim::Options options;
+    options.link = (dir / "port").string();
+    fs::create_symlink("/dev/pts/999999", options.link);
+    test::WriteFile(options.link + ".lock", "999999");
+    ASSERT_NO_FATAL_FAILURE(Start({"hangup:1"}, options));
+    ASSERT_EQ(fs::read_symlink(options.link), device_->PortPath());
+    ASSERT_TRUE(fs::exists(options.link + ".lock"));
+    ASSERT_NO_FATAL_FAILURE(Send(kRead));
+    EXPECT_TRUE(Eventually([&] {
+        std::error_code ec;
+        return !fs::exists(fs::symlink_status(options.link, ec)) &&
+               !fs::exists(options.link + ".lock", ec);
+    }));
+    EXPECT_TRUE(device_->HungUp());
+    fs::create_symlink("/dev/pts/999999", options.link);  // and no lock file
+    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));   // while the first still runs
+    EXPECT_EQ(fs::read_symlink(options.link), device_->PortPath());
+}
+
+// The device records and logs the line settings its clients set, with no
+// byte sent: another program's first, then the exchanges' (a client may pass
+// through other settings on its way, and those are logged too).
+TEST_F(Device, RecordsTheSettingsItsClientsSet) {
+    test::TempDir dir;
+    sim::Options options;
+    options.logFile = dir / "device.log";
+    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));
+    const int fd = ::open(device_->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    cfsetospeed(&t, B9600);
+    t.c_cflag |= CSTOPB;
+    t.c_iflag = (t.c_iflag & ~static_cast<tcflag_t>(IXON)) | IXOFF;
+    EXPECT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+    ::close(fd);
+    const auto logged = [&](const std::string& settings) {
+        return Eventually([&] {
+            return test::ReadFile(options.logFile)
+                       .find(" event line settings: " + settings + "\n") != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(logged("9600 8N2, flow control IXOFF")) << test::ReadFile(options.logFile);
+    ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
+    EXPECT_TRUE(logged("115200 8N1, no flow control")) << test::ReadFile(options.logFile);
+    EXPECT_TRUE(device_->LastLineSettings() == (sim::LineSettings{115200, 8, 1, 'N'}));
 }
 
 }  // namespace
