@@ -225,10 +225,9 @@ TEST_F(Exchange, AReadCutAnywhereThenARead) {
     }
 }
 
-// A hang-up ends either exchange at once: not a time-out per remaining
-// read or byte, not the rest of the pauses.  A request that cannot be sent
-// ends it before any wait.
-TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
+// A hang-up ends a read at once: not a time-out per remaining read.  A
+// request that cannot be sent ends either exchange before any wait.
+TEST_F(Exchange, ALostLineEndsAReadAtOnce) {
     Start({"hangup:3001"});  // the request and 3000 characters, then the line goes
     Probe log;
     auto start = Clock::now();
@@ -239,25 +238,6 @@ TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
     EXPECT_LE(read.response.size(), 3000u);
     EXPECT_TRUE(port::IsDeviceLostError(read.error)) << port::ErrorText(read.error);
     EXPECT_EQ(log.failures, std::vector{read.error});  // reported once
-
-    // 0x06 and 2000 bytes.  The client may have handed the port every byte
-    // before a busy device takes the 2000th and hangs up, so the block
-    // after it waits for the hang-up: the write must then stop at once.
-    ASSERT_NO_FATAL_FAILURE(Start({"hangup:2001"}));
-    ExchangeHooks hooks;
-    hooks.afterBlock = [&](int p) {
-        Eventually([&] { return p + 15 < 2000 || device_->HungUp(); });
-        start = Clock::now();
-    };
-    const WriteOutcome write = WriteKeyBuffer(RandomBytes(4096, 7), 16, 1, hooks);
-    EXPECT_LT(SecondsSince(start), 1.0);
-    EXPECT_EQ(write.status, ExchangeStatus::DeviceLost);
-    EXPECT_NE(write.error, 0u);
-    // Found by the write of a later byte, or by the drain before the pause
-    // of the block that ended at byte 2000 (position 0).
-    EXPECT_TRUE(write.bytesSent >= 2000 && write.bytesSent < 4096) << write.bytesSent;
-    EXPECT_TRUE(write.position == 0 || write.position == write.bytesSent + 1) << write.position;
-    EXPECT_EQ(device_->WritesCompleted(), 0);
 
     CloseComPort();  // no port: the request's write fails
     log = Probe();
@@ -270,26 +250,35 @@ TEST_F(Exchange, ALostLineEndsEitherExchangeAtOnce) {
     EXPECT_EQ(none.bytesSent, 0);
 }
 
-// A device lost at the last bytes of a write (N counts 0x06 too, so 4082 is
-// the first byte of the last block at Blocksize 16 and 4096 the very last)
-// never makes the write Done, whether the line goes in the middle of a
-// block, after it or during its pause.
-TEST_F(Exchange, AWriteLostAtItsLastBytesIsNeverDone) {
-    const std::pair<int, std::uint32_t> cases[] = {
-        {4082, 10}, {4096, 10}, {4088, 0}, {4095, 0}, {4096, 0}};
+// A device lost during a write ends it at once, not a time-out per
+// remaining byte nor the rest of the pauses, and never makes it Done: in
+// the middle, and at its last bytes (N counts 0x06 too, so 4082 is the
+// first byte of the last block at Blocksize 16 and 4096 the very last),
+// whether the line goes in the middle of a block, after it or during its
+// pause.  It is found by the write of a later byte, or by a drain or the
+// last look at the line (position 0).
+TEST_F(Exchange, AWriteLostAnywhereEndsAtOnceAndIsNeverDone) {
+    const std::pair<int, std::uint32_t> cases[] = {{2001, 1}, {4082, 10}, {4096, 10},
+                                                   {4088, 0}, {4095, 0},  {4096, 0}};
     for (const auto& [hangupAt, delay] : cases) {
         SCOPED_TRACE("hangup:" + std::to_string(hangupAt) + " delay " + std::to_string(delay));
         ASSERT_NO_FATAL_FAILURE(Start({"hangup:" + std::to_string(hangupAt)}));
-        // A device that is gone before the write's last look: on a
+        // A device that is gone before the write's next look: on a
         // pseudo-terminal the bytes count as sent once the kernel holds
         // them, so the test waits for the hang-up rather than race it.
+        auto start = Clock::now();
         ExchangeHooks hooks;
         hooks.afterBlock = [&](int p) {
             Eventually([&] { return p + 15 < hangupAt || device_->HungUp(); });
+            start = Clock::now();
         };
         const WriteOutcome outcome = WriteKeyBuffer(RandomBytes(4096, hangupAt), 16, delay, hooks);
+        EXPECT_LT(SecondsSince(start), 1.0);
         EXPECT_EQ(outcome.status, ExchangeStatus::DeviceLost);
         EXPECT_NE(outcome.error, 0u);
+        EXPECT_GE(outcome.bytesSent, hangupAt - 1);
+        EXPECT_TRUE(outcome.position == 0 || outcome.position == outcome.bytesSent + 1)
+            << outcome.position;
         EXPECT_EQ(device_->WritesCompleted(), 0);
     }
 }
