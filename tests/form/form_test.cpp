@@ -68,10 +68,6 @@ class FormTest : public testing::Test, public FormView {
         dismissals = 0;
     }
     fs::path Path(const std::string& name) const { return folder_ / name; }
-    // A dialog answer: the user chooses `name` in the folder.
-    std::function<fs::path()> Choosing(const std::string& name) const {
-        return [path = Path(name)] { return path; };
-    }
     std::set<std::string> Files() const { return test::NamesIn(folder_.path); }
     bool Saved(const std::string& name) const {
         return test::ReadFile(Path(name)) == device_->Buffer();
@@ -102,14 +98,6 @@ class FormTest : public testing::Test, public FormView {
             button == Read ? form.Command4_Click() : form.Command3_Click();
         }
     }
-    // After the first caption (the first block out, the first progress),
-    // `act` runs at the next event processing.
-    void AfterFirstCaption(std::function<void()> act) {
-        onCaption = [this, act](const std::string&) {
-            onCaption = nullptr;
-            atNextEvents = act;
-        };
-    }
     // The close box; the logic may put the close off (Cancel).
     void CloseWindow() override {
         std::int16_t cancel = False16;
@@ -118,8 +106,9 @@ class FormTest : public testing::Test, public FormView {
     }
     void SetCaption(const std::string& text) override {
         log.push_back(caption = text);
-        if (const auto call = onCaption) {  // it may replace itself
-            call(text);
+        onCaption(text);
+        if (afterFirstCaption) {
+            atNextEvents = std::exchange(afterFirstCaption, nullptr);
         }
     }
     void SetButtonEnabled(FormButton button, bool on) override {
@@ -150,24 +139,26 @@ class FormTest : public testing::Test, public FormView {
                             const std::string& title) override {
         return Dialog("save", filter, title + "|" + defaultName.string());
     }
-    void ProcessEvents() override {
-        if (auto act = std::exchange(atNextEvents, nullptr)) {
-            act();
-        }
-    }
+    void ProcessEvents() override { RunOnce(atNextEvents); }
     void DismissModals() override { ++dismissals; }
     fs::path Dialog(const std::string& kind, const std::string& shownFilter,
                     const std::string& seen) {
         log.push_back(kind + " dialog");
         dialogs.push_back(seen);
         filter = shownFilter;
+        RunOnce(inDialog);
         if (answers.empty()) {
             ADD_FAILURE() << "a dialog not scripted: " << seen;
             return {};
         }
-        const auto answer = answers.front();
+        const std::string name = answers.front();
         answers.erase(answers.begin());
-        return answer ? answer() : fs::path();  // none: Cancel
+        return name.empty() ? fs::path() : Path(name);
+    }
+    static void RunOnce(std::function<void()>& act) {
+        if (const auto run = std::exchange(act, nullptr)) {
+            run();
+        }
     }
 
     test::TempDir folder_;
@@ -185,10 +176,13 @@ class FormTest : public testing::Test, public FormView {
     Log dialogs;         // "title|flags" (open), "title|proposed name" (save)
     Log delaysAsked;     // each Delay text asked
     std::string filter;  // of the last dialog
-    std::vector<std::function<fs::path()>> answers;  // one per dialog to come
+    Log answers;         // the name chosen in the folder in each dialog to come; "" is Cancel
     int dismissals = 0;
-    std::function<void()> atNextEvents;                 // run once, at the next events
-    std::function<void(const std::string&)> onCaption;  // at every caption
+    // Run once: at the next event processing, while the next dialog is up,
+    // at the event processing after the next caption (the first block out,
+    // the first progress).
+    std::function<void()> atNextEvents, inDialog, afterFirstCaption;
+    std::function<void(const std::string&)> onCaption = [](const std::string&) {};
     Form1 form{*this};
 };
 
@@ -238,7 +232,7 @@ TEST_F(FormTest, RefusesWhatItCannotUseAndStaysIdle) {
         SCOPED_TRACE(c.text);
         const std::string kept = settings[c.setting];
         if (std::string_view(c.text).ends_with(".bin")) {
-            answers = {Choosing(c.text)};
+            answers = {c.text};
         } else {
             settings[c.setting] = c.text;
         }
@@ -265,7 +259,7 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
             Click(read ? Write : Read);  // disabled: nothing
             Click(button);               // nested
         };
-        answers = {Choosing(read ? "k.bin" : "key.bin")};
+        answers = {read ? "k.bin" : "key.bin"};
         Click(button);
         EXPECT_TRUE(otherWasOff);
         EXPECT_EQ(std::count(log.begin(), log.end(), "notice: Allready open||"), 1);
@@ -281,9 +275,10 @@ TEST_F(FormTest, ASecondClickMeetsTheBusyRuleAndTheOperationGoesOn) {
 // Written !": the rest is not sent, and the box says that the device must
 // be restarted first.
 TEST_F(FormTest, AWriteHeldBetweenBlocksPastTheDevicesWaitIsGivenUp) {
-    AfterFirstCaption(
-        [] { std::this_thread::sleep_for(std::chrono::milliseconds(HoldLimitMs + 200)); });
-    answers = {Choosing("key.bin")};
+    afterFirstCaption = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(HoldLimitMs + 200));
+    };
+    answers = {"key.bin"};
     Click(Write);
     EXPECT_TRUE(Received(17) == "\x06" + key_.substr(0, 16));
     EXPECT_EQ(device_->WritesCompleted(), 0);
@@ -316,17 +311,10 @@ TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestShowsAndSavesNothing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.endLog[1]);
         StartDevice({}, 115200);  // paced, so that the answer is still on its way
-        const auto close = [this] { CloseWindow(); };
-        if (c.when == InTheDialog) {
-            answers = {[close] {
-                close();
-                return fs::path();  // what a dialog taken down gives
-            }};
-        } else if (c.when == AtFirstEvents) {
-            atNextEvents = close;
-        } else {
-            AfterFirstCaption(close);
-        }
+        *std::array{&atNextEvents, &inDialog, &afterFirstCaption}[c.when] = [this] {
+            CloseWindow();
+        };
+        answers.assign(c.when == InTheDialog ? 1 : 0, "");  // what a dialog taken down gives
         Click(c.button);
         EXPECT_EQ(dismissals, 1);
         EXPECT_TRUE(Received(c.sent.size()) == c.sent);
@@ -335,7 +323,7 @@ TEST_F(FormTest, ClosingDuringAReadOrBeforeAWriteRequestShowsAndSavesNothing) {
         EXPECT_EQ(Files(), std::set<std::string>{"key.bin"});
         ExpectIdle();
     }
-    answers = {Choosing("again.bin")};
+    answers = {"again.bin"};
     Click(Read);
     EXPECT_TRUE(Saved("again.bin"));
 }
@@ -347,8 +335,8 @@ TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
     for (const bool lost : {false, true}) {
         SCOPED_TRACE(lost ? "lost" : "healthy");
         StartDevice(lost ? "hangup:1000" : "");
-        AfterFirstCaption([this] { CloseWindow(); });
-        answers = {Choosing("key.bin")};
+        afterFirstCaption = [this] { CloseWindow(); };
+        answers = {"key.bin"};
         Click(Write);
         EXPECT_EQ(dismissals, 0);
         ASSERT_GE(log.size(), 4u);
@@ -367,10 +355,10 @@ TEST_F(FormTest, ClosingDuringAWriteFinishesItFirst) {
 
 TEST_F(FormTest, ReadSavesTheBufferUnderTheNameWithItsExtensionOfferingAgainAfterAFailure) {
     bool held = false;  // the port stays held while the save dialog is up
-    answers = {[&] {
+    inDialog = [&] {
         held = form.comopened == True16 && ComHandle != port::InvalidHandle && !enabled[1];
-        return Path("a");
-    }};
+    };
+    answers = {"a"};
     Click(Read);
     EXPECT_TRUE(held && Saved("a.Bin"));
     EXPECT_EQ(dialogs, Log{"Save Keybuffer To Bin file|Ram.Bin"});
@@ -384,7 +372,7 @@ TEST_F(FormTest, ReadSavesTheBufferUnderTheNameWithItsExtensionOfferingAgainAfte
     ExpectIdle();
 
     // Cancel in the save dialog saves nothing and keeps the last progress.
-    answers = {nullptr};
+    answers = {""};
     Click(Read);
     EXPECT_EQ(Files(), (std::set<std::string>{"a.Bin", "key.bin"}));
     ExpectIdle({}, " 90 % Done ....");
@@ -393,7 +381,7 @@ TEST_F(FormTest, ReadSavesTheBufferUnderTheNameWithItsExtensionOfferingAgainAfte
     // took "k"; the save to k.Bin fails, a folder is in the way.
     fs::create_directory(Path("k.Bin"));
     dialogs.clear();
-    answers = {Choosing("k"), Choosing("k2")};
+    answers = {"k", "k2"};
     Click(Read);
     EXPECT_TRUE(Saved("k2.Bin"));
     ExpectIdle({"Could not save the Keybuffer to " + Path("k.Bin").string() +
@@ -402,13 +390,8 @@ TEST_F(FormTest, ReadSavesTheBufferUnderTheNameWithItsExtensionOfferingAgainAfte
                ReadDoneCaption);
     // Offered again under the name that failed, extension and folder
     // included; the second time in the nearest folder that still exists,
-    // as the one chosen went away.
-    answers = {[&] {
-                   fs::create_directories(Path("gone/deeper"));
-                   fs::remove_all(Path("gone"));
-                   return Path("gone/deeper/k");
-               },
-               nullptr};
+    // as the one chosen went away before the save.
+    answers = {"gone/deeper/k", ""};
     Click(Read);  // given up: nothing claimed
     const std::string again = "Save Keybuffer To Bin file|" + Path("k.Bin").string();
     EXPECT_EQ(dialogs, (Log{"Save Keybuffer To Bin file|Ram.Bin", again,
@@ -452,7 +435,7 @@ TEST_F(FormTest, AFaultyDeviceIsReportedAndNothingClaimed) {
         SCOPED_TRACE(fault);
         StartDevice(fault);
         const bool write = shown[0] == lost;
-        answers.assign(write ? 1 : 0, Choosing("key.bin"));
+        answers.assign(write ? 1 : 0, "key.bin");
         Click(write ? Write : Read);
         for (std::string& box : boxes) {
             const std::string number = box.substr(0, box.find('|'));
@@ -479,7 +462,7 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
             settings[Blocksize] = "7";
         }
     };
-    answers = {Choosing("key.bin")};
+    answers = {"key.bin"};
     Click(Write);
     EXPECT_EQ(dialogs, Log{"Select Keybuffer Bin file to write|6148"});
     EXPECT_EQ(filter, std::string("Bin Files(*.bin )\0*.bin\0\0", 25));
@@ -500,7 +483,7 @@ TEST_F(FormTest, WriteSendsTheFileInPacedBlocksWithProgress) {
     EXPECT_TRUE(device_->Buffer() == key_);  // taken once the last byte is in
 
     StartDevice();  // Cancel in the open dialog sends nothing
-    answers = {nullptr};
+    answers = {""};
     Click(Write);
     EXPECT_EQ(Received(), "");
     EXPECT_EQ(log, (Log{"Read off", "open dialog", "Read on"}));
