@@ -13,10 +13,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <filesystem>
 #include <regex>
-#include <set>
-#include <string>
 
 #include "image/save_file.h"
 #include "tests/common/files.h"
@@ -47,10 +44,7 @@ bool OwnerOnly(const fs::path& file) {
     // one it lets in last.
     const std::string text = sddl != nullptr ? sddl : "";
     const std::regex entry(R"(\(A;[^)]*;([^;)]*)\))");
-    Names allowed;
-    for (std::sregex_iterator i(text.begin(), text.end(), entry), end; i != end; ++i) {
-        allowed.insert((*i)[1]);
-    }
+    Names allowed(std::sregex_token_iterator(text.begin(), text.end(), entry, 1), {});
     const bool ownerOnly =
         sid != nullptr && allowed.erase(sid) == 1 && allowed.size() == allowed.count("SY");
     CloseHandle(token);

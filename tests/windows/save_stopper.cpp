@@ -11,10 +11,7 @@
 
 #include "image/save_file.h"
 
-int main(int argc, char** argv) {
-    if (argc != 4) {
-        return 2;
-    }
+int main(int, char** argv) {
     const vantri::SaveStep stop =
         std::string(argv[2]) == "named" ? vantri::SaveStep::Named : vantri::SaveStep::Written;
     const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, argv[3]);
