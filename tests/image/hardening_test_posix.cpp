@@ -42,8 +42,7 @@ TEST(HardenProcess, KeyProgramsAreNotDumpable) {
         const pid_t child = ::fork();
         if (child == 0) {
             ::dup2(out[1], STDOUT_FILENO);
-            ::execl(path.c_str(), name.c_str(), "--version", static_cast<char*>(nullptr));
-            ::_exit(127);
+            ::_exit(::execl(path.c_str(), name.c_str(), "--version", static_cast<char*>(nullptr)));
         }
         const std::string proc = "/proc/" + std::to_string(child) + "/";
         // Its name comes with the exec, which also makes it dumpable again.

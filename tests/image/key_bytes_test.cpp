@@ -48,15 +48,13 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace vantri {
 namespace {
 
-using namespace test;
-
 // A plain copy of a key is seen (the check itself); a load, its hex text
 // growing and the bytes back leave nothing.  Each is watched
 // for a part of the key both as bytes and as hex text.
 TEST(KeyBytes, MemoryThatHeldAKeyIsWipedBeforeItIsFreed) {
-    TempDir dir;
-    const std::string key = RandomBytes(KeyBufferSize, 7);
-    WriteFile(dir / "key.bin", key);
+    test::TempDir dir;
+    const std::string key = test::RandomBytes(KeyBufferSize, 7);
+    test::WriteFile(dir / "key.bin", key);
     const auto unwipedDuring = [&](auto use) {
         unwipedFrees = 0;
         for (const std::string& form : {key.substr(100, 64), BinToHex(key.substr(100, 64))}) {
