@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string>
 
 #include "image/hexfileHandle.h"
 #include "image/key_bytes.h"
@@ -34,13 +33,11 @@ void* operator new(std::size_t size) {
 }
 
 void operator delete(void* p) noexcept {
-    if (p != nullptr) {
-        const char* data = static_cast<const char*>(p);
-        std::size_t size = 0;
-        std::memcpy(&size, data - kHeader, sizeof size);
+    if (char* data = static_cast<char*>(p)) {
+        const std::size_t size = *reinterpret_cast<std::size_t*>(data - kHeader);
         unwipedFrees +=
             watching && std::search(data, data + size, marker.begin(), marker.end()) != data + size;
-        std::free(static_cast<unsigned char*>(p) - kHeader);
+        std::free(data - kHeader);
     }
 }
 
@@ -51,15 +48,13 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace vantri {
 namespace {
 
-using namespace test;
-
-// A plain copy of a key is seen (the check itself); key bytes that grow,
-// a load, its hex text and the bytes back leave nothing.  Each is watched
+// A plain copy of a key is seen (the check itself); a load, its hex text
+// growing and the bytes back leave nothing.  Each is watched
 // for a part of the key both as bytes and as hex text.
 TEST(KeyBytes, MemoryThatHeldAKeyIsWipedBeforeItIsFreed) {
-    TempDir dir;
-    const std::string key = RandomBytes(KeyBufferSize, 7);
-    WriteFile(dir / "key.bin", key);
+    test::TempDir dir;
+    const std::string key = test::RandomBytes(KeyBufferSize, 7);
+    test::WriteFile(dir / "key.bin", key);
     const auto unwipedDuring = [&](auto use) {
         unwipedFrees = 0;
         for (const std::string& form : {key.substr(100, 64), BinToHex(key.substr(100, 64))}) {
@@ -72,10 +67,6 @@ TEST(KeyBytes, MemoryThatHeldAKeyIsWipedBeforeItIsFreed) {
     };
     EXPECT_GT(unwipedDuring([&] { std::string copy = key + BinToHex(key).c_str(); }), 0);
     EXPECT_EQ(unwipedDuring([&] {
-                  KeyBytes bytes;
-                  for (const char c : key) {
-                      bytes.push_back(c);
-                  }
                   ByteImage image;
                   ASSERT_TRUE(LoadBinFile(image, dir / "key.bin").ok);
                   KeyBytes hex = GetHexBlock(image, 0, KeyBufferSize, 1);
