@@ -33,11 +33,12 @@ void* operator new(std::size_t size) {
 }
 
 void operator delete(void* p) noexcept {
-    if (char* data = static_cast<char*>(p)) {
-        const std::size_t size = *reinterpret_cast<std::size_t*>(data - kHeader);
+    if (const char* data = static_cast<const char*>(p)) {
+        std::size_t size = 0;
+        std::memcpy(&size, data - kHeader, sizeof size);
         unwipedFrees +=
             watching && std::search(data, data + size, marker.begin(), marker.end()) != data + size;
-        std::free(data - kHeader);
+        std::free(static_cast<unsigned char*>(p) - kHeader);
     }
 }
 
