@@ -142,58 +142,54 @@ class Device : public Exchange {};
 // progress and one event call per read that brought something, and never a
 // wait per read.  The read right after it is right or refused.
 TEST_F(Exchange, ReadEndsAsTheAnswerSays) {
+    using enum ExchangeStatus;
     constexpr auto none = std::string::npos;
-    const struct {
-        const char* fault;
-        ExchangeStatus status;
-        std::size_t characters, badPosition;  // of the response
-        double minSeconds;
-        bool readAgain;  // and once more right after it
-    } cases[] = {
-        {"", ExchangeStatus::Done, 8192, none, 0, false},
-        {"silent", ExchangeStatus::Incomplete, 0, none, DeviceAnswerTimeoutMs / 1000.0 * 0.9,
-         false},
+    const double silent = DeviceAnswerTimeoutMs / 1000.0 * 0.9;
+    // The fault; the status, the characters and the bad position of the
+    // response; the least seconds; whether it is read once more right after.
+    using Row = std::tuple<const char*, ExchangeStatus, std::size_t, std::size_t, double, bool>;
+    const Row cases[] = {
+        // clang-format off
+        {"", Done, 8192, none, 0, false}, {"silent", Incomplete, 0, none, silent, false},
         // An odd count: the last read brings one character, the next nothing.
-        {"short:5001", ExchangeStatus::Incomplete, 5001, none, 0, false},
-        {"garbage:777", ExchangeStatus::Invalid, 8192, 777, 0, false},
+        {"short:5001", Incomplete, 5001, none, 0, false}, {"garbage:777", Invalid, 8192, 777, 0, false},
         // More hex digits after the answer: it cannot be told from an answer
         // that began before its request, nor from a second answer.
-        {"extra:1", ExchangeStatus::Overlong, 8192, none, 0, true},
-        {"double", ExchangeStatus::Overlong, 8192, none, 0, true},
+        {"extra:1", Overlong, 8192, none, 0, true}, {"double", Overlong, 8192, none, 0, true},
         // After an even count the stall falls between two reads, so the next
         // one waits for its first byte with the answer time-out.  A longer
         // stall ends the read; the device resumes later, into the next one.
-        {"stall:4000:600", ExchangeStatus::Done, 8192, none, 0.55, false},
+        {"stall:4000:600", Done, 8192, none, 0.55, false},
         // After an odd count it falls inside a read: one shorter than the
         // interval time-out does not end that read.
-        {"stall:4001:40", ExchangeStatus::Done, 8192, none, 0.035, false},
-        {"stall:4000:2500", ExchangeStatus::Incomplete, 4000, none, 2.0, true},
-        {"burst:62:16", ExchangeStatus::Done, 8192, none, 0, true},
+        {"stall:4001:40", Done, 8192, none, 0.035, false},
+        {"stall:4000:2500", Incomplete, 4000, none, 2.0, true}, {"burst:62:16", Done, 8192, none, 0, true},
+        // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        ASSERT_NO_FATAL_FAILURE(Start({c.fault}, Paced(0)));
+    for (const auto& [fault, status, characters, badPosition, minSeconds, readAgain] : cases) {
+        SCOPED_TRACE(fault);
+        ASSERT_NO_FATAL_FAILURE(Start({fault}, Paced(0)));
         const std::string hex = BinToHex(device_->Buffer());
         Probe log;
         const auto start = Clock::now();
         const ReadOutcome outcome = ReadKeyBuffer(log.Hooks());
         const double seconds = SecondsSince(start);
 
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_EQ(outcome.response.size(), c.characters);
-        EXPECT_EQ(outcome.badPosition, c.badPosition);
-        const std::size_t good = std::min(c.characters, c.badPosition);
+        EXPECT_EQ(outcome.status, status);
+        EXPECT_EQ(outcome.response.size(), characters);
+        EXPECT_EQ(outcome.badPosition, badPosition);
+        const std::size_t good = std::min(characters, badPosition);
         EXPECT_EQ(outcome.response.substr(0, good), hex.substr(0, good));
         ExpectRightOrRefused(outcome);
         EXPECT_EQ(outcome.error + log.failures.size(), 0u);
-        ASSERT_EQ(log.reads.size(), (c.characters + 1) / 2);
+        ASSERT_EQ(log.reads.size(), (characters + 1) / 2);
         EXPECT_TRUE(log.reads.empty() || log.reads.back() == static_cast<int>(log.reads.size()));
         EXPECT_EQ(log.events, static_cast<int>(log.reads.size()));
-        EXPECT_GE(seconds, c.minSeconds);
+        EXPECT_GE(seconds, minSeconds);
         // A half answer is given the time to resume before the read ends.
         EXPECT_LT(seconds, (DeviceAnswerTimeoutMs + ResumeWaitMs) / 1000.0 + 2.0);
         EXPECT_EQ(device_->ReceivedBytes().size(), 1u);  // the request, sent once
-        if (c.readAgain) {
+        if (readAgain) {
             ASSERT_NO_FATAL_FAILURE(Reopen());
             ExpectRightOrRefused(ReadKeyBuffer({}));
         }
@@ -351,22 +347,19 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
         const WriteOutcome outcome = WriteKeyBuffer(std::string(size, 'x'), 16, 0, {});
         EXPECT_TRUE(outcome.status == ExchangeStatus::WriteFailed && !outcome.requestSent) << size;
     }
-    const struct {
-        int blockSize;
-        std::uint32_t delay;
-        std::vector<std::optional<std::uint32_t>> answers;  // the Delay box at each pause
-        std::vector<std::uint32_t> pauses;                  // empty: `delay` every time
-    } cases[] = {
+    // Blocksize, Delay, the Delay box at each pause, the pauses (none:
+    // the Delay every time).
+    using Answers = std::vector<std::optional<std::uint32_t>>;
+    const std::tuple<int, std::uint32_t, Answers, std::vector<std::uint32_t>> cases[] = {
         {1, 0, {}, {}},
         {100, 2, {}, {}},
         {4095, 0, {}, {}},
         {32767, 0, {}, {}},
-        {512, 3, {std::nullopt, 0u, std::nullopt, 5u}, {3, 0, 0, 5, 5, 5, 5, 5, 5}},
-    };
+        {512, 3, {std::nullopt, 0u, std::nullopt, 5u}, {3, 0, 0, 5, 5, 5, 5, 5, 5}}};
     const std::string buffer = RandomBytes(4096, 3);
     int writes = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE("Blocksize " + std::to_string(c.blockSize));
+    for (const auto& [blockSize, delay, answers, pauses] : cases) {
+        SCOPED_TRACE("Blocksize " + std::to_string(blockSize));
         std::size_t asked = 0;
         std::string calls;
         ExchangeHooks hooks;
@@ -375,30 +368,30 @@ TEST_F(Exchange, WriteSendsEachByteAloneAndPausesAfterADrain) {
                      : call == PortCall::Pause ? "p" + std::to_string(n) + " "
                                                : "d";
         };
-        hooks.delay = [&] { return asked < c.answers.size() ? c.answers[asked++] : std::nullopt; };
+        hooks.delay = [&] { return asked < answers.size() ? answers[asked++] : std::nullopt; };
         hooks.afterBlock = [&](int p) { calls += "b" + std::to_string(p); };
         bool requested = false;  // the events while the line is awaited are not the write's
         hooks.requestSent = [&] { requested = true; };
         hooks.processEvents = [&] { calls += requested ? "e\n" : ""; };
         const auto start = Clock::now();
-        const WriteOutcome outcome = WriteKeyBuffer(buffer, c.blockSize, c.delay, hooks);
+        const WriteOutcome outcome = WriteKeyBuffer(buffer, blockSize, delay, hooks);
         const double seconds = SecondsSince(start);
         ASSERT_EQ(outcome.status, ExchangeStatus::Done);
 
         double pausedMs = 0;
         auto next = [&, pause = std::size_t{0}]() mutable {
-            const std::uint32_t ms = pause < c.pauses.size() ? c.pauses[pause++] : c.delay;
+            const std::uint32_t ms = pause < pauses.size() ? pauses[pause++] : delay;
             pausedMs += ms;
             return "dp" + std::to_string(ms) + " ";
         };
         std::string expected = "w" + next();
-        for (int p = 1; p <= 4096; p += c.blockSize)
-            expected += std::string(std::min(c.blockSize, 4097 - p), 'w') + "b" +
-                        std::to_string(p) + next() + "e\n";
+        for (int p = 1; p <= 4096; p += blockSize)
+            expected += std::string(std::min(blockSize, 4097 - p), 'w') + "b" + std::to_string(p) +
+                        next() + "e\n";
         EXPECT_EQ(calls, expected);
         EXPECT_GE(seconds * 1000, pausedMs);
         EXPECT_EQ(outcome.bytesSent, 4096);
-        EXPECT_EQ(outcome.blocks, (4095 + c.blockSize) / c.blockSize);
+        EXPECT_EQ(outcome.blocks, (4095 + blockSize) / blockSize);
         ASSERT_TRUE(WaitForWrites(++writes));
         EXPECT_EQ(device_->Buffer(), buffer);
     }
