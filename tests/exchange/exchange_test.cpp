@@ -476,43 +476,41 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
     for (std::size_t i = 0; i < 1000000; ++i)
         huge.push_back(huge[i % 8192]);
     const std::string filler(sim::ReceiveBufferSize, '\x07');
-    const std::vector<std::string> stall{"stall:4000:300"}, stallBursts{stall[0], "burst:256:16"};
-    const struct {
-        const char* name;
-        std::vector<std::string> faults;
-        std::string sent, answer;  // every character sent back
-        int writes;                // buffers stored
-        double minSeconds = 0;
-        std::uint32_t lineRate = 0;  // with stall:4000:300 in `faults`
-    } cases[] = {
-        {"a write during an answer", {}, kRead + kWrite + next + kRead, BinToHex(first + next), 1},
-        {"busy-drop: the second request is lost", {"busy-drop"}, kRead + kRead, BinToHex(first), 0},
+    // What it shows, the faults, what the client sends, every character sent
+    // back, the buffers stored, the least seconds, the line rate.
+    using Row = std::tuple<const char*, std::vector<std::string>, std::string, std::string, int,
+                           double, std::uint32_t>;
+    const Row cases[] = {
+        // clang-format off
+        {"a write during an answer", {}, kRead + kWrite + next + kRead, BinToHex(first + next), 1, 0, 0},
+        {"busy-drop: the second request is lost", {"busy-drop"}, kRead + kRead, BinToHex(first), 0, 0, 0},
         // 16 handovers, 15 gaps.
-        {"burst: the answer in chunks", {"burst:512:20"}, kRead, BinToHex(first), 0, 0.3},
-        {"a request beyond the receive buffer", {"extra:1000000"}, kRead + filler + kRead, huge, 0},
-        {"request bytes as data after 0x06", {}, kWrite + requests + kRead, BinToHex(requests), 1},
-        {"a stall at the line rate", stall, kRead, BinToHex(first), 0, 0.3, 115200},
-        {"a stall at the line rate, in bursts", stallBursts, kRead, BinToHex(first), 0, 0.3,
-         115200},
+        {"burst: the answer in chunks", {"burst:512:20"}, kRead, BinToHex(first), 0, 0.3, 0},
+        {"a request beyond the receive buffer", {"extra:1000000"}, kRead + filler + kRead, huge, 0, 0, 0},
+        {"request bytes as data after 0x06", {}, kWrite + requests + kRead, BinToHex(requests), 1, 0, 0},
+        {"a stall at the line rate", {"stall:4000:300"}, kRead, BinToHex(first), 0, 0.3, 115200},
+        {"the same in bursts", {"stall:4000:300", "burst:256:16"}, kRead, BinToHex(first), 0, 0.3, 115200},
+        // clang-format on
     };
-    for (unsigned variant = 0; const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (unsigned variant = 0;
+         const auto& [name, faults, sent, answer, writes, minSeconds, lineRate] : cases) {
+        SCOPED_TRACE(name);
         sim::Options options;
-        options.lineRate = c.lineRate;
-        ASSERT_NO_FATAL_FAILURE(Start(c.faults, options));
+        options.lineRate = lineRate;
+        ASSERT_NO_FATAL_FAILURE(Start(faults, options));
         const auto start = Clock::now();
-        ASSERT_NO_FATAL_FAILURE(Send(c.sent));
+        ASSERT_NO_FATAL_FAILURE(Send(sent));
         double ahead = 0;  // the most characters beyond what the line could carry
         const auto paced = [&](std::size_t count) {
             const double quiet = count > 4000 ? 0.3 : 0;
-            if (c.lineRate != 0)
+            if (lineRate != 0)
                 ahead =
-                    std::max(ahead, count - c.lineRate / 10.0 * (SecondsSince(start) - quiet) - 1);
+                    std::max(ahead, count - lineRate / 10.0 * (SecondsSince(start) - quiet) - 1);
         };
-        EXPECT_TRUE(Receive(c.answer.size(), c.lineRate != 0 ? 64 : 8192, paced) == c.answer);
+        EXPECT_TRUE(Receive(answer.size(), lineRate != 0 ? 64 : 8192, paced) == answer);
         EXPECT_LE(ahead, 0);
-        EXPECT_GE(SecondsSince(start), c.minSeconds);
-        EXPECT_EQ(device_->WritesCompleted(), c.writes);
+        EXPECT_GE(SecondsSince(start), minSeconds);
+        EXPECT_EQ(device_->WritesCompleted(), writes);
         const std::string marker = RandomBytes(4096, 1000 + ++variant);
         ASSERT_NO_FATAL_FAILURE(Send(kWrite + marker + kRead));
         EXPECT_TRUE(Receive(8192) == BinToHex(marker));
