@@ -29,7 +29,6 @@
 namespace vantri {
 namespace {
 
-using testing::BoxSeen;
 using testing::ModalScript;
 
 class WindowTest : public ::testing::Test {
@@ -113,19 +112,19 @@ TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
 TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
     window_.comport->setEditText(QStringLiteral("/nonexistent/port"));
     window_.mydelay->setEditText(QStringLiteral("x"));  // a Write's first refusal
-    for (const auto& [key, says] : {std::pair{Qt::Key_R, "Not able to Open selected Comport"},
-                                    {Qt::Key_W, "Delay must be"}}) {
+    for (const auto& [key, says] :
+         {std::pair{Qt::Key_R, "Error: Not able to Open selected Comport"},
+          {Qt::Key_W, "Error: Delay must be"}}) {
         Activate(&window_);  // a box takes the activation
-        BoxSeen seen;
+        QString seen;
         ModalScript script;
         script.Box(&seen);
         // The button clicks a moment after its key, as it does for a mouse.
         QTest::keyClick(&window_, key, Qt::AltModifier);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.text.isEmpty(); }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 10000));
         EXPECT_EQ(script.Finish(), "");
-        EXPECT_TRUE(seen.text.startsWith(QLatin1String(says)) && seen.title == "Error" &&
-                    seen.icon == QMessageBox::Warning)
-            << seen.text.toStdString();
+        EXPECT_TRUE(seen.startsWith(QLatin1String(says)) && seen.endsWith("(Warning)"))
+            << seen.toStdString();
         ExpectIdle();
     }
 }
@@ -166,7 +165,8 @@ TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
 TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
     QStringList seen;
     Run(window_.Command4, ModalScript().Dialog([&](QFileDialog& d) {
-        seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d), d.nameFilters().join('|')};
+        seen = QStringList{d.windowTitle(), ModalScript::NameBox(d)->text(),
+                           d.nameFilters().join('|')};
         // The port stays held while the dialog is up.
         EXPECT_TRUE(window_.Logic().comopened == True16 && !window_.Command3->isEnabled());
         ModalScript::Choose(d, Path("a"));
@@ -177,10 +177,11 @@ TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
     ExpectIdle();
 
     UseDevice("garbage:10");
-    BoxSeen box;
+    QString box;
     Run(window_.Command4, ModalScript().Box(&box));
-    EXPECT_EQ(box, (BoxSeen{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.",
-                            "Error", QMessageBox::Critical, "Nothing was saved."}));
+    EXPECT_EQ(box,
+              "Error: Invalid Keybuffer received: character 11 is not a hexadecimal digit. / "
+              "Nothing was saved. (Critical)");
 }
 
 // A second click on Write while a Write runs (so the window processes its
@@ -191,7 +192,7 @@ TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
 // any).
 TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
     QPointer<QMessageBox> notice;
-    BoxSeen seen;
+    QString seen;
     bool stayed = false;
     // From the event loop after the window's next caption: the Write's
     // first progress, while it runs.
@@ -202,8 +203,7 @@ TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
                 QTest::mouseClick(window_.Command3, Qt::LeftButton);
                 notice = window_.findChild<QMessageBox*>();
                 ASSERT_TRUE(notice && notice->isVisible() && !notice->isModal());
-                seen = {notice->text(), notice->windowTitle(), notice->icon(),
-                        notice->informativeText()};
+                seen = ModalScript::Seen(*notice);
                 window_.close();
                 stayed = window_.isVisible();
             });
@@ -217,7 +217,7 @@ TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
     EXPECT_TRUE(test::Eventually([this] { return device_->WritesCompleted() >= 1; }) &&
                 device_->Buffer() == key_);
     ExpectIdle();
-    EXPECT_EQ(seen, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
+    EXPECT_EQ(seen, "Vantri: Allready open /  (NoIcon)");
     EXPECT_TRUE(stayed && !window_.isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 10000));
 }
