@@ -9,15 +9,11 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
-#include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolTip>
 
 #include "app/form_window.h"
@@ -68,8 +64,9 @@ class WindowTest : public ::testing::Test {
     QObject context_;  // ends the test's connections with the test
 };
 
-// What a regression of the look would break, and where the focus goes.
-TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
+// What a regression of the look would break, where the focus goes, and how
+// a long port name reads.
+TEST_F(WindowTest, LooksAsDesignedTabsInItsOrderAndShowsALongPortNameWhole) {
     EXPECT_TRUE(window_.palette().color(QPalette::Window) == Qt::black &&
                 window_.autoFillBackground());
     EXPECT_TRUE(window_.Command4->font().bold() && window_.Command3->font().bold() &&
@@ -105,6 +102,33 @@ TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
     }
     EXPECT_EQ(order, (QList<QWidget*>{window_.comport, window_.Command3, window_.Command4,
                                       window_.mylen, window_.mydelay, window_.comport}));
+
+    // The Comport box is narrow, its list wide enough for a port's long
+    // name; a long name reads from its start while the box is not being
+    // edited, and whole in the tooltip when the mouse rests on it.
+    QComboBox* box = window_.comport;
+    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    window_.SetSettingChoices(FormSetting::Comport, {"1", path.toStdString()});
+    const int pathWidth = box->fontMetrics().horizontalAdvance(path);
+    EXPECT_TRUE(box->width() < pathWidth && box->view()->minimumWidth() >= pathWidth);
+
+    window_.Command3->setFocus();
+    box->setCurrentIndex(1);  // chosen from the list
+    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
+    box->lineEdit()->setFocus();
+    QTest::keyClick(box->lineEdit(), Qt::Key_End);
+    window_.Command3->setFocus();  // typed, then left
+    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
+
+    // The mouse rests on the box while another window has the focus, as
+    // when the user comes from the terminal that started the program.
+    QWidget other;
+    other.show();
+    Activate(&other);
+    QTest::mouseMove(box->lineEdit(), box->lineEdit()->rect().center());
+    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 10000));
+    EXPECT_EQ(QToolTip::text(), path);
+    QToolTip::hideText();
 }
 
 // Alt+R and Alt+W press the buttons, the logic reads each box, and its
@@ -127,36 +151,6 @@ TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
             << seen.toStdString();
         ExpectIdle();
     }
-}
-
-// The Comport box is narrow, its list wide enough for a port's long name; a
-// long name reads from its start while the box is not being edited, and
-// whole in the tooltip when the mouse rests on it.
-TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
-    QComboBox* box = window_.comport;
-    const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
-    window_.SetSettingChoices(FormSetting::Comport, {"1", path.toStdString()});
-    const int pathWidth = box->fontMetrics().horizontalAdvance(path);
-    EXPECT_TRUE(box->width() < pathWidth && box->view()->minimumWidth() >= pathWidth);
-
-    Activate(&window_);
-    window_.Command3->setFocus();
-    box->setCurrentIndex(1);  // chosen from the list
-    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
-    box->lineEdit()->setFocus();
-    QTest::keyClick(box->lineEdit(), Qt::Key_End);
-    window_.Command3->setFocus();  // typed, then left
-    EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
-
-    // The mouse rests on the box while another window has the focus, as
-    // when the user comes from the terminal that started the program.
-    QWidget other;
-    other.show();
-    Activate(&other);
-    QTest::mouseMove(box->lineEdit(), box->lineEdit()->rect().center());
-    EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 10000));
-    EXPECT_EQ(QToolTip::text(), path);
-    QToolTip::hideText();
 }
 
 // A Read through the window: the logic's dialogs as Module1's with their

@@ -43,10 +43,10 @@ class ModalAnswerer {
         steps_.push_back({false, {}, seen, std::move(instead)});
         return *this;
     }
-    // A file dialog, recorded in `seen` (if given) as "title: proposed
-    // name": `name` typed into its name box and accepted; empty cancels.
-    ModalAnswerer& Dialog(const std::filesystem::path& name, std::string* seen = nullptr) {
-        steps_.push_back({true, name, seen, nullptr});
+    // A file dialog: `name` typed into its name box and accepted; an empty
+    // name cancels.
+    ModalAnswerer& Dialog(const std::filesystem::path& name) {
+        steps_.push_back({true, name, nullptr, nullptr});
         return *this;
     }
 
