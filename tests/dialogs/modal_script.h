@@ -41,7 +41,7 @@ class ModalScript : public QObject {
     // or for a box that asks (Yes and No), `answer`.
     ModalScript& Box(QString* seen = nullptr,
                      QMessageBox::StandardButton answer = QMessageBox::NoButton) {
-        return Step("QMessageBox", [seen, answer](QWidget* w) {
+        steps_.emplace_back("QMessageBox", [seen, answer](QWidget* w) {
             auto* box = static_cast<QMessageBox*>(w);
             if (seen != nullptr) {
                 *seen = Seen(*box);
@@ -52,11 +52,14 @@ class ModalScript : public QObject {
             }
             button != nullptr ? button->click() : box->reject();
         });
+        return *this;
     }
     // A file dialog handled by `act` (see Choose).
     ModalScript& Dialog(std::function<void(QFileDialog&)> act) {
-        return Step("QFileDialog",
-                    [act = std::move(act)](QWidget* w) { act(*static_cast<QFileDialog*>(w)); });
+        steps_.emplace_back("QFileDialog", [act = std::move(act)](QWidget* w) {
+            act(*static_cast<QFileDialog*>(w));
+        });
+        return *this;
     }
 
     // Stops polling; returns what went wrong (steps that never came, modals
@@ -84,10 +87,6 @@ class ModalScript : public QObject {
     }
 
   private:
-    ModalScript& Step(const char* kind, std::function<void(QWidget*)> act) {
-        steps_.push_back({kind, std::move(act)});
-        return *this;
-    }
     void Arm() {
         // A fresh timer for every modal; the one of the step before is done.
         if (timer_ != nullptr) {
@@ -115,14 +114,12 @@ class ModalScript : public QObject {
             return;
         }
         auto* box = qobject_cast<QMessageBox*>(modal);
-        unexpected_ << QStringLiteral("unexpected %1 \"%2\": %3")
-                           .arg(QString::fromLatin1(modal->metaObject()->className()),
-                                modal->windowTitle(), box != nullptr ? box->text() : QString());
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            dialog->reject();  // a box with no Escape button would refuse a close
-        } else {
-            modal->close();
-        }
+        unexpected_ << QStringLiteral("unexpected %1 %2")
+                           .arg(modal->metaObject()->className(),
+                                box != nullptr ? Seen(*box) : modal->windowTitle());
+        // A box with no Escape button would refuse a close.
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        dialog != nullptr ? dialog->reject() : static_cast<void>(modal->close());
     }
 
     // Each step: the class the modal must be, and what the user does.
