@@ -9,15 +9,11 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
-#include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolTip>
 
 #include "app/form_window.h"
@@ -29,7 +25,6 @@
 namespace vantri {
 namespace {
 
-using testing::BoxSeen;
 using testing::ModalScript;
 
 class WindowTest : public ::testing::Test {
@@ -52,15 +47,7 @@ class WindowTest : public ::testing::Test {
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(script.Finish(), "");
     }
-    static void Activate(QWidget* window) {
-        QApplication::setActiveWindow(window);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    }
     QString Path(const QString& name) const { return folder_.filePath(name); }
-    void ExpectIdle() {
-        EXPECT_TRUE(window_.Logic().comopened == False16 && ComHandle == port::InvalidHandle &&
-                    window_.Command4->isEnabled() && window_.Command3->isEnabled());
-    }
 
     QTemporaryDir folder_;
     FormWindow window_;
@@ -69,8 +56,9 @@ class WindowTest : public ::testing::Test {
     QObject context_;  // ends the test's connections with the test
 };
 
-// What a regression of the look would break, and where the focus goes.
-TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
+// What a regression of the look would break, where the focus goes, and how
+// a long port name reads.
+TEST_F(WindowTest, LooksAsDesignedTabsInItsOrderAndShowsALongPortNameWhole) {
     EXPECT_TRUE(window_.palette().color(QPalette::Window) == Qt::black &&
                 window_.autoFillBackground());
     EXPECT_TRUE(window_.Command4->font().bold() && window_.Command3->font().bold() &&
@@ -96,51 +84,26 @@ TEST_F(WindowTest, LooksAsDesignedAndTabsInItsOrder) {
 
     // The focus starts in Comport; Tab goes on to Write, Read, Blocksize,
     // Delay, and round again (a combo box's edit field stands for the box).
-    Activate(&window_);
+    QApplication::setActiveWindow(&window_);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
     QList<QWidget*> order;
     for (int i = 0; i < 6; ++i) {
         QWidget* w = QApplication::focusWidget();
-        auto* combo = qobject_cast<QComboBox*>(w->parentWidget());
-        order << (combo != nullptr ? combo : w);
+        order << (qobject_cast<QComboBox*>(w->parentWidget()) ? w->parentWidget() : w);
         QTest::keyClick(w, Qt::Key_Tab);
     }
     EXPECT_EQ(order, (QList<QWidget*>{window_.comport, window_.Command3, window_.Command4,
                                       window_.mylen, window_.mydelay, window_.comport}));
-}
 
-// Alt+R and Alt+W press the buttons, the logic reads each box, and its
-// refusals come up as Qt boxes.
-TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
-    window_.comport->setEditText(QStringLiteral("/nonexistent/port"));
-    window_.mydelay->setEditText(QStringLiteral("x"));  // a Write's first refusal
-    for (const auto& [key, says] : {std::pair{Qt::Key_R, "Not able to Open selected Comport"},
-                                    {Qt::Key_W, "Delay must be"}}) {
-        Activate(&window_);  // a box takes the activation
-        BoxSeen seen;
-        ModalScript script;
-        script.Box(&seen);
-        // The button clicks a moment after its key, as it does for a mouse.
-        QTest::keyClick(&window_, key, Qt::AltModifier);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.text.isEmpty(); }, 10000));
-        EXPECT_EQ(script.Finish(), "");
-        EXPECT_TRUE(seen.text.startsWith(QLatin1String(says)) && seen.title == "Error" &&
-                    seen.icon == QMessageBox::Warning)
-            << seen.text.toStdString();
-        ExpectIdle();
-    }
-}
-
-// The Comport box is narrow, its list wide enough for a port's long name; a
-// long name reads from its start while the box is not being edited, and
-// whole in the tooltip when the mouse rests on it.
-TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
+    // The Comport box is narrow, its list wide enough for a port's long
+    // name; a long name reads from its start while the box is not being
+    // edited, and whole in the tooltip when the mouse rests on it.
     QComboBox* box = window_.comport;
     const QString path = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     window_.SetSettingChoices(FormSetting::Comport, {"1", path.toStdString()});
     const int pathWidth = box->fontMetrics().horizontalAdvance(path);
     EXPECT_TRUE(box->width() < pathWidth && box->view()->minimumWidth() >= pathWidth);
 
-    Activate(&window_);
     window_.Command3->setFocus();
     box->setCurrentIndex(1);  // chosen from the list
     EXPECT_EQ(box->lineEdit()->cursorPosition(), 0);
@@ -153,34 +116,59 @@ TEST_F(WindowTest, ALongPortNameReadsFromItsStartAndWholeOnHover) {
     // when the user comes from the terminal that started the program.
     QWidget other;
     other.show();
-    Activate(&other);
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     QTest::mouseMove(box->lineEdit(), box->lineEdit()->rect().center());
     EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 10000));
     EXPECT_EQ(QToolTip::text(), path);
     QToolTip::hideText();
 }
 
-// A Read through the window: the logic's dialogs as Module1's with their
-// titles, filters and proposal, the chosen name back to the logic; an error
-// box with its detail as its informative text.
-TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
+// Alt+R and Alt+W press the buttons, the logic reads each box, and its
+// errors come up as Qt boxes, a detail as the informative text.
+TEST_F(WindowTest, AccessKeysAndTheBoxesTextsReachTheLogic) {
+    UseDevice("garbage:10");
+    window_.mydelay->setEditText(QStringLiteral("x"));  // a Write's first refusal
+    for (const auto& [key, starts, ends] :
+         {std::tuple{Qt::Key_R, "Error: Invalid Keybuffer", " / Nothing was saved. (Critical)"},
+          {Qt::Key_W, "Error: Delay must be", "(Warning)"}}) {
+        QApplication::setActiveWindow(&window_);  // a box takes the activation
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+        QString seen;
+        ModalScript script;
+        script.Box(&seen);
+        // The button clicks a moment after its key, as it does for a mouse.
+        QTest::keyClick(&window_, key, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 10000));
+        EXPECT_EQ(script.Finish(), "");
+        EXPECT_TRUE(seen.startsWith(QLatin1String(starts)) && seen.endsWith(QLatin1String(ends)))
+            << seen.toStdString();
+    }
+}
+
+// Closing the idle window shows nothing.  A Read through the window: the
+// logic's dialogs as Module1's with their titles, filters and proposal, the
+// chosen name back to the logic.  The close box reaches the logic, which
+// has the window take down the dialog that is up: that Read ends quietly,
+// nothing saved.
+TEST_F(WindowTest, AReadGoesThroughItsDialogsAndACloseDiscardsIt) {
+    ModalScript nothing;
+    window_.close();  // a box would come up inside the close
+    EXPECT_EQ(nothing.Finish(), "");
+    window_.show();
     QStringList seen;
     Run(window_.Command4, ModalScript().Dialog([&](QFileDialog& d) {
-        seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d), d.nameFilters().join('|')};
-        // The port stays held while the dialog is up.
-        EXPECT_TRUE(window_.Logic().comopened == True16 && !window_.Command3->isEnabled());
+        seen = QStringList{d.windowTitle(), ModalScript::NameBox(d)->text(),
+                           d.nameFilters().join('|')};
         ModalScript::Choose(d, Path("a"));
     }));
     EXPECT_EQ(seen, (QStringList{"Save Keybuffer To Bin file", "Ram.Bin", "Bin File (*.bin)"}));
     EXPECT_EQ(test::ReadFile(Path("a.Bin").toStdString()), device_->Buffer());
     EXPECT_EQ(window_.windowTitle(), "   File read!");
-    ExpectIdle();
 
-    UseDevice("garbage:10");
-    BoxSeen box;
-    Run(window_.Command4, ModalScript().Box(&box));
-    EXPECT_EQ(box, (BoxSeen{"Invalid Keybuffer received: character 11 is not a hexadecimal digit.",
-                            "Error", QMessageBox::Critical, "Nothing was saved."}));
+    Run(window_.Command4, ModalScript().Dialog([this](QFileDialog&) { window_.close(); }));
+    EXPECT_TRUE(!window_.isVisible() && QApplication::activeModalWidget() == nullptr);
+    EXPECT_EQ(test::NamesIn(folder_.path().toStdString()), std::set<std::string>{"a.Bin"});
 }
 
 // A second click on Write while a Write runs (so the window processes its
@@ -191,7 +179,7 @@ TEST_F(WindowTest, AReadGoesThroughTheWindowAndItsDialogs) {
 // any).
 TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
     QPointer<QMessageBox> notice;
-    BoxSeen seen;
+    QString seen;
     bool stayed = false;
     // From the event loop after the window's next caption: the Write's
     // first progress, while it runs.
@@ -202,8 +190,7 @@ TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
                 QTest::mouseClick(window_.Command3, Qt::LeftButton);
                 notice = window_.findChild<QMessageBox*>();
                 ASSERT_TRUE(notice && notice->isVisible() && !notice->isModal());
-                seen = {notice->text(), notice->windowTitle(), notice->icon(),
-                        notice->informativeText()};
+                seen = ModalScript::Seen(*notice);
                 window_.close();
                 stayed = window_.isVisible();
             });
@@ -216,24 +203,9 @@ TEST_F(WindowTest, AWriteGoesOnPastTheBusyNoticeAndACloseWaitsForIt) {
         ModalScript().Dialog([this](QFileDialog& d) { ModalScript::Choose(d, Path("key.bin")); }));
     EXPECT_TRUE(test::Eventually([this] { return device_->WritesCompleted() >= 1; }) &&
                 device_->Buffer() == key_);
-    ExpectIdle();
-    EXPECT_EQ(seen, (BoxSeen{"Allready open", "Vantri", QMessageBox::NoIcon, ""}));
+    EXPECT_EQ(seen, "Vantri: Allready open /  (NoIcon)");
     EXPECT_TRUE(stayed && !window_.isVisible());
     EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 10000));
-}
-
-// Closing the idle window shows nothing.  The close box reaches the logic,
-// which has the window take down the dialog that is up: the Read ends
-// quietly, nothing saved.
-TEST_F(WindowTest, ClosingShowsNothingAndDiscardsAReadInItsSaveDialog) {
-    ModalScript nothing;
-    window_.close();  // a box would come up inside the close
-    EXPECT_EQ(nothing.Finish(), "");
-    window_.show();
-    Run(window_.Command4, ModalScript().Dialog([this](QFileDialog&) { window_.close(); }));
-    EXPECT_TRUE(!window_.isVisible() && QApplication::activeModalWidget() == nullptr);
-    EXPECT_TRUE(std::filesystem::is_empty(folder_.path().toStdString()));
-    ExpectIdle();
 }
 
 }  // namespace

@@ -2,26 +2,22 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QListView>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "dialogs/Module1.h"
 #include "modal_script.h"
+#include "tests/common/files.h"
 
 namespace vantri {
 namespace {
 
-using testing::BoxSeen;
 using testing::ModalScript;
 
-QString FilterList(const char* text) {
-    return QString::fromLatin1(text) + QChar(0) + QStringLiteral("*.bin") + QChar(0) + QChar(0);
-}
-const QString OpenFilter = FilterList("Bin Files(*.bin )");
-const QString SaveFilter = FilterList("Bin File (*.bin)");
-constexpr std::uint32_t OpenFlags = 6148;
+// A filter as the logic passes it: its text and pattern, each ended by a 0,
+// and one more.
+const QString SaveFilter = QStringLiteral("Bin File (*.bin)\0*.bin\0\0");
 
 class DialogsTest : public ::testing::Test {
   protected:
@@ -29,8 +25,7 @@ class DialogsTest : public ::testing::Test {
         ASSERT_TRUE(folder_.isValid());
         owner_.show();
         for (const char* name : {"old.bin", "KEY.BIN", "lower.bin", "notes.txt"}) {
-            QFile file(Path(name));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << name;
+            test::WriteFile(Path(name).toStdString(), "");
         }
     }
     QString Path(const QString& name) const { return folder_.filePath(name); }
@@ -39,71 +34,54 @@ class DialogsTest : public ::testing::Test {
     QWidget owner_;
 };
 
-// What the save dialog shows (title, name box, filters, no suffix added),
-// and what it gives back: the name as typed, a long path, nothing on Cancel;
-// a name in a folder that does not exist is refused in the dialog, which
-// stays up; a proposal whose folder has gone starts in the nearest folder
-// that exists.
-TEST_F(DialogsTest, SaveReturnsTheNameAsTypedInAFolderThatExists) {
-    const QString deep = Path(QString(60, 'd') + "/" + QString(60, 'e'));
-    ASSERT_TRUE(QDir().mkpath(deep));
-    const QString here = QDir(folder_.path()).absolutePath();
-    struct Case {
-        QString proposal, typed;
-        QString nameBox, folder;  // as the dialog opens; folder "" not checked
-        bool refused;             // then "k" is chosen
-    };
-    const Case cases[] = {
-        // First: the dialog would otherwise start where the one before it ended.
-        {Path("gone/deeper/k.Bin"), Path("gone/k"), "k.Bin", here, true},
-        {"Ram.Bin", "Ram.Bin", "Ram.Bin", "", false},
-        {"Ram.Bin", Path("noext"), "Ram.Bin", "", false},
-        {"Ram.Bin", deep + "/" + QString(40, 'k'), "Ram.Bin", "", false},
-        {"Ram.Bin", "", "Ram.Bin", "", false},  // Cancel: no name
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.typed.toStdString());
-        QStringList seen;
-        BoxSeen refusal;
-        ModalScript script;
-        script.Dialog([&](QFileDialog& d) {
-            seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d),
-                               d.nameFilters().join('|'), d.defaultSuffix(),
-                               c.folder.isEmpty() ? "" : d.directory().absolutePath()};
-            d.setDirectory(folder_.path());
-            c.typed.isEmpty() ? ModalScript::Cancel(d) : ModalScript::Choose(d, c.typed);
-        });
-        if (c.refused) {
-            script.Box(&refusal).Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("k")); });
-        }
-        const QString chosen = ShowSaveDialog(SaveFilter, &owner_, c.proposal, "Save");
-        EXPECT_EQ(script.Finish(), "");
-        EXPECT_EQ(seen, (QStringList{"Save", c.nameBox, "Bin File (*.bin)", "", c.folder}));
-        const QString want = c.refused ? Path("k") : c.typed == "Ram.Bin" ? Path(c.typed) : c.typed;
-        EXPECT_EQ(chosen, QDir::toNativeSeparators(want));
-        if (c.refused) {
-            EXPECT_EQ(refusal,
-                      (BoxSeen{QDir::toNativeSeparators(c.typed), "Save", QMessageBox::Warning,
-                               "The folder does not exist. Check the name and try again."}));
-        }
-    }
-}
-
-// An existing file's name is taken only once the user says yes to Qt's
-// question: No leaves the dialog up, Yes takes the name.
-TEST_F(DialogsTest, SaveAsksBeforeTakingAnExistingFile) {
-    BoxSeen question;
-    ModalScript script;
+// What the save dialog shows (title, name box, filters, folder),
+// and what it takes: a proposal whose folder has gone starts in the nearest
+// folder that exists; a name in a folder that does not exist is refused in
+// the dialog, which stays up; an existing file's name only once the user
+// says yes to Qt's question (No leaves the dialog up).
+TEST_F(DialogsTest, SaveTakesANameAsTypedInAFolderThatExistsAndAsksBeforeReplacing) {
+    QStringList seen;
+    QString refusal, question;
     const auto chooseOld = [this](QFileDialog& d) { ModalScript::Choose(d, Path("old.bin")); };
-    script.Dialog(chooseOld)
+    // First: the dialog would otherwise start where the one before it ended.
+    ModalScript script;
+    script
+        .Dialog([&](QFileDialog& d) {
+            seen = QStringList{d.windowTitle(), ModalScript::NameBox(d)->text(),
+                               d.nameFilters().join('|'), d.directory().absolutePath()};
+            ModalScript::Choose(d, Path("gone/k"));
+        })
+        .Box(&refusal)
+        .Dialog(chooseOld)
         .Box(&question, QMessageBox::No)
         .Dialog(chooseOld)
         .Box(nullptr, QMessageBox::Yes);
-    const QString chosen = ShowSaveDialog(SaveFilter, &owner_, "Ram.Bin", "Save");
+    const QString chosen = ShowSaveDialog(SaveFilter, &owner_, Path("gone/deeper/k.Bin"), "Save");
     EXPECT_EQ(script.Finish(), "");
-    EXPECT_TRUE(question.title == "Save" && question.text.contains("old.bin"))
-        << question.text.toStdString();
+    EXPECT_EQ(seen, (QStringList{"Save", "k.Bin", "Bin File (*.bin)",
+                                 QDir(folder_.path()).absolutePath()}));
+    EXPECT_EQ(refusal, "Save: " + QDir::toNativeSeparators(Path("gone/k")) +
+                           " / The folder does not exist. Check the name and try again. (Warning)");
+    EXPECT_TRUE(question.startsWith("Save: ") && question.contains("old.bin"))
+        << question.toStdString();
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("old.bin")));
+
+    // Then it gives back the name as typed (relative to its folder, no
+    // suffix added), a long path, and nothing on Cancel.
+    const QString deep = Path(QString(60, 'd') + "/" + QString(60, 'e'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    for (const QString& typed :
+         {QString("Ram.Bin"), Path("noext"), deep + "/" + QString(40, 'k'), QString()}) {
+        SCOPED_TRACE(typed.toStdString());
+        ModalScript script;
+        script.Dialog([&](QFileDialog& d) {
+            d.setDirectory(folder_.path());
+            typed.isEmpty() ? d.reject() : ModalScript::Choose(d, typed);
+        });
+        EXPECT_EQ(ShowSaveDialog(SaveFilter, &owner_, "Ram.Bin", "Save"),
+                  QDir::toNativeSeparators(typed == "Ram.Bin" ? Path(typed) : typed));
+        EXPECT_EQ(script.Finish(), "");
+    }
 }
 
 // Key files are offered whatever the case of their extension; a name that
@@ -111,25 +89,23 @@ TEST_F(DialogsTest, SaveAsksBeforeTakingAnExistingFile) {
 TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
     QStringList seen, offered;
     const QStringList keyFiles{"KEY.BIN", "lower.bin", "old.bin"};
-    BoxSeen refusal;
+    QString refusal;
     ModalScript script;
     script
         .Dialog([&](QFileDialog& d) {
-            seen = QStringList{d.windowTitle(), ModalScript::NameBoxText(d),
+            seen = QStringList{d.windowTitle(), ModalScript::NameBox(d)->text(),
                                d.nameFilters().join('|')};
             d.setDirectory(folder_.path());
             auto* list = d.findChild<QListView*>(QStringLiteral("listView"));
             ASSERT_NE(list, nullptr);
             const auto shown = [list] {
                 QStringList names;
-                const QAbstractItemModel* model = list->model();
-                for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
-                    const QModelIndex index = model->index(row, 0, list->rootIndex());
-                    if ((model->flags(index) & Qt::ItemIsEnabled) && !list->isRowHidden(row)) {
+                for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
+                    const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
+                    if ((index.flags() & Qt::ItemIsEnabled) && !list->isRowHidden(row)) {
                         names << index.data().toString();
                     }
                 }
-                names.sort();
                 return names;
             };
             // A background thread lists the folder: wait until it has.
@@ -139,11 +115,13 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
         })
         .Box(&refusal)
         .Dialog([&](QFileDialog& d) { ModalScript::Choose(d, Path("KEY.BIN")); });
-    const QString chosen = ShowOpenDialog(OpenFilter, OpenFlags, &owner_, QStringLiteral("Open"));
+    // Flags 6148: the file and its folder must exist, no read-only box.
+    const QString chosen =
+        ShowOpenDialog(QStringLiteral("Bin Files(*.bin )\0*.bin\0\0"), 6148, &owner_, "Open");
     EXPECT_EQ(script.Finish(), "");
     EXPECT_EQ(seen, (QStringList{"Open", "", "Bin Files(*.bin )"}));
     EXPECT_EQ(offered, keyFiles);
-    EXPECT_TRUE(refusal.text.contains("missing.bin")) << refusal.text.toStdString();
+    EXPECT_TRUE(refusal.contains("missing.bin")) << refusal.toStdString();
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("KEY.BIN")));
 }
 

@@ -15,11 +15,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
-#include <ostream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,61 +31,37 @@ inline std::string WindowTextOf(HWND window) {
     return win32::Narrow(win32::WindowText(window));
 }
 
-// What a box showed, or a file dialog (its title, and the name it proposed
-// as `text`).
-struct BoxSeen {
-    std::string text;
-    std::string title;
-    UINT icon = 0;            // MB_ICONWARNING, MB_ICONERROR or 0, from the box's icon
-    bool overDialog = false;  // shown by a file dialog, not by the window
-    bool operator==(const BoxSeen&) const = default;
-};
-inline void PrintTo(const BoxSeen& box, std::ostream* out) {
-    *out << "{\"" << box.text << "\", \"" << box.title << "\", icon " << box.icon
-         << (box.overDialog ? ", over a file dialog}" : "}");
-}
-
 class ModalAnswerer {
   public:
     ~ModalAnswerer() { Finish(); }
 
-    // Steps, in order.  A box is recorded in `seen` (if given) and OKed,
-    // or left up and `instead` called.
-    ModalAnswerer& Box(BoxSeen* seen = nullptr, std::function<void()> instead = nullptr) {
+    // Steps, in order.  A box is recorded in `seen` (if given) as "title:
+    // text", then " (warning)" or " (error)" for its icon and " over a
+    // dialog" when a file dialog showed it; then OKed, or left up and
+    // `instead` called.
+    ModalAnswerer& Box(std::string* seen = nullptr, std::function<void()> instead = nullptr) {
         steps_.push_back({false, {}, seen, std::move(instead)});
         return *this;
     }
-    // A file dialog, recorded in `seen` (if given): `name` typed into its
-    // name box and accepted; an empty name cancels.
-    ModalAnswerer& Dialog(const std::filesystem::path& name, BoxSeen* seen = nullptr) {
-        steps_.push_back({true, name, seen, nullptr});
+    // A file dialog: `name` typed into its name box and accepted; an empty
+    // name cancels.
+    ModalAnswerer& Dialog(const std::filesystem::path& name) {
+        steps_.push_back({true, name, nullptr, nullptr});
         return *this;
     }
 
     // Starts answering the modals of the calling thread; returns at once.
     void Start() {
         thread_ = std::thread([this, ui = GetCurrentThreadId()] {
-            std::vector<HWND> answered;
+            std::set<HWND> answered;
             while (!stop_) {
-                std::vector<HWND> found;
                 // A dialog under a box of its own is disabled until the box goes.
-                EnumThreadWindows(
-                    ui,
-                    [](HWND modal, LPARAM found) -> BOOL {
-                        wchar_t name[16] = {};
-                        GetClassNameW(modal, name, 16);
-                        if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(modal) &&
-                            IsWindowEnabled(modal)) {
-                            reinterpret_cast<std::vector<HWND>*>(found)->push_back(modal);
-                        }
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&found));
-                for (HWND modal : found) {
-                    if (std::find(answered.begin(), answered.end(), modal) == answered.end()) {
-                        answered.push_back(modal);
+                for (HWND modal = nullptr;
+                     (modal = FindWindowExW(nullptr, modal, L"#32770", nullptr));) {
+                    if (GetWindowThreadProcessId(modal, nullptr) == ui && IsWindowVisible(modal) &&
+                        IsWindowEnabled(modal) && answered.insert(modal).second) {
                         // A dialog that showed a box is answered again once it is over.
-                        std::erase(answered, Answer(modal));
+                        answered.erase(Answer(modal));
                     }
                 }
                 std::erase_if(answered, [](HWND modal) { return !IsWindow(modal); });
@@ -111,7 +86,7 @@ class ModalAnswerer {
     struct Step {
         bool isDialog;
         std::filesystem::path name;
-        BoxSeen* seen;
+        std::string* seen;
         std::function<void()> instead;
     };
 
@@ -119,22 +94,20 @@ class ModalAnswerer {
     HWND Answer(HWND modal) {
         // Control ids of the system's dialogs: the file dialog's name box
         // 0x047C, the message box's icon 0x0440 and text 0xFFFF.
-        const HWND nameBox = GetDlgItem(modal, 0x047C);
-        const HWND owner = GetWindow(modal, GW_OWNER);
+        const HWND nameBox = GetDlgItem(modal, 0x047C), owner = GetWindow(modal, GW_OWNER);
         // The icon a box shows, told by the system icon it carries.
         const HWND icon = GetDlgItem(modal, 0x0440);
         const auto shown = icon && IsWindowVisible(icon)
                                ? reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0))
                                : nullptr;
-        BoxSeen seen{WindowTextOf(nameBox ? nameBox : GetDlgItem(modal, 0xFFFF)),
-                     WindowTextOf(modal),
-                     shown == LoadIconW(nullptr, IDI_WARNING) ? UINT(MB_ICONWARNING)
-                     : shown == LoadIconW(nullptr, IDI_ERROR) ? UINT(MB_ICONERROR)
-                                                              : 0,
-                     !nameBox && GetDlgItem(owner, 0x047C) != nullptr};
+        std::string seen = WindowTextOf(modal) + ": " +
+                           WindowTextOf(nameBox ? nameBox : GetDlgItem(modal, 0xFFFF)) +
+                           (shown == LoadIconW(nullptr, IDI_WARNING) ? " (warning)"
+                            : shown == LoadIconW(nullptr, IDI_ERROR) ? " (error)"
+                                                                     : "") +
+                           (!nameBox && GetDlgItem(owner, 0x047C) ? " over a dialog" : "");
         if (next_ >= steps_.size() || steps_[next_].isDialog != (nameBox != nullptr)) {
-            problems_ += std::string("unexpected ") + (nameBox ? "file dialog \"" : "box \"") +
-                         seen.title + "\": \"" + seen.text + "\"; ";
+            problems_ += (nameBox ? "unexpected file dialog " : "unexpected box ") + seen + "; ";
             PostMessageW(modal, WM_COMMAND, IDCANCEL, 0);
             return nullptr;
         }
