@@ -32,7 +32,9 @@ void* operator new(std::size_t size) {
     return block + kHeader;
 }
 
-void operator delete(void* p) noexcept {
+// Both forms of delete free through one function: the sized one calling the
+// plain one draws GCC's mismatched-delete warning.
+static void Release(void* p) noexcept {
     if (const char* data = static_cast<const char*>(p)) {
         std::size_t size = 0;
         std::memcpy(&size, data - kHeader, sizeof size);
@@ -42,8 +44,12 @@ void operator delete(void* p) noexcept {
     }
 }
 
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+
 void operator delete(void* p, std::size_t) noexcept {
-    ::operator delete(p);
+    Release(p);
 }
 
 namespace vantri {
