@@ -8,9 +8,8 @@ namespace vantri::wintest {
 
 std::string DefaultBuffer() {
     std::string buffer(4096, '\0');
-    for (std::size_t i = 0; i < buffer.size(); ++i) {
+    for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<char>((i * 7 + 3) % 256);
-    }
     return buffer;
 }
 

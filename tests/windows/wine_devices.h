@@ -18,7 +18,6 @@ inline constexpr std::int16_t GoodPort = 1;            // answers reads, takes w
 inline constexpr std::int16_t GoodPortHigh = 12;       // the COM1 device once more, as COM12
 inline constexpr std::int16_t WriteHangupPort = 2;     // hangs up after 100 bytes
 inline constexpr std::int16_t SilentPort = 3;          // never answers a read request
-inline constexpr std::int16_t LatePort = 4;            // answers after 600 ms, 3 characters only
 inline constexpr std::int16_t ReadHangupPort = 5;      // hangs up after 0x05 and 1000 characters
 inline constexpr std::int16_t ReadLostPort = 6;        // the same, for a first window
 inline constexpr std::int16_t LastByteHangupPort = 7;  // hangs up at a write's last byte
@@ -36,9 +35,7 @@ bool GoodPortSaved(const std::string& buffer);
 
 // Milliseconds since `start`.
 inline long long ElapsedMs(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+    return (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(1);
 }
 
 }  // namespace vantri::wintest
