@@ -248,13 +248,19 @@ TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
     put("sys/" + usb,
         "idVendor=0403;idProduct=6001;manufacturer=FTDI;product=FT232R USB UART;"
         "serial=A50285BI;1-2:1.0/ttyUSB0/uevent=");
+    // A CDC-ACM board: its tty is the interface itself, one folder below the
+    // identity, and it has no product text.
+    put("sys/devices/pci0000:00/usb1/1-3",
+        "idVendor=2341;idProduct=0043;manufacturer=Arduino (www.arduino.cc);serial=85736323;"
+        "1-3:1.0/uevent=");
     put("sys/" + uart, "uevent=");
     put("sys/class/tty", "ttyUSB0/device>../../../" + usb + "/1-2:1.0/ttyUSB0;ttyS0/type=4;" +
                              "ttyS0/device>../../../" + uart +
                              ";ttyS1/type=0;ttyS1/device>../../../" + uart +
-                             ";ttyUSB9/device>../../../" + usb + ";console/active=ttyS0 tty0");
+                             ";ttyUSB9/device>../../../" + usb + ";console/active=ttyS0 tty0" +
+                             ";ttyACM0/device>../../../devices/pci0000:00/usb1/1-3/1-3:1.0");
     put("dev",
-        "ttyUSB0=;ttyS0=;ttyS1=;serial/by-id/"
+        "ttyUSB0=;ttyS0=;ttyS1=;ttyACM0=;serial/by-id/"
         "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0>../../ttyUSB0");
     const auto ports = port::ListPorts(root.path);
     std::vector<std::string> got;
@@ -263,14 +269,15 @@ TEST(Ports, ListsStableNamesUsbIdentityAndTheConsole) {
                       p.manufacturer + "|" + p.product + "|" + p.serialNumber +
                       (p.console ? " console" : ""));
     EXPECT_EQ(got, (std::vector<std::string>{
+                       "/dev/ttyACM0 = /dev/ttyACM0 2341:0043 Arduino (www.arduino.cc)||85736323",
                        "/dev/ttyS0 = /dev/ttyS0 : || console",
                        "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 = "
                        "/dev/ttyUSB0 0403:6001 FTDI|FT232R USB UART|A50285BI"}));
     // The Comport box offers COM1 to COM9 by number, then these by name.
     const auto offered = ComportChoices(ports);
-    ASSERT_EQ(offered.size(), 11u);
-    EXPECT_EQ(offered[0] + offered[8] + offered[9] + offered[10],
-              "19" + ports[0].name + ports[1].name);
+    ASSERT_EQ(offered.size(), 12u);
+    EXPECT_EQ(offered[0] + offered[8] + offered[9] + offered[11],
+              "19" + ports[0].name + ports[2].name);
 }
 
 }  // namespace
