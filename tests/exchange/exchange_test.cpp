@@ -40,8 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using test::Eventually;
-using test::RandomBytes;
+using namespace test;
 
 const std::string kRead(1, static_cast<char>(ReadRequest));
 const std::string kWrite(1, static_cast<char>(WriteRequest));
@@ -284,7 +283,7 @@ TEST_F(Exchange, AWriteLostAnywhereEndsAtOnceAndIsNeverDone) {
 // closed port would fail and be reported).  The device drops the write left
 // half-way, so the next read is answered.
 TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
-    const test::TempDir dir;
+    const TempDir dir;
     sim::Options options;
     options.logFile = dir / "device.log";
     Start({}, options);
@@ -311,9 +310,8 @@ TEST_F(Exchange, CancelMakesNoFurtherPortCall) {
     EXPECT_EQ(write.status, ExchangeStatus::Cancelled);
     EXPECT_EQ(std::vector({write.bytesSent, write.blocks, log.blocks}), std::vector({160, 10, 10}));
 
-    ASSERT_TRUE(Eventually([&] {
-        return test::ReadFile(options.logFile).find("write abandoned") != std::string::npos;
-    }));
+    ASSERT_TRUE(Eventually(
+        [&] { return ReadFile(options.logFile).find("write abandoned") != std::string::npos; }));
     ASSERT_NO_FATAL_FAILURE(Reopen());
     const ReadOutcome after = ReadKeyBuffer({});
     EXPECT_EQ(after.status, ExchangeStatus::Done);
@@ -522,35 +520,20 @@ TEST_F(Device, HandlesWhatItReceivesInOrder) {
 // that hangs up takes its link along at once (the kernel may give its pty
 // to the next program that asks), freeing the name for the next simulator.
 // (A live simulator's link is refused: vantri-devsim's own test shows that.)
-TEST_F(Device, ALinkLastsAsLongAsItsLine) {
-    test::TempDir dir;
+// Meanwhile the device records and logs the line settings its clients set,
+// with no byte sent: another program's first, then the exchanges' (a client
+// may pass through other settings on its way, and those are logged too).
+TEST_F(Device, ALinkLastsAsLongAsItsLineAndRecordsTheSettingsSetOnIt) {
+    TempDir dir;
     sim::Options options;
     options.link = (dir / "port").string();
+    options.logFile = dir / "device.log";
     fs::create_symlink("/dev/pts/999999", options.link);
-    test::WriteFile(options.link + ".lock", "999999");
-    ASSERT_NO_FATAL_FAILURE(Start({"hangup:1"}, options));
+    WriteFile(options.link + ".lock", "999999");
+    ASSERT_NO_FATAL_FAILURE(Start({"hangup:1"}, options, false));
     ASSERT_EQ(fs::read_symlink(options.link), device_->PortPath());
     ASSERT_TRUE(fs::exists(options.link + ".lock"));
-    ASSERT_NO_FATAL_FAILURE(Send(kRead));
-    EXPECT_TRUE(Eventually([&] {
-        std::error_code ec;
-        return !fs::exists(fs::symlink_status(options.link, ec)) &&
-               !fs::exists(options.link + ".lock", ec);
-    }));
-    EXPECT_TRUE(device_->HungUp());
-    fs::create_symlink("/dev/pts/999999", options.link);  // and no lock file
-    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));   // while the first still runs
-    EXPECT_EQ(fs::read_symlink(options.link), device_->PortPath());
-}
 
-// The device records and logs the line settings its clients set, with no
-// byte sent: another program's first, then the exchanges' (a client may pass
-// through other settings on its way, and those are logged too).
-TEST_F(Device, RecordsTheSettingsItsClientsSet) {
-    test::TempDir dir;
-    sim::Options options;
-    options.logFile = dir / "device.log";
-    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));
     const int fd = ::open(device_->PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios t{};
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
@@ -561,14 +544,25 @@ TEST_F(Device, RecordsTheSettingsItsClientsSet) {
     ::close(fd);
     const auto logged = [&](const std::string& settings) {
         return Eventually([&] {
-            return test::ReadFile(options.logFile)
-                       .find(" event line settings: " + settings + "\n") != std::string::npos;
+            return ReadFile(options.logFile).find(" event line settings: " + settings + "\n") !=
+                   std::string::npos;
         });
     };
-    EXPECT_TRUE(logged("9600 8N2, flow control IXOFF")) << test::ReadFile(options.logFile);
-    ASSERT_EQ(OpenExchangePort(PortSetting{false, 0, device_->PortPath()}), 0);
-    EXPECT_TRUE(logged("115200 8N1, no flow control")) << test::ReadFile(options.logFile);
+    EXPECT_TRUE(logged("9600 8N2, flow control IXOFF")) << ReadFile(options.logFile);
+    ASSERT_NO_FATAL_FAILURE(Reopen());
+    EXPECT_TRUE(logged("115200 8N1, no flow control")) << ReadFile(options.logFile);
     EXPECT_TRUE(device_->LastLineSettings() == (sim::LineSettings{115200, 8, 1, 'N'}));
+
+    ASSERT_NO_FATAL_FAILURE(Send(kRead));
+    EXPECT_TRUE(Eventually([&] {
+        std::error_code ec;
+        return !fs::exists(fs::symlink_status(options.link, ec)) &&
+               !fs::exists(options.link + ".lock", ec);
+    }));
+    EXPECT_TRUE(device_->HungUp());
+    fs::create_symlink("/dev/pts/999999", options.link);  // and no lock file
+    ASSERT_NO_FATAL_FAILURE(Start({}, options, false));   // while the first still runs
+    EXPECT_EQ(fs::read_symlink(options.link), device_->PortPath());
 }
 
 }  // namespace
