@@ -55,7 +55,7 @@ TEST_F(DialogsTest, SaveTakesANameAsTypedInAFolderThatExistsAndAsksBeforeReplaci
         .Dialog(chooseOld)
         .Box(&question, QMessageBox::No)
         .Dialog(chooseOld)
-        .Box(nullptr, QMessageBox::Yes);
+        .Box(&question, QMessageBox::Yes);  // asked again
     const QString chosen = ShowSaveDialog(SaveFilter, &owner_, Path("gone/deeper/k.Bin"), "Save");
     EXPECT_EQ(script.Finish(), "");
     EXPECT_EQ(seen, (QStringList{"Save", "k.Bin", "Bin File (*.bin)",
@@ -67,11 +67,8 @@ TEST_F(DialogsTest, SaveTakesANameAsTypedInAFolderThatExistsAndAsksBeforeReplaci
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("old.bin")));
 
     // Then it gives back the name as typed (relative to its folder, no
-    // suffix added), a long path, and nothing on Cancel.
-    const QString deep = Path(QString(60, 'd') + "/" + QString(60, 'e'));
-    ASSERT_TRUE(QDir().mkpath(deep));
-    for (const QString& typed :
-         {QString("Ram.Bin"), Path("noext"), deep + "/" + QString(40, 'k'), QString()}) {
+    // suffix added), and nothing on Cancel.
+    for (const QString& typed : {QString("Ram.Bin"), Path("noext"), QString()}) {
         SCOPED_TRACE(typed.toStdString());
         ModalScript script;
         script.Dialog([&](QFileDialog& d) {
@@ -87,30 +84,26 @@ TEST_F(DialogsTest, SaveTakesANameAsTypedInAFolderThatExistsAndAsksBeforeReplaci
 // Key files are offered whatever the case of their extension; a name that
 // does not exist is refused in the dialog.
 TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
-    QStringList seen, offered;
+    QStringList offered;
     const QStringList keyFiles{"KEY.BIN", "lower.bin", "old.bin"};
     QString refusal;
     ModalScript script;
     script
         .Dialog([&](QFileDialog& d) {
-            seen = QStringList{d.windowTitle(), ModalScript::NameBox(d)->text(),
-                               d.nameFilters().join('|')};
             d.setDirectory(folder_.path());
             auto* list = d.findChild<QListView*>(QStringLiteral("listView"));
             ASSERT_NE(list, nullptr);
-            const auto shown = [list] {
-                QStringList names;
-                for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
-                    const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
-                    if ((index.flags() & Qt::ItemIsEnabled) && !list->isRowHidden(row)) {
-                        names << index.data().toString();
+            // A background thread lists the folder: wait until it has; what
+            // it shows then is checked below.
+            static_cast<void>(QTest::qWaitFor(
+                [&, model = list->model()] {
+                    offered.clear();
+                    for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+                        offered << model->index(row, 0, list->rootIndex()).data().toString();
                     }
-                }
-                return names;
-            };
-            // A background thread lists the folder: wait until it has.
-            static_cast<void>(  // what it shows then is checked below
-                QTest::qWaitFor([&] { return (offered = shown()) == keyFiles; }, 20000));
+                    return offered == keyFiles;
+                },
+                20000));
             ModalScript::Choose(d, Path("missing.bin"));
         })
         .Box(&refusal)
@@ -119,7 +112,6 @@ TEST_F(DialogsTest, OpenOffersOnlyExistingKeyFiles) {
     const QString chosen =
         ShowOpenDialog(QStringLiteral("Bin Files(*.bin )\0*.bin\0\0"), 6148, &owner_, "Open");
     EXPECT_EQ(script.Finish(), "");
-    EXPECT_EQ(seen, (QStringList{"Open", "", "Bin Files(*.bin )"}));
     EXPECT_EQ(offered, keyFiles);
     EXPECT_TRUE(refusal.contains("missing.bin")) << refusal.toStdString();
     EXPECT_EQ(chosen, QDir::toNativeSeparators(Path("KEY.BIN")));

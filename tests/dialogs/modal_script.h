@@ -37,19 +37,14 @@ class ModalScript : public QObject {
             .arg(box.windowTitle(), box.text(), box.informativeText(),
                  QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(box.icon()));
     }
-    // A message box: recorded in `seen` (if given), then its button pressed,
-    // or for a box that asks (Yes and No), `answer`.
-    ModalScript& Box(QString* seen = nullptr,
-                     QMessageBox::StandardButton answer = QMessageBox::NoButton) {
+    // A message box: recorded in `seen`, then its button pressed, or for a
+    // box that asks (Yes and No), `answer`.
+    ModalScript& Box(QString* seen, QMessageBox::StandardButton answer = QMessageBox::NoButton) {
         steps_.emplace_back("QMessageBox", [seen, answer](QWidget* w) {
             auto* box = static_cast<QMessageBox*>(w);
-            if (seen != nullptr) {
-                *seen = Seen(*box);
-            }
-            QAbstractButton* button = box->button(answer);
-            if (button == nullptr && box->buttons().size() == 1) {
-                button = box->buttons().front();  // the only one there is
-            }
+            *seen = Seen(*box);
+            // The only button there is, or `answer`.
+            auto* button = box->buttons().size() == 1 ? box->buttons()[0] : box->button(answer);
             button != nullptr ? button->click() : box->reject();
         });
         return *this;
@@ -66,12 +61,10 @@ class ModalScript : public QObject {
     // not foreseen), empty when nothing did.
     QString Finish() {
         delete timer_;
-        QStringList problems = unexpected_;
         if (next_ < steps_.size()) {
-            problems.prepend(
-                QStringLiteral("only %1 of %2 modals came").arg(next_).arg(steps_.size()));
+            unexpected_ << QString("only %1 of %2 modals came").arg(next_).arg(steps_.size());
         }
-        return problems.join(QLatin1Char('\n'));
+        return unexpected_.join(QLatin1Char('\n'));
     }
 
     // The dialog's name box.
@@ -114,9 +107,7 @@ class ModalScript : public QObject {
             return;
         }
         auto* box = qobject_cast<QMessageBox*>(modal);
-        unexpected_ << QStringLiteral("unexpected %1 %2")
-                           .arg(modal->metaObject()->className(),
-                                box != nullptr ? Seen(*box) : modal->windowTitle());
+        unexpected_ << "unexpected " + (box != nullptr ? Seen(*box) : modal->windowTitle());
         // A box with no Escape button would refuse a close.
         auto* dialog = qobject_cast<QDialog*>(modal);
         dialog != nullptr ? dialog->reject() : static_cast<void>(modal->close());
