@@ -15,6 +15,7 @@
 #include <map>
 #include <regex>
 
+#include "serial/exchange.h"
 #include "serial/zrkCommModule.h"
 #include "tests/common/files.h"
 #include "tests/common/sim_device.h"
@@ -120,8 +121,7 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
     std::filesystem::create_directory(dir / "folder");
     struct Case {
         // Split at blanks; "port" is the device's link (none without a
-        // device).  A first word VANTRI_PORT (the rows that start with V)
-        // sets VANTRI_PORT=port; a first
+        // device).  A first word VANTRI_PORT sets VANTRI_PORT=port; a first
         // word vantri-devsim runs that program.
         const char *args, *fault;  // fault: the device's ("" none); nullptr: no device
         int code;
@@ -214,9 +214,9 @@ TEST(Cli, RunsGiveTheirOutputExitCodeAndFiles) {
         const auto device = c.fault ? Device(dir, c.fault, in, c.lineRate) : nullptr;
         const auto args = Words(std::regex_replace(
             std::string(c.args), std::regex("^(VANTRI_PORT )?(?!vantri-)"), "vantri-key "));
-        *c.args == 'V' ? ::setenv("VANTRI_PORT", "port", 1) : ::unsetenv("VANTRI_PORT");
-        ASSERT_TRUE(!c.held ||
-                    OpenComPort(device->PortPath(), 115200, 0, 0, 100, 0, 2000, 1, 1000) == 0);
+        std::string_view(c.args).starts_with("VANTRI_PORT ") ? ::setenv("VANTRI_PORT", "port", 1)
+                                                             : ::unsetenv("VANTRI_PORT");
+        ASSERT_TRUE(!c.held || OpenExchangePort(PortSetting{false, 0, device->PortPath()}) == 0);
         const auto before = Snapshot(dir);
         const auto start = std::chrono::steady_clock::now();
         const Outcome run = RunProgram(args, dir, device.get(), c.after, c.interrupts);
